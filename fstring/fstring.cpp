@@ -1,0 +1,100 @@
+#include "fstring/fstring.h"
+
+#include <limits>
+
+#include "fstring/error.h"
+
+namespace quillane {
+
+Text IntToText(std::int64_t value) { return std::to_string(value); }
+
+Text ObjectKeyToText(ObjectKey key) {
+  return IntToText(ObjectNumber(key)) + " " + IntToText(ObjectGeneration(key));
+}
+
+Text Copy(const Text& text, std::int64_t position, std::int64_t count) {
+  const auto length = static_cast<std::int64_t>(text.size());
+  if (position < 1) position = 1;
+  if (position > length || count <= 0) return {};
+  if (count > length - position + 1) count = length - position + 1;
+  return text.substr(static_cast<std::size_t>(position - 1), static_cast<std::size_t>(count));
+}
+
+Text TailFrom(const Text& text, std::int64_t position) {
+  return Copy(text, position, static_cast<std::int64_t>(text.size()) - position + 1);
+}
+
+Text ReplaceAll(const Text& text, const Text& pattern, const Text& replacement) {
+  if (pattern.empty()) return text;
+  Text result;
+  result.reserve(text.size());
+  std::size_t position = 0;
+  // Every position where the pattern still fits is tried; a match consumes the
+  // whole pattern, so occurrences never overlap and the replacement is never
+  // rescanned.
+  while (position + pattern.size() <= text.size()) {
+    if (text.compare(position, pattern.size(), pattern) == 0) {
+      result += replacement;
+      position += pattern.size();
+    } else {
+      result += text[position];
+      ++position;
+    }
+  }
+  result.append(text, position, Text::npos);
+  return result;
+}
+
+Text PadLeftWithZeros(const Text& text, std::int64_t width) {
+  const std::int64_t missing = width - static_cast<std::int64_t>(text.size());
+  if (missing <= 0) return text;
+  return Text(static_cast<std::size_t>(missing), '0') + text;
+}
+
+bool EndsWith(const Text& text, const Text& suffix) {
+  if (suffix.size() > text.size()) return false;
+  return text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+Text Trim(const Text& text) {
+  std::size_t first = 0;
+  std::size_t last = text.size();
+  while (first < last && static_cast<unsigned char>(text[first]) <= 32) ++first;
+  while (last > first && static_cast<unsigned char>(text[last - 1]) <= 32) --last;
+  return text.substr(first, last - first);
+}
+
+std::optional<std::int32_t> TryTextToInt(const Text& text) {
+  std::size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  if (i == text.size()) return std::nullopt;
+  // Accumulate the magnitude in 64 bits and stop as soon as it leaves the
+  // 32-bit range, so any number of digits is safe.
+  const std::int64_t limit =
+      negative ? -static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::min())
+               : std::numeric_limits<std::int32_t>::max();
+  std::int64_t magnitude = 0;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c < '0' || c > '9') return std::nullopt;
+    magnitude = magnitude * 10 + (c - '0');
+    if (magnitude > limit) return std::nullopt;
+  }
+  return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+}
+
+std::int32_t TextToIntDef(const Text& text, std::int32_t fallback) {
+  return TryTextToInt(text).value_or(fallback);
+}
+
+std::int32_t TextToInt(const Text& text) {
+  if (auto value = TryTextToInt(text)) return *value;
+  throw Error("'" + text + "' is not a valid integer value");
+}
+
+}  // namespace quillane

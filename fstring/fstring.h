@@ -1,0 +1,77 @@
+// Text utilities shared by the whole program: the byte-string type, the object
+// key and its text form, and the few basic text operations (1-based substring,
+// trim, decimal conversion) whose exact semantics the scanners, the writer and
+// the reader integration rely on. Everything here is pure: no file, registry or
+// global state is touched.
+#ifndef QUILLANE_FSTRING_FSTRING_H_
+#define QUILLANE_FSTRING_FSTRING_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace quillane {
+
+// A text is a sequence of bytes with an explicit length; any byte value, NUL
+// included, may occur in it and no character-set conversion is ever applied.
+using Text = std::string;
+
+// Names an indirect object as number * 100000 + generation. Held in 64 bits so
+// that object numbers above 21474, common in large documents, keep their
+// number instead of wrapping around.
+using ObjectKey = std::int64_t;
+inline constexpr ObjectKey kNoObject = -1;
+inline constexpr ObjectKey kObjectKeyFactor = 100000;
+
+inline constexpr ObjectKey MakeObjectKey(std::int64_t number, std::int64_t generation) {
+  return number * kObjectKeyFactor + generation;
+}
+// Truncating division: the remainder has the sign of the key.
+inline constexpr std::int64_t ObjectNumber(ObjectKey key) { return key / kObjectKeyFactor; }
+inline constexpr std::int64_t ObjectGeneration(ObjectKey key) { return key % kObjectKeyFactor; }
+
+// "number generation", one blank between: 1200000 gives "12 0", -1 gives "0 -1".
+Text ObjectKeyToText(ObjectKey key);
+
+// Replaces every occurrence of `pattern`, leftmost first and never overlapping;
+// the inserted replacement is not scanned again. An empty pattern leaves the
+// text unchanged.
+Text ReplaceAll(const Text& text, const Text& pattern, const Text& replacement);
+
+// The bytes of `text` from the 1-based `position` to the end; a position below
+// 1 gives the whole text, one beyond the end the empty text.
+Text TailFrom(const Text& text, std::int64_t position);
+
+// Prefixes "0" bytes until the text is `width` long; a longer text is returned
+// unchanged (nothing is cut, signs are not special).
+Text PadLeftWithZeros(const Text& text, std::int64_t width);
+
+// True when the last bytes of `text` equal `suffix`, byte for byte. An empty
+// suffix always matches; a suffix longer than the text never does.
+bool EndsWith(const Text& text, const Text& suffix);
+
+// Substring by 1-based position and count: a position below 1 counts as 1
+// (the count is not reduced), the count is cut to what remains, and a position
+// beyond the end or a count of 0 or less gives the empty text.
+Text Copy(const Text& text, std::int64_t position, std::int64_t count);
+
+// Removes every leading and trailing byte of value 32 or less.
+Text Trim(const Text& text);
+
+// Plain decimal, "-" for negative values, no leading zeros or blanks.
+Text IntToText(std::int64_t value);
+
+// Converts leading spaces, an optional sign and decimal digits to a signed
+// 32-bit value; anything else (empty text, trailing bytes, no digits, a value
+// out of range) does not convert.
+std::optional<std::int32_t> TryTextToInt(const Text& text);
+
+// TryTextToInt, or `fallback` when the text does not convert.
+std::int32_t TextToIntDef(const Text& text, std::int32_t fallback);
+
+// TryTextToInt, or throws Error("'<text>' is not a valid integer value").
+std::int32_t TextToInt(const Text& text);
+
+}  // namespace quillane
+
+#endif  // QUILLANE_FSTRING_FSTRING_H_
