@@ -1,0 +1,35 @@
+// The incremental update (ISO 32000-1, 7.5.6): a new version of every image
+// object with a placeholder body, in the translucent mode one shared extra
+// object, a cross-reference section in the form of the input's last one (a
+// table with its trailer, or a cross-reference stream), and the end block
+// "startxref" / offset / "%%EOF". Everything is appended after the input's
+// bytes, which stay untouched.
+#ifndef QUILLANE_PDF_UPDATE_WRITER_H_
+#define QUILLANE_PDF_UPDATE_WRITER_H_
+
+#include <vector>
+
+#include "fileaccess/fileaccess.h"
+#include "pdf/replace_mode.h"
+#include "pdf/templates.h"
+#include "pdf/trailer.h"
+
+namespace quillane {
+
+// The extra object takes number 9999, generation 1, unless the document's
+// numbers reach that far: then it takes the first number the update may add
+// (the trailer size for a table, one past the cross-reference stream's own
+// number for a stream), so it never replaces an object the document uses.
+ObjectKey ExtraObjectKeyFor(const TrailerValues& trailer);
+
+// Loads the templates for `mode` from `programDirectory` and appends the whole
+// update to `source` in one piece. Throws the templates' file-open error, or
+// "The output would be too large (2 GiB or more)." before anything is
+// appended when the output would not fit 32-bit positions.
+// REQUIRES: mode != ReplaceNone.
+void WriteUpdate(FileAccess& source, const std::vector<ObjectKey>& imageKeys,
+                 const TrailerValues& trailer, ReplaceMode mode, const Text& programDirectory);
+
+}  // namespace quillane
+
+#endif  // QUILLANE_PDF_UPDATE_WRITER_H_

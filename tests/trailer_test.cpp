@@ -1,0 +1,153 @@
+#include "pdf/trailer.h"
+
+#include <gtest/gtest.h>
+
+#include "fstring/error.h"
+#include "support/loaded_file.h"
+
+namespace quillane {
+namespace {
+
+using testing::LoadedFile;
+
+const std::string kBody = "%PDF-1.4\n1 0 obj\n<</Type/Catalog>>\nendobj\n";
+
+// kBody, then `section` at its own offset, then the end block naming it.
+std::string WithSection(const std::string& section, const std::string& tail = "%%EOF\n") {
+  return kBody + section + "startxref\n" + std::to_string(kBody.size()) + "\n" + tail;
+}
+
+TEST(ReadTrailer, ClassicTable) {
+  const std::string section =
+      "xref\n0 2\n0000000000 65535 f\r\n0000000009 00000 n\r\n"
+      "trailer\n<</Size 8/Root 1 0 R/Info 2 0 R>>\n";
+  LoadedFile file(WithSection(section));
+  const TrailerValues values = ReadTrailer(file.source, file.log);
+  EXPECT_EQ(values.previousSectionOffset, 42);
+  EXPECT_FALSE(values.lastSectionIsStream);
+  EXPECT_EQ(values.trailerSize, 8);
+  EXPECT_EQ(values.rootReference, "1 0 R");
+  EXPECT_EQ(values.infoReference, "2 0 R");
+  EXPECT_FALSE(values.encrypted);
+  const auto end = std::to_string(42 + section.size() - 3);
+  EXPECT_EQ(file.Lines(), "(startxre)f @ " + std::to_string(42 + section.size() + 8) +
+                              " | xref header: 'xref' | reached dict end @ " + end);
+}
+
+TEST(ReadTrailer, CrossReferenceStreamWithNestedDecodeParms) {
+  const std::string section =
+      "7 0 obj\n<</DecodeParms<</Columns 5/Predictor 12>>/Type/XRef/W[1 2 2]"
+      "/Size 8/Root 1 0 R/Info 3 0 R/Length 0>>stream\n\nendstream\nendobj\n";
+  LoadedFile file(WithSection(section));
+  const TrailerValues values = ReadTrailer(file.source, file.log);
+  EXPECT_TRUE(values.lastSectionIsStream);
+  EXPECT_EQ(values.trailerSize, 8);
+  EXPECT_EQ(values.rootReference, "1 0 R");
+  EXPECT_EQ(values.infoReference, "3 0 R");
+  EXPECT_NE(file.Lines().find("xref header: '7'"), std::string::npos) << file.Lines();
+}
+
+TEST(ReadTrailer, EncryptEntryRefusesWhateverItsValue) {
+  for (const char* encrypt : {"/Encrypt 5 0 R", "/Encrypt<</Filter/Standard/V 2>>"}) {
+    const std::string section = std::string("xref\n0 1\n0000000000 65535 f\r\ntrailer\n<</Size 8") +
+                                encrypt + "/Root 1 0 R>>\n";
+    LoadedFile file(WithSection(section));
+    const TrailerValues values = ReadTrailer(file.source, file.log);
+    EXPECT_TRUE(values.encrypted) << encrypt;
+    EXPECT_EQ(file.lines.back(), std::string("Encrypt obj: ") +
+                                     (encrypt[9] == '5' ? "5" : "2"))
+        << encrypt;
+  }
+}
+
+TEST(ReadTrailer, EncryptedCrossReferenceStreamBehindDecodeParms) {
+  const std::string section =
+      "9 0 obj\n<</DecodeParms<</Columns 4>>/Encrypt 12 0 R/Type/XRef/Size 10/Root 1 0 R>>"
+      "stream\nendstream\nendobj\n";
+  LoadedFile file(WithSection(section));
+  EXPECT_TRUE(ReadTrailer(file.source, file.log).encrypted);
+}
+
+TEST(ReadTrailer, InfoIsKeptOnlyAsAReference) {
+  const std::string section =
+      "xref\n0 1\n0000000000 65535 f\r\ntrailer\n<</Size 8/Info<</Title(x 5)>>/Root 1 0 R>>\n";
+  LoadedFile file(WithSection(section));
+  const TrailerValues values = ReadTrailer(file.source, file.log);
+  EXPECT_EQ(values.infoReference, "");
+  EXPECT_EQ(values.rootReference, "1 0 R");
+}
+
+TEST(ReadTrailer, MissingSizeStaysZero) {
+  LoadedFile file(WithSection("xref\n0 1\n0000000000 65535 f\r\ntrailer\n<</Root 1 0 R>>\n"));
+  EXPECT_EQ(ReadTrailer(file.source, file.log).trailerSize, 0);
+}
+
+TEST(ReadTrailer, CommentsAtTheOffsetAreSkipped) {
+  LoadedFile file(WithSection(
+      "% a comment\r\n%another\nxref\n0 1\n0000000000 65535 f\r\ntrailer\n<</Size 3/Root 1 0 R>>\n"));
+  const TrailerValues values = ReadTrailer(file.source, file.log);
+  EXPECT_FALSE(values.lastSectionIsStream);
+  EXPECT_EQ(values.trailerSize, 3);
+  EXPECT_NE(file.Lines().find("xref header: 'xref'"), std::string::npos) << file.Lines();
+}
+
+TEST(ReadTrailer, AnOffsetThatNamesNoSectionIsAnError) {
+  const struct {
+    std::string bytes;
+    const char* header;
+  } cases[] = {
+      // An object that is not a cross-reference stream.
+      {WithSection("5 0 obj\n<</Type/Page>>\nendobj\n"), "5"},
+      // /XRef only behind the stream keyword does not count.
+      {WithSection("5 0 obj\n<</Length 5>>stream\n/XRef\nendstream\nendobj\n"), "5"},
+      // Neither "xref" nor an object number.
+      {WithSection("trailer\n<</Size 3/Root 1 0 R>>\n"), "trailer"},
+      {WithSection("XREF\n0 1\n"), "XREF"},
+  };
+  for (const auto& c : cases) {
+    LoadedFile file(c.bytes);
+    EXPECT_THROW_MESSAGE(ReadTrailer(file.source, file.log), Error,
+                         "No cross-reference section found at offset 42; the file may be "
+                         "damaged.");
+    EXPECT_EQ(file.lines.back(), std::string("xref header: '") + c.header + "'");
+  }
+}
+
+TEST(ReadTrailer, OffsetBeyondTheDataIsAnError) {
+  LoadedFile file(kBody + "startxref\n99999\n%%EOF\n");
+  EXPECT_THROW_MESSAGE(ReadTrailer(file.source, file.log), Error,
+                       "No cross-reference section found at offset 99999; the file may be "
+                       "damaged.");
+}
+
+TEST(ReadTrailer, EndMarkerMoreThan99BytesFromTheEndIsNotFound) {
+  // Trailing bytes push the "f" of startxref out of reach; the offset is then
+  // read from the first number after Size - 100.
+  const std::string section = "xref\n0 1\n0000000000 65535 f\r\ntrailer\n<</Size 3/Root 1 0 R>>\n";
+  LoadedFile file(WithSection(section, "%%EOF\n" + std::string(120, ' ') + "42"));
+  const TrailerValues values = ReadTrailer(file.source, file.log);
+  EXPECT_EQ(values.previousSectionOffset, 42);
+  EXPECT_EQ(file.lines.front(), "(startxre)f @ " + std::to_string(file.source.Size() - 100));
+}
+
+TEST(ReadTrailer, EmptyFileIsAnIndexError) {
+  LoadedFile file("");
+  EXPECT_THROW_MESSAGE(ReadTrailer(file.source, file.log), Error, "IndexOutOfBounds");
+  EXPECT_EQ(file.Lines(), "(startxre)f @ -1");
+}
+
+TEST(ReadTrailer, OnlyTheLastRevisionIsRead) {
+  const std::string first = "xref\n0 1\n0000000000 65535 f\r\ntrailer\n<</Size 3/Root 1 0 R>>\n";
+  std::string bytes = WithSection(first);
+  const auto second = std::to_string(bytes.size());
+  bytes += "xref\n0 1\n0000000000 65535 f\r\ntrailer\n<</Size 5/Root 4 0 R/Prev 42>>\n"
+           "startxref\n" + second + "\n%%EOF\n";
+  LoadedFile file(bytes);
+  const TrailerValues values = ReadTrailer(file.source, file.log);
+  EXPECT_EQ(values.previousSectionOffset, std::stoi(second));
+  EXPECT_EQ(values.trailerSize, 5);
+  EXPECT_EQ(values.rootReference, "4 0 R");
+}
+
+}  // namespace
+}  // namespace quillane

@@ -1,0 +1,191 @@
+#include "pdf/update_writer.h"
+
+#include <gtest/gtest.h>
+
+#include "fstring/error.h"
+#include "support/loaded_file.h"
+
+namespace quillane {
+namespace {
+
+using testing::LoadedFile;
+
+using namespace std::string_literals;
+
+// An input of `inputSize` bytes and a program folder holding the templates;
+// Update() returns exactly the bytes the writer appended.
+class UpdateWriterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    templates_.Write("otherimg.dat", std::string(99, 'B') + "\n");
+    templates_.Write("othertimg.dat", "<</SMask ${EXTRAOBJNR} R>>\n");
+    templates_.Write("othertmsk.dat", "${EXTRAOBJNR} obj\nM\nendobj\n");
+    trailer_.trailerSize = 40;
+    trailer_.previousSectionOffset = 4000;
+    trailer_.rootReference = "1 0 R";
+  }
+
+  std::string Update(const std::vector<ObjectKey>& keys, ReplaceMode mode = ReplaceDefault,
+                     Position inputSize = 5000) {
+    LoadedFile file(std::string(static_cast<std::size_t>(inputSize), 'x'));
+    WriteUpdate(file.source, keys, trailer_, mode, templates_.Path().string() + "/");
+    EXPECT_EQ(file.source.Substring(0, inputSize), std::string(static_cast<std::size_t>(inputSize), 'x'));
+    return file.source.Substring(inputSize, file.source.Size());
+  }
+
+  static std::string Object(const std::string& header) {
+    return header + "\n" + std::string(99, 'B') + "\nendobj\n";
+  }
+
+  testing::TempFolder templates_;
+  TrailerValues trailer_;
+};
+
+TEST_F(UpdateWriterTest, WorkedExampleTableForm) {
+  EXPECT_EQ(Update({1200000, 1500000}),
+            Object("12 0 obj") + Object("15 0 obj") +
+                "xref\r\n"
+                "12 1\r\n0000005000 00000 n\r\n"
+                "15 1\r\n0000005116 00000 n\r\n"
+                "trailer\r\n<<\r\n/Prev 4000\r\n/Root 1 0 R\r\n/Size 40\r\n>>\r\n"
+                "startxref\r\n5232\r\n%%EOF\r\n");
+}
+
+TEST_F(UpdateWriterTest, WorkedExampleStreamForm) {
+  trailer_.lastSectionIsStream = true;
+  EXPECT_EQ(Update({1200000, 1500000}),
+            Object("12 0 obj") + Object("15 0 obj") +
+                "40 0 obj\r\n<<\r\n/Type/XRef\r\n/W[1 4 2]\r\n/Root 1 0 R\r\n/Prev 4000\r\n"
+                "/Length 21\r\n/Size 41\r\n/Index [12 1 15 1 40 1]\r\n>>\r\nstream\r\n"
+                "\x01\x00\x00\x13\x88\x00\x00"
+                "\x01\x00\x00\x13\xFC\x00\x00"
+                "\x01\x00\x00\x14\x70\x00\x00"
+                "endstream\r\nendobj\r\n"
+                "startxref\r\n5232\r\n%%EOF\r\n"s);
+}
+
+TEST_F(UpdateWriterTest, EmptyTableGetsTheFreeHeadEntry) {
+  EXPECT_EQ(Update({}),
+            "xref\r\n0 1\r\n0000000000 65535 f\r\n"
+            "trailer\r\n<<\r\n/Prev 4000\r\n/Root 1 0 R\r\n/Size 40\r\n>>\r\n"
+            "startxref\r\n5000\r\n%%EOF\r\n");
+}
+
+TEST_F(UpdateWriterTest, EmptyStreamHoldsItsOwnRow) {
+  trailer_.lastSectionIsStream = true;
+  EXPECT_EQ(Update({}),
+            "40 0 obj\r\n<<\r\n/Type/XRef\r\n/W[1 4 2]\r\n/Root 1 0 R\r\n/Prev 4000\r\n"
+            "/Length 7\r\n/Size 41\r\n/Index [40 1]\r\n>>\r\nstream\r\n"
+            "\x01\x00\x00\x13\x88\x00\x00"
+            "endstream\r\nendobj\r\nstartxref\r\n5000\r\n%%EOF\r\n"s);
+}
+
+TEST_F(UpdateWriterTest, InfoFollowsSizeInTheTableAndIndexInTheStream) {
+  trailer_.infoReference = "2 0 R";
+  EXPECT_EQ(Update({}),
+            "xref\r\n0 1\r\n0000000000 65535 f\r\n"
+            "trailer\r\n<<\r\n/Prev 4000\r\n/Root 1 0 R\r\n/Size 40\r\n/Info 2 0 R\r\n>>\r\n"
+            "startxref\r\n5000\r\n%%EOF\r\n");
+  trailer_.lastSectionIsStream = true;
+  EXPECT_EQ(Update({}),
+            "40 0 obj\r\n<<\r\n/Type/XRef\r\n/W[1 4 2]\r\n/Root 1 0 R\r\n/Prev 4000\r\n"
+            "/Length 7\r\n/Size 41\r\n/Index [40 1]\r\n/Info 2 0 R\r\n>>\r\nstream\r\n"
+            "\x01\x00\x00\x13\x88\x00\x00"
+            "endstream\r\nendobj\r\nstartxref\r\n5000\r\n%%EOF\r\n"s);
+}
+
+TEST_F(UpdateWriterTest, TranslucentTableAddsTheSharedMaskAndCoversItInSize) {
+  // 12 0 obj\n (9) + 20-byte body + endobj\n (7) = 36 bytes; the mask is 20.
+  EXPECT_EQ(Update({1200000}, ReplaceTGrayBox, 100),
+            "12 0 obj\n<</SMask 9999 1 R>>\nendobj\n"
+            "9999 1 obj\nM\nendobj\n"
+            "xref\r\n"
+            "12 1\r\n0000000100 00000 n\r\n"
+            "9999 1\r\n0000000136 00001 n\r\n"
+            "trailer\r\n<<\r\n/Prev 4000\r\n/Root 1 0 R\r\n/Size 10000\r\n>>\r\n"
+            "startxref\r\n156\r\n%%EOF\r\n");
+}
+
+TEST_F(UpdateWriterTest, TranslucentStreamPutsTheMaskBeforeTheStream) {
+  trailer_.lastSectionIsStream = true;
+  EXPECT_EQ(Update({}, ReplaceTGrayBox, 100),
+            "9999 1 obj\nM\nendobj\n"
+            "40 0 obj\r\n<<\r\n/Type/XRef\r\n/W[1 4 2]\r\n/Root 1 0 R\r\n/Prev 4000\r\n"
+            "/Length 14\r\n/Size 10000\r\n/Index [9999 1 40 1]\r\n>>\r\nstream\r\n"
+            "\x01\x00\x00\x00\x64\x00\x01"
+            "\x01\x00\x00\x00\x78\x00\x00"
+            "endstream\r\nendobj\r\nstartxref\r\n120\r\n%%EOF\r\n"s);
+}
+
+TEST_F(UpdateWriterTest, MaskNeverTakesANumberTheDocumentUses) {
+  const struct {
+    std::int32_t size;
+    bool stream;
+    const char* maskHeader;
+    const char* sizeLine;
+  } cases[] = {
+      {9999, false, "9999 1 obj", "/Size 10000\r\n"},
+      {10000, false, "10000 1 obj", "/Size 10001\r\n"},
+      {9998, true, "9999 1 obj", "/Size 10000\r\n"},
+      {9999, true, "10000 1 obj", "/Size 10001\r\n"},
+      {2147483647, true, "2147483648 1 obj", "/Size 2147483649\r\n"},
+  };
+  for (const auto& c : cases) {
+    trailer_.trailerSize = c.size;
+    trailer_.lastSectionIsStream = c.stream;
+    const std::string update = Update({100000}, ReplaceTGrayBox, 10);
+    const std::string number = std::string(c.maskHeader).substr(0, std::string(c.maskHeader).find(' '));
+    EXPECT_NE(update.find("<</SMask " + number + " 1 R>>"), std::string::npos) << c.size;
+    EXPECT_NE(update.find(std::string("\n") + c.maskHeader + "\nM\nendobj\n"), std::string::npos)
+        << c.size;
+    EXPECT_NE(update.find(c.sizeLine), std::string::npos) << c.size << update;
+  }
+}
+
+TEST_F(UpdateWriterTest, DefaultModeLeavesPlaceholdersInTheBodyAlone) {
+  templates_.Write("otherimg.dat", "${EXTRAOBJNR}\n");
+  EXPECT_EQ(Update({300000}, ReplaceDefault, 10).substr(0, 29), "3 0 obj\n${EXTRAOBJNR}\nendobj\n");
+}
+
+TEST_F(UpdateWriterTest, GenerationsRepeatsAndOrderAreKept) {
+  trailer_.lastSectionIsStream = true;
+  // Object 15 before 12, object 7 twice, generation 3; positions from 16909060
+  // on, whose bytes read 01 02 03 04.
+  templates_.Write("otherimg.dat", "");
+  const std::string update = Update({1500000, 700003, 700003}, ReplaceDefault, 16909060);
+  EXPECT_EQ(update.substr(0, 16 + 15 + 15),
+            "15 0 obj\nendobj\n7 3 obj\nendobj\n7 3 obj\nendobj\n");
+  EXPECT_NE(update.find("/Index [15 1 7 1 7 1 40 1]\r\n"), std::string::npos);
+  EXPECT_NE(update.find("stream\r\n\x01\x01\x02\x03\x04\x00\x00"
+                        "\x01\x01\x02\x03\x14\x00\x03"
+                        "\x01\x01\x02\x03\x23\x00\x03"s),
+            std::string::npos);
+}
+
+TEST_F(UpdateWriterTest, TableEntriesForGenerationsAndRepeats) {
+  templates_.Write("otherimg.dat", "");
+  EXPECT_EQ(Update({700003, 700003}, ReplaceDefault, 10),
+            "7 3 obj\nendobj\n7 3 obj\nendobj\n"
+            "xref\r\n7 1\r\n0000000010 00003 n\r\n7 1\r\n0000000025 00003 n\r\n"
+            "trailer\r\n<<\r\n/Prev 4000\r\n/Root 1 0 R\r\n/Size 40\r\n>>\r\n"
+            "startxref\r\n40\r\n%%EOF\r\n");
+}
+
+TEST_F(UpdateWriterTest, MissingTemplatesFailBeforeAnythingIsAppended) {
+  std::filesystem::remove(templates_.Path() / "otherimg.dat");
+  for (const ReplaceMode mode : {ReplaceDefault, ReplaceTGrayBox}) {
+    LoadedFile file("abc");
+    try {
+      WriteUpdate(file.source, {}, trailer_, mode, templates_.Path().string() + "/");
+      ADD_FAILURE() << "no error";
+    } catch (const Error& error) {
+      EXPECT_EQ(std::string(error.what()).rfind("Cannot open file \"", 0), 0u) << error.what();
+      EXPECT_NE(std::string(error.what()).find("otherimg.dat\". "), std::string::npos)
+          << error.what();
+    }
+    EXPECT_EQ(file.source.Size(), 3);
+  }
+}
+
+}  // namespace
+}  // namespace quillane
