@@ -129,7 +129,9 @@ ObjectHeader Scanner::FindObjectKeyBefore(Position p) const {
     if (IsLineEnd(c)) {
       const std::int32_t number = TextToIntDef(Trim(collected), -1);
       if (Logging()) Log("Number: " + IntToText(number) + "#" + IntToText(generation));
-      if (number == -1 || generation == -1) return {kNoObject, keyword};
+      // Object numbers are positive and generations non-negative; a signed
+      // header is no header, and taking it would replace another object.
+      if (number < 0 || generation < 0) return {kNoObject, keyword};
       return {MakeObjectKey(number, generation), keyword};
     }
     if (IsWhiteSpace(c)) {

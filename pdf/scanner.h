@@ -58,7 +58,8 @@ class Scanner {
   // Walks back from `p`, at most 500 bytes, to the header line "N G obj" of
   // the object that encloses `p`; the line must start after a CR or LF and
   // hold at most 50 bytes before "obj". Logs "obj@" and "Number: " lines.
-  // The key is kNoObject when no such header is found.
+  // The key is kNoObject when no such header is found, or when its number or
+  // generation is not a non-negative 32-bit integer.
   ObjectHeader FindObjectKeyBefore(Position p) const;
 
   void Log(const Text& line) const;

@@ -152,6 +152,9 @@ TEST(FindObjectKeyBefore, ReadsTheHeaderLineOfTheEnclosingObject) {
       {"x\nendobj 5 0 obj <<>>", kNoObject, "obj@13 | Number: -1#0"},
       {"x\n12\n0 obj <<>>", kNoObject, "obj@7 | Number: 0#-1"},
       {"x\n+5 0 obj <<>>", 500000, "obj@7 | Number: 5#0"},
+      // A negative number or generation would name another object.
+      {"x\n-5 0 obj <<>>", kNoObject, "obj@7 | Number: -5#0"},
+      {"x\n5 -2 obj <<>>", kNoObject, "obj@7 | Number: 5#-2"},
       // Object numbers beyond 21474 keep their value in the 64-bit key.
       {"x\n30000 0 obj <<>>", MakeObjectKey(30000, 0), "obj@10 | Number: 30000#0"},
       {"x\n2147483648 0 obj <<>>", kNoObject, "obj@15 | Number: -1#0"},

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what building and testing Quillane needs on Debian (run as root):
+# the compiler and CMake, GoogleTest, and the PDF checkers the tests use.
+set -euo pipefail
+export DEBIAN_FRONTEND=noninteractive
+packages=(cmake ninja-build g++ libgtest-dev googletest python3 qpdf poppler-utils mupdf-tools)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing+=("$package")
+done
+if ((${#missing[@]})); then
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
