@@ -1,0 +1,57 @@
+// Reader integration: works out the command that opens a PDF document in the
+// user's own PDF reader from the ".pdf" association in the registry, starts that
+// reader on a document, and writes the "/diag" report. The last command found is
+// cached in the configuration key, so that when the association points back at
+// Quillane itself the reader found before is used instead of starting ourselves.
+#ifndef QUILLANE_PDF_UTIL_PDF_UTIL_H_
+#define QUILLANE_PDF_UTIL_PDF_UTIL_H_
+
+#include <functional>
+
+#include "fstring/fstring.h"
+
+namespace quillane {
+
+// The ProgID (or application name) the current user has associated with ".pdf":
+// the "Progid" of the FileExts ".pdf\UserChoice" key when it is non-empty,
+// otherwise the FileExts ".pdf" key's "Progid", replaced by its "Application"
+// when that value exists. Only the current user's keys are consulted; empty
+// when none of them gives anything. Reads only.
+// Throws Error("Invalid data type for '<name>'") for a value that is not text.
+Text GetPdfProgId();
+
+// The command template (the reader's command with "%1" where the document path
+// goes) for `progId`, or empty when nothing is known. A command deduced from the
+// ProgID's default shell verb is used unless the custom flag
+// `CustomPdfReadCmd` is set; otherwise, and for Quillane's own identifiers
+// "quillane.pdfdoc", "quillane.exe" and the verb "quillane_main", the cached
+// `PdfReadCmd` is returned. The configuration key's values win over those of
+// the legacy key, which is only ever read.
+// Side effects: creates the configuration key when missing, and writes a
+// deduced command to its `PdfReadCmd` when it differs from the cached one.
+// Throws the registry errors: "Invalid data type for '<name>'" for a value of
+// the wrong type, "Failed to get data for '<name>'" for an over-long flag,
+// "Failed to set data for 'PdfReadCmd'" when the cache cannot be written.
+// REQUIRES: `progId` is non-empty.
+Text DeducePdfReadCommand(const Text& progId);
+
+// Opens `documentPath` in the user's PDF reader: every "%1" of the command is
+// replaced by the path as it is, without added quotes. With `waitForExit` the
+// call returns only once the reader has ended, dispatching pending window
+// messages every 200 ms meanwhile; without it, right after the start.
+// Refusals are warning boxes and are not reported to the caller: "Could not
+// deduce command to start PDF reader" when there is no ProgID or no command,
+// "Failed to start PDF reader" when the process cannot be started.
+// Throws the registry errors of GetPdfProgId and DeducePdfReadCommand.
+void StartPdfReader(const Text& documentPath, bool waitForExit);
+
+// The "/diag" report, one line per call of `log`, without line terminators:
+// "Diagnostics", "PDF Prog.ID: " + ProgID and, when the ProgID is non-empty,
+// "PDF cmd: " + DeducePdfReadCommand(ProgID), with its registry side effects.
+// An empty `log` drops the lines; the discovery still runs.
+// Throws the registry errors of GetPdfProgId and DeducePdfReadCommand.
+void LogDiagnostics(const std::function<void(const Text&)>& log);
+
+}  // namespace quillane
+
+#endif  // QUILLANE_PDF_UTIL_PDF_UTIL_H_
