@@ -1,0 +1,1275 @@
+// End-to-end tests: the real quillane executable runs on small PDFs in a
+// scratch folder, with its registry file and log file there too. Outputs are
+// compared byte for byte with hand-written updates (CR LF visible); the input
+// must be unchanged after every run.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/pdf_builder.h"
+#include "support/test_util.h"
+
+namespace quillane::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The shipped templates, as they must read.
+const std::string kGrayBox =
+    "<</Type/XObject/Subtype/Image/Width 1/Height 1/ColorSpace/DeviceGray/BitsPerComponent 8"
+    "/Length 1>>\nstream\n\xD0\nendstream\n";
+const std::string kTranslucentBoxTemplate =
+    "<</Type/XObject/Subtype/Image/Width 1/Height 1/ColorSpace/DeviceGray/BitsPerComponent 8"
+    "/SMask ${EXTRAOBJNR} R/Length 1>>\nstream\n\xD0\nendstream\n";
+const std::string kMaskTemplate =
+    "${EXTRAOBJNR} obj\n"
+    "<</Type/XObject/Subtype/Image/Width 1/Height 1/ColorSpace/DeviceGray/BitsPerComponent 8"
+    "/Length 1>>\nstream\nf\nendstream\nendobj\n";
+
+// The translucent box body and the mask object for the extra object "9999 1".
+const std::string kTranslucentBox9999 =
+    "<</Type/XObject/Subtype/Image/Width 1/Height 1/ColorSpace/DeviceGray/BitsPerComponent 8"
+    "/SMask 9999 1 R/Length 1>>\nstream\n\xD0\nendstream\n";
+const std::string kMask9999 =
+    "9999 1 obj\n"
+    "<</Type/XObject/Subtype/Image/Width 1/Height 1/ColorSpace/DeviceGray/BitsPerComponent 8"
+    "/Length 1>>\nstream\nf\nendstream\nendobj\n";
+
+const std::string kEncryptedMessage =
+    "Quillane: Quillane cannot handle this file, because the file is secured/encrypted.\n";
+const std::string kExistsMessage = "Quillane: Target output file already exists\n";
+
+// ---------------------------------------------------------------------------
+// Documents
+
+const std::string kCatalog = "<</Type/Catalog/Pages 2 0 R>>\n";
+const std::string kPages = "<</Type/Pages/Kids[3 0 R]/Count 1>>\n";
+
+std::string Page(const std::string& xobjects) {
+  return "<</Type/Page/Parent 2 0 R/MediaBox[0 0 200 100]/Resources<</XObject<<" + xobjects +
+         ">>>>/Contents 6 0 R>>\n";
+}
+
+std::string ContentStream(const std::string& data) {
+  return "<</Length " + std::to_string(data.size()) + ">>\nstream\n" + data + "\nendstream\n";
+}
+
+const std::string kTwoImagesContent =
+    "q 80 0 0 80 10 10 cm /Im1 Do Q q 80 0 0 80 110 10 cm /Im2 Do Q";
+
+// Two pixels, red and blue; "/Subtype/Image" without a blank.
+const std::string kRgbImage =
+    "<</Type/XObject/Subtype/Image/Width 2/Height 1/ColorSpace/DeviceRGB/BitsPerComponent 8"
+    "/Length 6>>\nstream\n\xFF\x00\x00\x00\x00\xFF\nendstream\n";
+// One grey pixel; "/Subtype /Image" with a blank.
+const std::string kGreyImage =
+    "<</Type/XObject/Subtype /Image/Width 1/Height 1/ColorSpace/DeviceGray/BitsPerComponent 8"
+    "/Length 1>>\nstream\n\x80\nendstream\n";
+
+// One page showing image objects 4 and 5, document information in object 7.
+PdfBuilder TwoImages(XrefForm form) {
+  PdfBuilder pdf;
+  pdf.Object(1, 0, kCatalog)
+      .Object(2, 0, kPages)
+      .Object(3, 0, Page("/Im1 4 0 R/Im2 5 0 R"))
+      .Object(4, 0, kRgbImage)
+      .Object(5, 0, kGreyImage)
+      .Object(6, 0, ContentStream(kTwoImagesContent))
+      .Object(7, 0, "<</Title(Two images)>>\n")
+      .Form(form)
+      .TrailerEntries("/Info 7 0 R");
+  return pdf;
+}
+
+// A page without any image.
+PdfBuilder NoImages(XrefForm form) {
+  PdfBuilder pdf;
+  pdf.Object(1, 0, kCatalog)
+      .Object(2, 0, kPages)
+      .Object(3, 0, Page(""))
+      .Object(6, 0, ContentStream("0 0 1 rg 10 10 50 50 re f"))
+      .Form(form);
+  return pdf;
+}
+
+// The number of names "Image" in `input` that read "Vexlo" in `output`, or
+// -1 when the two differ in any other way.
+int RenamedImageNames(const std::string& input, const std::string& output) {
+  if (input.size() != output.size()) return -1;
+  int renamed = 0;
+  for (std::size_t i = 0; i < input.size(); ++i) {
+    if (input[i] == output[i]) continue;
+    if (input.compare(i, 5, "Image") != 0 || output.compare(i, 5, "Vexlo") != 0) return -1;
+    ++renamed;
+    i += 4;
+  }
+  return renamed;
+}
+
+// ---------------------------------------------------------------------------
+// Fixture
+
+class EndToEndTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    for (const auto& [path, bytes] : inputs_) {
+      EXPECT_TRUE(BytesEqual(bytes, ReadFileBytes(path))) << "input changed: " << path;
+    }
+  }
+
+  // Writes an input file into the scratch folder and remembers its bytes, so
+  // that TearDown can check that no run touched it.
+  std::string Input(const std::string& name, const std::string& bytes) {
+    const std::string path = dir_.File(name);
+    fs::create_directories(fs::path(path).parent_path());
+    WriteFileBytes(path, bytes);
+    inputs_.emplace_back(path, bytes);
+    return path;
+  }
+
+  // Stores "ReplaceObject" in the registry file the runs use.
+  void SetReplaceObject(const std::string& value) {
+    WriteFileBytes(registry_,
+                   "Windows Registry Editor Version 5.00\r\n\r\n"
+                   "[HKEY_CURRENT_USER\\Software\\Bramblecote Software\\quillane]\r\n"
+                   "\"ReplaceObject\"=\"" +
+                       value + "\"\r\n\r\n");
+  }
+
+  // Runs `exe` (the built executable unless given) with the scratch registry,
+  // log file and temporary folder. A sanitizer report fails the test.
+  ProcessResult Quillane(const std::vector<std::string>& args,
+                         const std::string& exe = QUILLANE_EXE, const fs::path& cwd = {}) {
+    fs::remove(log_);
+    std::vector<std::string> argv{exe};
+    argv.insert(argv.end(), args.begin(), args.end());
+    ProcessOptions options;
+    options.env["QUILLANE_REGISTRY"] = registry_;
+    options.env["QUILLANE_LOG"] = log_;
+    options.env["TMPDIR"] = dir_.Path().string();
+    options.cwd = cwd;
+    ProcessResult result = RunProcess(argv, options);
+    EXPECT_EQ(result.signal, 0) << result.err;
+    EXPECT_EQ(result.err.find("Sanitizer"), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find("runtime error"), std::string::npos) << result.err;
+    return result;
+  }
+
+  // Runs the default job on `path` and expects a clean exit.
+  void ExpectRunSucceeds(const std::vector<std::string>& args) {
+    const ProcessResult result = Quillane(args);
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out, "");
+  }
+
+  // The names in the scratch folder, sorted, without the log file.
+  std::vector<std::string> FolderContent() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_.Path())) {
+      if (entry.path() != log_) names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  std::vector<std::string> LogLines() const {
+    std::vector<std::string> lines;
+    if (!fs::exists(log_)) return lines;
+    const std::string text = ReadFileBytes(log_);
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+      lines.push_back(text.substr(start, end - start));
+    }
+    EXPECT_EQ(start, text.size()) << "log does not end with a line end";
+    return lines;
+  }
+
+  // A copy of the executable in its own folder with the given templates
+  // (name, content); returns the copy's path.
+  std::string ExecutableWithTemplates(
+      const std::vector<std::pair<std::string, std::string>>& templates) {
+    const fs::path bin = dir_.Path() / "bin";
+    fs::create_directories(bin);
+    const fs::path exe = bin / "quillane";
+    fs::copy_file(QUILLANE_EXE, exe);
+    for (const auto& [name, content] : templates) WriteFileBytes(bin / name, content);
+    return exe.string();
+  }
+
+  // qpdf --check must report no error and no warning (skipped without qpdf).
+  void ExpectQpdfClean(const std::string& path) {
+    if (!ProgramAvailable("qpdf")) {
+      std::fprintf(stderr, "qpdf not installed; check of %s skipped\n", path.c_str());
+      return;
+    }
+    const ProcessResult check = RunProcess({"qpdf", "--check", path});
+    EXPECT_EQ(check.exit_status, 0) << path << "\n" << check.out << check.err;
+    EXPECT_EQ(check.err, "") << path;
+  }
+
+  ScratchDir dir_;
+  std::string registry_ = dir_.File("registry.reg");
+  std::string log_ = dir_.File("quillane.log");
+  std::vector<std::pair<std::string, std::string>> inputs_;
+};
+
+// ---------------------------------------------------------------------------
+// The main job, both cross-reference forms
+
+TEST_F(EndToEndTest, TemplatesShipBesideTheExecutable) {
+  const fs::path bin = fs::path(QUILLANE_EXE).parent_path();
+  EXPECT_TRUE(BytesEqual(kGrayBox, ReadFileBytes(bin / "otherimg.dat")));
+  EXPECT_TRUE(BytesEqual(kTranslucentBoxTemplate, ReadFileBytes(bin / "othertimg.dat")));
+  EXPECT_TRUE(BytesEqual(kMaskTemplate, ReadFileBytes(bin / "othertmsk.dat")));
+  const fs::path data = fs::path(QUILLANE_SOURCE_DIR) / "data";
+  EXPECT_TRUE(BytesEqual(kGrayBox, ReadFileBytes(data / "otherimg.dat")));
+  EXPECT_TRUE(BytesEqual(kTranslucentBoxTemplate, ReadFileBytes(data / "othertimg.dat")));
+  EXPECT_TRUE(BytesEqual(kMaskTemplate, ReadFileBytes(data / "othertmsk.dat")));
+}
+
+TEST_F(EndToEndTest, DefaultModeTableFormReplacesEachImageAndKeepsInfo) {
+  const std::string input = TwoImages(XrefForm::kTable).Build();
+  const std::string in = Input("two.pdf", input);
+  ASSERT_EQ(input.size(), 865u);
+
+  ExpectRunSucceeds({"/in", in});
+
+  const std::string out = dir_.File("two_Vexlo.pdf");
+  const std::string expected = input + "4 0 obj\n" + kGrayBox +
+                               "endobj\n"
+                               "5 0 obj\n" +
+                               kGrayBox +
+                               "endobj\n"
+                               "xref\r\n"
+                               "4 1\r\n"
+                               "0000000865 00000 n\r\n"
+                               "5 1\r\n"
+                               "0000000998 00000 n\r\n"
+                               "trailer\r\n"
+                               "<<\r\n"
+                               "/Prev 634\r\n"
+                               "/Root 1 0 R\r\n"
+                               "/Size 8\r\n"
+                               "/Info 7 0 R\r\n"
+                               ">>\r\n"
+                               "startxref\r\n"
+                               "1131\r\n"
+                               "%%EOF\r\n";
+  EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(out)));
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{
+                            "(startxre)f @ 853",
+                            "xref header: 'xref'",
+                            "reached dict end @ 842",
+                            "Found image @ 268",
+                            "obj@235",
+                            "Number: 4#0",
+                            "object: 400000",
+                            "Found image @ 390",
+                            "obj@356",
+                            "Number: 5#0",
+                            "object: 500000",
+                            "output: " + out,
+                        }));
+  ExpectQpdfClean(out);
+}
+
+TEST_F(EndToEndTest, DefaultModeStreamFormReplacesEachImageAndKeepsInfo) {
+  const std::string input = TwoImages(XrefForm::kStream).Build();
+  const std::string in = Input("two.pdf", input);
+  ASSERT_EQ(input.size(), 824u);
+
+  ExpectRunSucceeds({"/in", in});
+
+  const std::string out = dir_.File("two_Vexlo.pdf");
+  const std::string expected = input + "4 0 obj\n" + kGrayBox +
+                               "endobj\n"
+                               "5 0 obj\n" +
+                               kGrayBox +
+                               "endobj\n"
+                               "9 0 obj\r\n"
+                               "<<\r\n"
+                               "/Type/XRef\r\n"
+                               "/W[1 4 2]\r\n"
+                               "/Root 1 0 R\r\n"
+                               "/Prev 634\r\n"
+                               "/Length 21\r\n"
+                               "/Size 10\r\n"
+                               "/Index [4 1 5 1 9 1]\r\n"
+                               "/Info 7 0 R\r\n"
+                               ">>\r\n"
+                               "stream\r\n" +
+                               std::string(
+                                   "\x01\x00\x00\x03"
+                                   "8\x00\x00"
+                                   "\x01\x00\x00\x03\xBD\x00\x00"
+                                   "\x01\x00\x00\x04"
+                                   "B\x00\x00",
+                                   21) +
+                               "endstream\r\n"
+                               "endobj\r\n"
+                               "startxref\r\n"
+                               "1090\r\n"
+                               "%%EOF\r\n";
+  EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(out)));
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{
+                            "(startxre)f @ 812",
+                            "xref header: '8'",
+                            "reached dict end @ 713",
+                            "Found image @ 268",
+                            "obj@235",
+                            "Number: 4#0",
+                            "object: 400000",
+                            "Found image @ 390",
+                            "obj@356",
+                            "Number: 5#0",
+                            "object: 500000",
+                            "output: " + out,
+                        }));
+  ExpectQpdfClean(out);
+}
+
+// The writer's worked example: a 5000-byte input whose last trailer gives
+// /Size 40 and /Root 1 0 R, whose startxref gives 4000, with images 12 and 15
+// and a 100-byte body template.
+class WorkedExampleTest : public EndToEndTest {
+ protected:
+  static std::string Input5000(XrefForm form) {
+    auto build = [form](std::size_t comment, std::size_t blanks) {
+      PdfBuilder pdf;
+      pdf.Object(1, 0, kCatalog)
+          .Object(2, 0, "<</Type/Pages/Kids[3 0 R]/Count 1>>\n")
+          .Object(3, 0, Page("/A 12 0 R/B 15 0 R"))
+          .Object(12, 0, kRgbImage)
+          .Object(15, 0, kGreyImage)
+          .Raw("%" + std::string(comment, '-') + "\n")
+          .Form(form)
+          .Size(40)
+          .StreamNumber(39)
+          .LeadingEntries(std::string(blanks, ' '));
+      return pdf.Build();
+    };
+    // Pads the comment so that the section starts at 4000 and the blanks in
+    // the dictionary so that the file ends at 5000.
+    const std::string probe = build(0, 0);
+    const std::size_t comment =
+        4000 - probe.find(form == XrefForm::kTable ? "xref" : "39 0 obj");
+    return build(comment, 5000 - build(comment, 0).size());
+  }
+
+  // A one-pixel stencil mask, padded with blanks to 100 bytes.
+  static std::string Template100() {
+    std::string body =
+        "<</Type/XObject/Subtype/Image/Width 1/Height 1/ImageMask true/Length 1>>\n"
+        "stream\n\x80\nendstream\n";
+    body.insert(body.find("/Length"), 100 - body.size(), ' ');
+    return body;
+  }
+};
+
+TEST_F(WorkedExampleTest, TableForm) {
+  const std::string input = Input5000(XrefForm::kTable);
+  ASSERT_EQ(input.size(), 5000u);
+  ASSERT_EQ(input.substr(4000, 4), "xref");
+  ASSERT_EQ(Template100().size(), 100u);
+  const std::string exe = ExecutableWithTemplates({{"otherimg.dat", Template100()}});
+  const std::string in = Input("example.pdf", input);
+
+  const ProcessResult result = Quillane({"/in", in}, exe);
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.err, "");
+
+  const std::string expected = input + "12 0 obj\n" + Template100() +
+                               "endobj\n"
+                               "15 0 obj\n" +
+                               Template100() +
+                               "endobj\n"
+                               "xref\r\n"
+                               "12 1\r\n"
+                               "0000005000 00000 n\r\n"
+                               "15 1\r\n"
+                               "0000005116 00000 n\r\n"
+                               "trailer\r\n"
+                               "<<\r\n"
+                               "/Prev 4000\r\n"
+                               "/Root 1 0 R\r\n"
+                               "/Size 40\r\n"
+                               ">>\r\n"
+                               "startxref\r\n"
+                               "5232\r\n"
+                               "%%EOF\r\n";
+  EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(dir_.File("example_Vexlo.pdf"))));
+}
+
+TEST_F(WorkedExampleTest, StreamForm) {
+  const std::string input = Input5000(XrefForm::kStream);
+  ASSERT_EQ(input.size(), 5000u);
+  ASSERT_EQ(input.substr(4000, 8), "39 0 obj");
+  const std::string exe = ExecutableWithTemplates({{"otherimg.dat", Template100()}});
+  const std::string in = Input("example.pdf", input);
+
+  const ProcessResult result = Quillane({"/in", in}, exe);
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.err, "");
+
+  const std::string expected = input + "12 0 obj\n" + Template100() +
+                               "endobj\n"
+                               "15 0 obj\n" +
+                               Template100() +
+                               "endobj\n"
+                               "40 0 obj\r\n"
+                               "<<\r\n"
+                               "/Type/XRef\r\n"
+                               "/W[1 4 2]\r\n"
+                               "/Root 1 0 R\r\n"
+                               "/Prev 4000\r\n"
+                               "/Length 21\r\n"
+                               "/Size 41\r\n"
+                               "/Index [12 1 15 1 40 1]\r\n"
+                               ">>\r\n"
+                               "stream\r\n" +
+                               std::string(
+                                   "\x01\x00\x00\x13\x88\x00\x00"
+                                   "\x01\x00\x00\x13\xFC\x00\x00"
+                                   "\x01\x00\x00\x14\x70\x00\x00",
+                                   21) +
+                               "endstream\r\n"
+                               "endobj\r\n"
+                               "startxref\r\n"
+                               "5232\r\n"
+                               "%%EOF\r\n";
+  EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(dir_.File("example_Vexlo.pdf"))));
+}
+
+// ---------------------------------------------------------------------------
+// The translucent box ("tgraybox") and the light mode ("none", "/noother")
+
+TEST_F(EndToEndTest, TranslucentBoxTableFormWinsOverNoOther) {
+  SetReplaceObject("tgraybox");
+  const std::string input = TwoImages(XrefForm::kTable).Build();
+  const std::string in = Input("two.pdf", input);
+
+  ExpectRunSucceeds({"/noother", "/in", in});
+
+  const std::string out = dir_.File("two_Vexlo.pdf");
+  const std::string expected = input + "4 0 obj\n" + kTranslucentBox9999 +
+                               "endobj\n"
+                               "5 0 obj\n" +
+                               kTranslucentBox9999 + "endobj\n" + kMask9999 +
+                               "xref\r\n"
+                               "4 1\r\n"
+                               "0000000865 00000 n\r\n"
+                               "5 1\r\n"
+                               "0000001013 00000 n\r\n"
+                               "9999 1\r\n"
+                               "0000001161 00001 n\r\n"
+                               "trailer\r\n"
+                               "<<\r\n"
+                               "/Prev 634\r\n"
+                               "/Root 1 0 R\r\n"
+                               "/Size 10000\r\n"
+                               "/Info 7 0 R\r\n"
+                               ">>\r\n"
+                               "startxref\r\n"
+                               "1297\r\n"
+                               "%%EOF\r\n";
+  EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(out)));
+  ExpectQpdfClean(out);
+}
+
+TEST_F(EndToEndTest, TranslucentBoxStreamForm) {
+  SetReplaceObject("tgraybox");
+  const std::string input = TwoImages(XrefForm::kStream).Build();
+  const std::string in = Input("two.pdf", input);
+
+  ExpectRunSucceeds({"/in", in});
+
+  const std::string out = dir_.File("two_Vexlo.pdf");
+  const std::string expected = input + "4 0 obj\n" + kTranslucentBox9999 +
+                               "endobj\n"
+                               "5 0 obj\n" +
+                               kTranslucentBox9999 + "endobj\n" + kMask9999 +
+                               "9 0 obj\r\n"
+                               "<<\r\n"
+                               "/Type/XRef\r\n"
+                               "/W[1 4 2]\r\n"
+                               "/Root 1 0 R\r\n"
+                               "/Prev 634\r\n"
+                               "/Length 28\r\n"
+                               "/Size 10000\r\n"
+                               "/Index [4 1 5 1 9999 1 9 1]\r\n"
+                               "/Info 7 0 R\r\n"
+                               ">>\r\n"
+                               "stream\r\n" +
+                               std::string(
+                                   "\x01\x00\x00\x03"
+                                   "8\x00\x00"
+                                   "\x01\x00\x00\x03\xCC\x00\x00"
+                                   "\x01\x00\x00\x04`\x00\x01"
+                                   "\x01\x00\x00\x04\xE8\x00\x00",
+                                   28) +
+                               "endstream\r\n"
+                               "endobj\r\n"
+                               "startxref\r\n"
+                               "1256\r\n"
+                               "%%EOF\r\n";
+  EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(out)));
+  ExpectQpdfClean(out);
+}
+
+TEST_F(EndToEndTest, ReplaceObjectValuesCompareCaseSensitively) {
+  SetReplaceObject("None");
+  const std::string input = TwoImages(XrefForm::kTable).Build();
+  const std::string in = Input("two.pdf", input);
+
+  ExpectRunSucceeds({"/in", in});
+
+  // Not the light mode: the default update follows the input.
+  const std::string output = ReadFileBytes(dir_.File("two_Vexlo.pdf"));
+  EXPECT_TRUE(output.starts_with(input + "4 0 obj\n"));
+}
+
+// The light mode needs no template and does not read the end of the file, so
+// an encrypted document is renamed like any other, and hits inside stream
+// data are renamed too.
+TEST_F(EndToEndTest, LightModeRenamesEveryImageSubtypeInPlace) {
+  const std::string exe = ExecutableWithTemplates({});
+  struct Case {
+    std::string name;
+    std::vector<std::string> flags;
+    std::string registry;
+  };
+  for (const Case& c : {Case{"noother", {"/noother"}, ""}, Case{"registry", {}, "none"}}) {
+    SCOPED_TRACE(c.name);
+    if (!c.registry.empty()) SetReplaceObject(c.registry);
+    const std::string input =
+        TwoImages(XrefForm::kTable).TrailerEntries("/Info 7 0 R/Encrypt 9 0 R").Build();
+    const std::string in = Input(c.name + ".pdf", input);
+    std::vector<std::string> args = c.flags;
+    args.insert(args.end(), {"/in", in});
+
+    const ProcessResult result = Quillane(args, exe);
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.err, "");
+
+    std::string expected = input;
+    for (const std::size_t image_name : {263u, 385u}) {
+      ASSERT_EQ(expected.substr(image_name, 5), "Image");
+      expected.replace(image_name, 5, "Vexlo");
+    }
+    const std::string out = dir_.File(c.name + "_Vexlo.pdf");
+    EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(out)));
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{"Found image @ 268", "Found image @ 390",
+                                                    "output: " + out}));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Reading the last section: keys after nested dictionaries and after names,
+// and sections that are not where startxref says
+
+// Cross-reference stream dictionaries often open with /DecodeParms<<...>>;
+// the keys after the nested dictionary must still be found.
+TEST_F(EndToEndTest, XrefStreamDictionaryOpeningWithDecodeParms) {
+  const std::string input =
+      TwoImages(XrefForm::kStream).LeadingEntries("/DecodeParms<</Columns 7/Predictor 1>>").Build();
+  const std::string in = Input("decodeparms.pdf", input);
+
+  ExpectRunSucceeds({"/in", in});
+
+  const std::string out = dir_.File("decodeparms_Vexlo.pdf");
+  const std::string expected = input + "4 0 obj\n" + kGrayBox +
+                               "endobj\n"
+                               "5 0 obj\n" +
+                               kGrayBox +
+                               "endobj\n"
+                               "9 0 obj\r\n"
+                               "<<\r\n"
+                               "/Type/XRef\r\n"
+                               "/W[1 4 2]\r\n"
+                               "/Root 1 0 R\r\n"
+                               "/Prev 634\r\n"
+                               "/Length 21\r\n"
+                               "/Size 10\r\n"
+                               "/Index [4 1 5 1 9 1]\r\n"
+                               "/Info 7 0 R\r\n"
+                               ">>\r\n"
+                               "stream\r\n" +
+                               std::string(
+                                   "\x01\x00\x00\x03^\x00\x00"
+                                   "\x01\x00\x00\x03\xE3\x00\x00"
+                                   "\x01\x00\x00\x04h\x00\x00",
+                                   21) +
+                               "endstream\r\n"
+                               "endobj\r\n"
+                               "startxref\r\n"
+                               "1128\r\n"
+                               "%%EOF\r\n";
+  EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(out)));
+  ExpectQpdfClean(out);
+}
+
+// A key written right after a name value ("/Plain/Size") is read as a key.
+TEST_F(EndToEndTest, KeyDirectlyAfterANameValueIsFound) {
+  const std::string input = TwoImages(XrefForm::kTable).LeadingEntries("/Kind /Plain").Build();
+  const std::string in = Input("names.pdf", input);
+
+  ExpectRunSucceeds({"/in", in});
+
+  const std::string output = ReadFileBytes(dir_.File("names_Vexlo.pdf"));
+  EXPECT_NE(output.find("/Size 8\r\n", input.size()), std::string::npos)
+      << EscapeBytes(output.substr(input.size()));
+}
+
+TEST_F(EndToEndTest, EncryptedInputIsRefused) {
+  struct Case {
+    std::string name;
+    PdfBuilder pdf;
+  };
+  for (Case& c : std::vector<Case>{
+           {"table", TwoImages(XrefForm::kTable).TrailerEntries("/Encrypt 9 0 R/ID[<01><01>]")},
+           {"stream", TwoImages(XrefForm::kStream).TrailerEntries("/Encrypt 9 0 R/ID[<01><01>]")},
+           {"decodeparms", TwoImages(XrefForm::kStream)
+                               .LeadingEntries("/DecodeParms<</Columns 7/Predictor 1>>")
+                               .TrailerEntries("/Encrypt 9 0 R/ID[<01><01>]")},
+       }) {
+    SCOPED_TRACE(c.name);
+    const std::string in = Input(c.name + ".pdf", c.pdf.Build());
+
+    const ProcessResult result = Quillane({"/in", in});
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.err, kEncryptedMessage);
+    EXPECT_FALSE(fs::exists(dir_.File(c.name + "_Vexlo.pdf")));
+    const std::vector<std::string> log = LogLines();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), "Encrypt obj: 9");
+  }
+}
+
+// Replaces the number after the last "startxref" line.
+std::string WithStartxref(std::string pdf, std::size_t offset) {
+  const std::size_t number = pdf.rfind("startxref\n") + 10;
+  pdf.replace(number, pdf.find('\n', number) - number, std::to_string(offset));
+  return pdf;
+}
+
+TEST_F(EndToEndTest, CommentAtTheSectionOffsetIsSkipped) {
+  const std::string built = TwoImages(XrefForm::kTable).Raw("% cross-reference table\n").Build();
+  const std::size_t comment = built.find("% cross-reference table");
+  const std::string input = WithStartxref(built, comment);
+  const std::string in = Input("comment.pdf", input);
+
+  ExpectRunSucceeds({"/in", in});
+
+  const std::string output = ReadFileBytes(dir_.File("comment_Vexlo.pdf"));
+  EXPECT_NE(output.find("/Prev " + std::to_string(comment) + "\r\n", input.size()),
+            std::string::npos);
+  const std::vector<std::string> log = LogLines();
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[1], "xref header: 'xref'");
+}
+
+// Where startxref does not lead to a table or a cross-reference stream, the
+// run fails and writes nothing.
+TEST_F(EndToEndTest, MissingSectionIsAnError) {
+  const std::string table = TwoImages(XrefForm::kTable).Build();
+  const std::size_t xref = table.find("xref\n");
+  struct Case {
+    std::string name;
+    std::string pdf;
+    std::size_t offset;  // what startxref says
+    std::string token;   // what stands there
+  };
+  for (const Case& c : std::vector<Case>{
+           // Offsets counted from the header, eight bytes of junk before it.
+           {"junk-before-header", TwoImages(XrefForm::kTable).Prefix("JUNKJUNK").Build(), xref,
+            "endobj"},
+           {"object-not-a-stream", WithStartxref(table, table.find("4 0 obj")),
+            table.find("4 0 obj"), "4"},
+           {"beyond-the-end", WithStartxref(table, 99999), 99999, ""},
+           {"middle-of-a-word", WithStartxref(table, xref + 1), xref + 1, "ref"},
+       }) {
+    SCOPED_TRACE(c.name);
+    const std::string in = Input(c.name + ".pdf", c.pdf);
+
+    const ProcessResult result = Quillane({"/in", in});
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(result.err, "Quillane: No cross-reference section found at offset " +
+                              std::to_string(c.offset) + "; the file may be damaged.\n");
+    EXPECT_FALSE(fs::exists(dir_.File(c.name + "_Vexlo.pdf")));
+    const std::vector<std::string> log = LogLines();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[1], "xref header: '" + c.token + "'");
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Writing the update: the extra object's number, empty sections, object
+// numbers beyond 32-bit keys, repeated keys and generations
+
+// The extra object never takes a number the document may use, and /Size
+// covers it.
+TEST_F(EndToEndTest, ExtraObjectAboveLargeTrailerSize) {
+  SetReplaceObject("tgraybox");
+  for (const XrefForm form : {XrefForm::kTable, XrefForm::kStream}) {
+    const bool table = form == XrefForm::kTable;
+    SCOPED_TRACE(table ? "table" : "stream");
+    const std::string name = table ? "large-table" : "large-stream";
+    const std::string input = TwoImages(form).Size(12000).Build();
+    const std::string in = Input(name + ".pdf", input);
+
+    ExpectRunSucceeds({"/in", in});
+
+    const std::string expected =
+        input +
+        (table
+             ? std::string("4 0 obj\n"
+                           "<</Type/XObject/Subtype/Image/Width 1/Height "
+                           "1/ColorSpace/DeviceGray/BitsPerComponent 8/SMask 12000 1 R/Length 1>>\n"
+                           "stream\n"
+                           "\xD0\n"
+                           "endstream\n"
+                           "endobj\n"
+                           "5 0 obj\n"
+                           "<</Type/XObject/Subtype/Image/Width 1/Height "
+                           "1/ColorSpace/DeviceGray/BitsPerComponent 8/SMask 12000 1 R/Length 1>>\n"
+                           "stream\n"
+                           "\xD0\n"
+                           "endstream\n"
+                           "endobj\n"
+                           "12000 1 obj\n"
+                           "<</Type/XObject/Subtype/Image/Width 1/Height "
+                           "1/ColorSpace/DeviceGray/BitsPerComponent 8/Length 1>>\n"
+                           "stream\n"
+                           "f\n"
+                           "endstream\n"
+                           "endobj\n"
+                           "xref\r\n"
+                           "4 1\r\n"
+                           "0000000869 00000 n\r\n"
+                           "5 1\r\n"
+                           "0000001018 00000 n\r\n"
+                           "12000 1\r\n"
+                           "0000001167 00001 n\r\n"
+                           "trailer\r\n"
+                           "<<\r\n"
+                           "/Prev 634\r\n"
+                           "/Root 1 0 R\r\n"
+                           "/Size 12001\r\n"
+                           "/Info 7 0 R\r\n"
+                           ">>\r\n"
+                           "startxref\r\n"
+                           "1304\r\n"
+                           "%%EOF\r\n")
+             : std::string("4 0 obj\n"
+                           "<</Type/XObject/Subtype/Image/Width 1/Height "
+                           "1/ColorSpace/DeviceGray/BitsPerComponent 8/SMask 12001 1 R/Length 1>>\n"
+                           "stream\n"
+                           "\xD0\n"
+                           "endstream\n"
+                           "endobj\n"
+                           "5 0 obj\n"
+                           "<</Type/XObject/Subtype/Image/Width 1/Height "
+                           "1/ColorSpace/DeviceGray/BitsPerComponent 8/SMask 12001 1 R/Length 1>>\n"
+                           "stream\n"
+                           "\xD0\n"
+                           "endstream\n"
+                           "endobj\n"
+                           "12001 1 obj\n"
+                           "<</Type/XObject/Subtype/Image/Width 1/Height "
+                           "1/ColorSpace/DeviceGray/BitsPerComponent 8/Length 1>>\n"
+                           "stream\n"
+                           "f\n"
+                           "endstream\n"
+                           "endobj\n"
+                           "12000 0 obj\r\n"
+                           "<<\r\n"
+                           "/Type/XRef\r\n"
+                           "/W[1 4 2]\r\n"
+                           "/Root 1 0 R\r\n"
+                           "/Prev 634\r\n"
+                           "/Length 28\r\n"
+                           "/Size 12002\r\n"
+                           "/Index [4 1 5 1 12001 1 12000 1]\r\n"
+                           "/Info 7 0 R\r\n"
+                           ">>\r\n"
+                           "stream\r\n" +
+                           std::string("\x01\x00\x00\x03<\x00\x00"
+                                       "\x01\x00\x00\x03\xD1\x00\x00"
+                                       "\x01\x00\x00\x04"
+                                       "f\x00\x01"
+                                       "\x01\x00\x00\x04\xEF\x00\x00",
+                                       28) +
+                           "endstream\r\n"
+                           "endobj\r\n"
+                           "startxref\r\n"
+                           "1263\r\n"
+                           "%%EOF\r\n"));
+    EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(dir_.File(name + "_Vexlo.pdf"))));
+  }
+}
+
+TEST_F(EndToEndTest, DocumentWithoutImages) {
+  struct Case {
+    std::string name;
+    XrefForm form;
+    std::string mode;
+    std::string update;
+  };
+  for (const Case& c : std::vector<Case>{
+           // A table section is never empty: it lists the free object 0.
+           {"table", XrefForm::kTable, "",
+            "xref\r\n"
+            "0 1\r\n"
+            "0000000000 65535 f\r\n"
+            "trailer\r\n"
+            "<<\r\n"
+            "/Prev 284\r\n"
+            "/Root 1 0 R\r\n"
+            "/Size 7\r\n"
+            ">>\r\n"
+            "startxref\r\n"
+            "448\r\n"
+            "%%EOF\r\n"},
+           {"stream", XrefForm::kStream, "",
+            "8 0 obj\r\n"
+            "<<\r\n"
+            "/Type/XRef\r\n"
+            "/W[1 4 2]\r\n"
+            "/Root 1 0 R\r\n"
+            "/Prev 284\r\n"
+            "/Length 7\r\n"
+            "/Size 9\r\n"
+            "/Index [8 1]\r\n"
+            ">>\r\n"
+            "stream\r\n" +
+                std::string("\x01\x00\x00\x01\xBE\x00\x00", 7) +
+                "endstream\r\n"
+                "endobj\r\n"
+                "startxref\r\n"
+                "446\r\n"
+                "%%EOF\r\n"},
+           {"table-tgraybox", XrefForm::kTable, "tgraybox",
+            kMask9999 + "xref\r\n"
+                        "9999 1\r\n"
+                        "0000000448 00001 n\r\n"
+                        "trailer\r\n"
+                        "<<\r\n"
+                        "/Prev 284\r\n"
+                        "/Root 1 0 R\r\n"
+                        "/Size 10000\r\n"
+                        ">>\r\n"
+                        "startxref\r\n"
+                        "584\r\n"
+                        "%%EOF\r\n"},
+       }) {
+    SCOPED_TRACE(c.name);
+    SetReplaceObject(c.mode);
+    const std::string input = NoImages(c.form).Build();
+    const std::string in = Input(c.name + ".pdf", input);
+
+    ExpectRunSucceeds({"/in", in});
+
+    const std::string out = dir_.File(c.name + "_Vexlo.pdf");
+    EXPECT_TRUE(BytesEqual(input + c.update, ReadFileBytes(out)));
+    // Neither /Encrypt nor /Info: both lookups reach the dictionary's end.
+    const std::vector<std::string> log = LogLines();
+    ASSERT_EQ(log.size(), 5u);
+    EXPECT_EQ(log[2].substr(0, 19), "reached dict end @ ");
+    EXPECT_EQ(log[3], log[2]);
+    ExpectQpdfClean(out);
+  }
+}
+
+// A content stream or an uncompressed object stream that holds the bytes
+// /Subtype/Image is never replaced: that would destroy the page or every
+// object stored in the stream. The real image object 4 still is.
+std::string StreamDataHits(XrefForm form) {
+  const std::string stored = "<</Type/XObject/Subtype/Image/Width 1/Height 1>>";
+  const std::string object_stream = "<</Type/ObjStm/N 1/First 5/Length " +
+                                    std::to_string(5 + stored.size()) + ">>\nstream\n8 0 " +
+                                    stored + "\nendstream\n";
+  return PdfBuilder()
+      .Object(1, 0, kCatalog)
+      .Object(2, 0, kPages)
+      .Object(3, 0, Page("/Im1 4 0 R"))
+      .Object(4, 0, kRgbImage)
+      .Object(6, 0, ContentStream("%/Subtype/Image in a comment\nq 80 0 0 80 10 10 cm /Im1 Do Q"))
+      .Object(9, 0, object_stream)
+      .Form(form)
+      .Build();
+}
+
+TEST_F(EndToEndTest, HitsInsideStreamDataAreNotRecorded) {
+  const std::string input = StreamDataHits(XrefForm::kTable);
+  const std::string in = Input("streams.pdf", input);
+
+  ExpectRunSucceeds({"/in", in});
+
+  const std::string expected = input + "4 0 obj\n" + kGrayBox +
+                               "endobj\n"
+                               "xref\r\n"
+                               "4 1\r\n"
+                               "0000000782 00000 n\r\n"
+                               "trailer\r\n"
+                               "<<\r\n"
+                               "/Prev 573\r\n"
+                               "/Root 1 0 R\r\n"
+                               "/Size 10\r\n"
+                               ">>\r\n"
+                               "startxref\r\n"
+                               "915\r\n"
+                               "%%EOF\r\n";
+  EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(dir_.File("streams_Vexlo.pdf"))));
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{
+                            "(startxre)f @ 770",
+                            "xref header: 'xref'",
+                            "reached dict end @ 759",
+                            "reached dict end @ 759",
+                            "Found image @ 258",
+                            "obj@225",
+                            "Number: 4#0",
+                            "object: 400000",
+                            "Found image @ 387",
+                            "obj@346",
+                            "Number: 6#0",
+                            "Found image @ 536",
+                            "obj@453",
+                            "Number: 9#0",
+                            "output: " + dir_.File("streams_Vexlo.pdf"),
+                        }));
+}
+
+TEST_F(EndToEndTest, LightModeRenamesHitsInsideStreamDataToo) {
+  const std::string input = StreamDataHits(XrefForm::kStream);
+  const std::string in = Input("streams.pdf", input);
+
+  ExpectRunSucceeds({"/noother", "/in", in});
+
+  std::string expected = input;
+  for (const std::size_t image_name : {253u, 382u, 531u}) {
+    ASSERT_EQ(expected.substr(image_name, 5), "Image");
+    expected.replace(image_name, 5, "Vexlo");
+  }
+  EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(dir_.File("streams_Vexlo.pdf"))));
+}
+
+// Object numbers above 21474 do not fit a 32-bit key; they keep their number.
+TEST_F(EndToEndTest, ImageObjectNumberAbove21474) {
+  const std::string input = PdfBuilder()
+                                .Object(1, 0, kCatalog)
+                                .Object(2, 0, kPages)
+                                .Object(3, 0, Page("/Im1 30000 0 R"))
+                                .Object(6, 0, ContentStream("q 80 0 0 80 10 10 cm /Im1 Do Q"))
+                                .Object(30000, 0, kGreyImage)
+                                .Build();
+  const std::string in = Input("large-number.pdf", input);
+
+  ExpectRunSucceeds({"/in", in});
+
+  const std::string out = dir_.File("large-number_Vexlo.pdf");
+  const std::string expected = input + "30000 0 obj\n" + kGrayBox +
+                               "endobj\n"
+                               "xref\r\n"
+                               "30000 1\r\n"
+                               "0000000637 00000 n\r\n"
+                               "trailer\r\n"
+                               "<<\r\n"
+                               "/Prev 441\r\n"
+                               "/Root 1 0 R\r\n"
+                               "/Size 30001\r\n"
+                               ">>\r\n"
+                               "startxref\r\n"
+                               "774\r\n"
+                               "%%EOF\r\n";
+  EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(out)));
+  const std::vector<std::string> log = LogLines();
+  ASSERT_EQ(log.size(), 9u);
+  EXPECT_EQ(log[6], "Number: 30000#0");
+  EXPECT_EQ(log[7], "object: 3000000000");
+  ExpectQpdfClean(out);
+}
+
+// An image updated in an incremental update of the input is listed once per
+// revision, older copy first; generations are carried into every entry form.
+TEST_F(EndToEndTest, RepeatedKeysAndNonZeroGeneration) {
+  for (const XrefForm form : {XrefForm::kTable, XrefForm::kStream}) {
+    const bool table = form == XrefForm::kTable;
+    SCOPED_TRACE(table ? "table" : "stream");
+    const std::string input = PdfBuilder()
+                                  .Object(1, 0, kCatalog)
+                                  .Object(2, 0, kPages)
+                                  .Object(3, 0, Page("/Im1 4 0 R/Im2 5 3 R"))
+                                  .Object(4, 0, kRgbImage)
+                                  .Object(5, 3, kGreyImage)
+                                  .Object(6, 0, ContentStream(kTwoImagesContent))
+                                  .Form(form)
+                                  .Update()
+                                  .Object(4, 0, kGreyImage)
+                                  .Build();
+    const std::string name = table ? "revisions-table" : "revisions-stream";
+    const std::string in = Input(name + ".pdf", input);
+
+    ExpectRunSucceeds({"/in", in});
+
+    const std::string expected =
+        input + (table ? std::string("4 0 obj\n" + kGrayBox +
+                                     "endobj\n"
+                                     "5 3 obj\n" +
+                                     kGrayBox +
+                                     "endobj\n"
+                                     "4 0 obj\n" +
+                                     kGrayBox +
+                                     "endobj\n"
+                                     "xref\r\n"
+                                     "4 1\r\n"
+                                     "0000001019 00000 n\r\n"
+                                     "5 1\r\n"
+                                     "0000001152 00003 n\r\n"
+                                     "4 1\r\n"
+                                     "0000001285 00000 n\r\n"
+                                     "trailer\r\n"
+                                     "<<\r\n"
+                                     "/Prev 930\r\n"
+                                     "/Root 1 0 R\r\n"
+                                     "/Size 7\r\n"
+                                     ">>\r\n"
+                                     "startxref\r\n"
+                                     "1418\r\n"
+                                     "%%EOF\r\n")
+                       : std::string("4 0 obj\n" + kGrayBox +
+                                     "endobj\n"
+                                     "5 3 obj\n" +
+                                     kGrayBox +
+                                     "endobj\n"
+                                     "4 0 obj\n" +
+                                     kGrayBox +
+                                     "endobj\n"
+                                     "9 0 obj\r\n"
+                                     "<<\r\n"
+                                     "/Type/XRef\r\n"
+                                     "/W[1 4 2]\r\n"
+                                     "/Root 1 0 R\r\n"
+                                     "/Prev 902\r\n"
+                                     "/Length 28\r\n"
+                                     "/Size 10\r\n"
+                                     "/Index [4 1 5 1 4 1 9 1]\r\n"
+                                     ">>\r\n"
+                                     "stream\r\n" +
+                                     std::string("\x01\x00\x00\x04\x15\x00\x00"
+                                                 "\x01\x00\x00\x04\x9A\x00\x03"
+                                                 "\x01\x00\x00\x05\x1F\x00\x00"
+                                                 "\x01\x00\x00\x05\xA4\x00\x00",
+                                                 28) +
+                                     "endstream\r\n"
+                                     "endobj\r\n"
+                                     "startxref\r\n"
+                                     "1444\r\n"
+                                     "%%EOF\r\n"));
+    EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(dir_.File(name + "_Vexlo.pdf"))));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The run: output naming, the existing-output rule, errors
+
+TEST_F(EndToEndTest, OutputNameIsDerivedFromTheInput) {
+  const std::string input = TwoImages(XrefForm::kTable).Build();
+  struct Case {
+    std::string input;
+    std::string output;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"report.pdf", "report_Vexlo.pdf"},
+           {"report", "report_Vexlo"},
+           {"a.b.pdf", "a.b_Vexlo.pdf"},
+           {"my.docs/report", "my.docs/report_Vexlo"},
+           {"my.docs/report.PDF", "my.docs/report_Vexlo.PDF"},
+           {".pdf", "_Vexlo.pdf"},
+       }) {
+    SCOPED_TRACE(c.input);
+    Input(c.input, input);
+
+    const ProcessResult result = Quillane({"/in", c.input}, QUILLANE_EXE, dir_.Path());
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_TRUE(fs::is_regular_file(dir_.Path() / c.output));
+    const std::vector<std::string> log = LogLines();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), "output: " + c.output);
+  }
+}
+
+TEST_F(EndToEndTest, OutOptionIsUsedAsGiven) {
+  const std::string input = TwoImages(XrefForm::kTable).Build();
+  const std::string in = Input("two.pdf", input);
+  const std::string out = dir_.File("chosen name");
+
+  ExpectRunSucceeds({"/in", in, "/out", out});
+
+  const std::string output = ReadFileBytes(out);
+  EXPECT_TRUE(output.starts_with(input));
+  EXPECT_GT(output.size(), input.size());
+  EXPECT_FALSE(fs::exists(dir_.File("two_Vexlo.pdf")));
+}
+
+TEST_F(EndToEndTest, ExistingOutputIsRefusedUnlessOverwrite) {
+  const std::string input = TwoImages(XrefForm::kTable).Build();
+  const std::string in = Input("two.pdf", input);
+  const std::string out = dir_.File("two_Vexlo.pdf");
+  WriteFileBytes(out, "older output");
+
+  const ProcessResult refused = Quillane({"/in", in});
+  EXPECT_EQ(refused.exit_status, 0);
+  EXPECT_EQ(refused.err, kExistsMessage);
+  EXPECT_EQ(ReadFileBytes(out), "older output");
+  EXPECT_EQ(LogLines().back(), "output: " + out);
+
+  const ProcessResult light_refused = Quillane({"/noother", "/in", in});
+  EXPECT_EQ(light_refused.err, kExistsMessage);
+  EXPECT_EQ(ReadFileBytes(out), "older output");
+
+  ExpectRunSucceeds({"/in", in, "/overwrite"});
+  const std::string output = ReadFileBytes(out);
+  EXPECT_TRUE(output.starts_with(input));
+  EXPECT_GT(output.size(), input.size());
+  // No temporary file is left behind.
+  EXPECT_EQ(FolderContent(), (std::vector<std::string>{"two.pdf", "two_Vexlo.pdf"}));
+}
+
+TEST_F(EndToEndTest, MissingTemplateFailsTheRunBeforeAnythingIsWritten) {
+  const std::string input = TwoImages(XrefForm::kTable).Build();
+  struct Case {
+    std::string name;
+    std::string mode;
+    std::vector<std::string> present;
+    std::string missing;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"default", "", {"othertimg.dat", "othertmsk.dat"}, "otherimg.dat"},
+           // All three are read in the translucent mode, the unused one too.
+           {"tgraybox-img", "tgraybox", {"othertimg.dat", "othertmsk.dat"}, "otherimg.dat"},
+           {"tgraybox-timg", "tgraybox", {"otherimg.dat", "othertmsk.dat"}, "othertimg.dat"},
+           {"tgraybox-tmsk", "tgraybox", {"otherimg.dat", "othertimg.dat"}, "othertmsk.dat"},
+       }) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(dir_.Path() / "bin");
+    std::vector<std::pair<std::string, std::string>> templates;
+    for (const std::string& name : c.present) templates.emplace_back(name, kGrayBox);
+    const std::string exe = ExecutableWithTemplates(templates);
+    SetReplaceObject(c.mode);
+    const std::string in = Input(c.name + ".pdf", input);
+
+    const ProcessResult result = Quillane({"/in", in}, exe);
+    EXPECT_EQ(result.exit_status, 1);
+    const std::string folder = fs::canonical(dir_.Path() / "bin").string();
+    EXPECT_EQ(result.err, "Quillane: Cannot open file \"" + folder + "/" + c.missing +
+                              "\". No such file or directory.\n");
+    EXPECT_FALSE(fs::exists(dir_.File(c.name + "_Vexlo.pdf")));
+  }
+}
+
+TEST_F(EndToEndTest, FileErrors) {
+  const std::string input = TwoImages(XrefForm::kTable).Build();
+  const std::string in = Input("two.pdf", input);
+  const std::string missing = dir_.File("missing.pdf");
+  const std::string unwritable = dir_.File("no-such-folder/out.pdf");
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;
+  };
+  for (const Case& c : std::vector<Case>{
+           {{"/in", missing},
+            "Quillane: Cannot open file \"" + missing + "\". No such file or directory.\n"},
+           {{"/noother", "/in", missing},
+            "Quillane: Cannot open file \"" + missing + "\". No such file or directory.\n"},
+           {{"/in", in, "/out", unwritable},
+            "Quillane: Cannot create file \"" + unwritable + "\". No such file or directory.\n"},
+       }) {
+    SCOPED_TRACE(c.args.back());
+    const ProcessResult result = Quillane(c.args);
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(result.err, c.err);
+  }
+  EXPECT_FALSE(fs::exists(dir_.File("missing_Vexlo.pdf")));
+}
+
+// An empty input: the light mode writes an empty output; the other modes fail
+// on the first read of the file's end.
+TEST_F(EndToEndTest, EmptyInput) {
+  const std::string in = Input("empty.pdf", "");
+
+  const ProcessResult light = Quillane({"/noother", "/in", in});
+  EXPECT_EQ(light.exit_status, 0);
+  EXPECT_EQ(light.err, "");
+  EXPECT_EQ(ReadFileBytes(dir_.File("empty_Vexlo.pdf")), "");
+
+  const ProcessResult full = Quillane({"/in", in, "/out", dir_.File("full.pdf")});
+  EXPECT_EQ(full.exit_status, 1);
+  EXPECT_EQ(full.err, "Quillane: IndexOutOfBounds.\n");
+  EXPECT_FALSE(fs::exists(dir_.File("full.pdf")));
+}
+
+TEST_F(EndToEndTest, NothingToDo) {
+  const std::string in = Input("two.pdf", TwoImages(XrefForm::kTable).Build());
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{}, {in}, {"/IN", in}, {"/in"}, {"/out", in}}) {
+    const ProcessResult result = Quillane(args);
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(LogLines(), std::vector<std::string>{});
+  }
+  EXPECT_EQ(FolderContent(), std::vector<std::string>{"two.pdf"});
+}
+
+// ---------------------------------------------------------------------------
+// The samples of the README, in every mode, through the PDF checkers
+
+TEST_F(EndToEndTest, SamplesInEveryMode) {
+  for (const std::string sample : {"sample.pdf", "sample-xrefstream.pdf"}) {
+    const std::string input = ReadFileBytes(fs::path(QUILLANE_SOURCE_DIR) / "samples" / sample);
+    for (const std::string mode : {"default", "none", "tgraybox"}) {
+      SCOPED_TRACE(sample + " " + mode);
+      SetReplaceObject(mode);
+      const std::string in = Input(mode + "-" + sample, input);
+      const std::string out = dir_.File(mode + "-" + sample + ".out");
+
+      ExpectRunSucceeds({"/in", in, "/out", out});
+
+      const std::string output = ReadFileBytes(out);
+      if (mode == "none") {
+        EXPECT_EQ(RenamedImageNames(input, output), 7);
+      } else {
+        EXPECT_TRUE(output.starts_with(input));
+        EXPECT_TRUE(output.ends_with("%%EOF\r\n"));
+      }
+      ExpectQpdfClean(out);
+      if (mode == "none" || !ProgramAvailable("pdfimages")) continue;
+      // Every image the pages show is a 1 x 1 grey placeholder now.
+      const ProcessResult list = RunProcess({"pdfimages", "-list", out});
+      EXPECT_EQ(list.exit_status, 0) << list.err;
+      int images = 0;
+      std::istringstream lines(list.out);
+      std::string line;
+      for (int skip = 0; skip < 2 && std::getline(lines, line); ++skip) {
+      }
+      while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string page, num, type, width, height, color;
+        fields >> page >> num >> type >> width >> height >> color;
+        EXPECT_EQ(width + "x" + height + " " + color, "1x1 gray") << line;
+        ++images;
+      }
+      EXPECT_EQ(images, mode == "tgraybox" ? 14 : 7);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quillane::test

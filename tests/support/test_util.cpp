@@ -1,0 +1,225 @@
+#include "support/test_util.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace quillane::test {
+namespace {
+
+std::runtime_error SystemError(const std::string& what) {
+  return std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+// Folder names may only hold what every file system accepts.
+std::string SafeName(std::string name) {
+  for (char& c : name) {
+    const bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      c == '-' || c == '_';
+    if (!keep) c = '_';
+  }
+  return name;
+}
+
+std::vector<std::string> BuildEnvironment(
+    const std::map<std::string, std::optional<std::string>>& overrides) {
+  std::vector<std::string> result;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string text(*entry);
+    const std::string name = text.substr(0, text.find('='));
+    if (overrides.count(name) == 0) result.push_back(text);
+  }
+  for (const auto& [name, value] : overrides) {
+    if (value) result.push_back(name + "=" + *value);
+  }
+  return result;
+}
+
+std::vector<char*> PointerArray(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (std::string& text : texts) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+// Reads both pipes until both reach end of file; polling keeps a child that
+// fills one pipe from blocking while we wait on the other.
+void DrainPipes(int out_fd, int err_fd, std::string& out, std::string& err) {
+  pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+  std::string* sinks[2] = {&out, &err};
+  int open_count = 2;
+  char buffer[65536];
+  while (open_count > 0) {
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      throw SystemError("poll");
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
+      if (got > 0) {
+        sinks[i]->append(buffer, static_cast<std::size_t>(got));
+      } else if (got == 0 || errno != EINTR) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_count;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+ScratchDir::ScratchDir() {
+  const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = "quillane-";
+  if (info != nullptr) name += SafeName(std::string(info->test_suite_name()) + "." + info->name());
+  std::string pattern = (std::filesystem::temp_directory_path() / (name + "-XXXXXX")).string();
+  if (mkdtemp(pattern.data()) == nullptr) throw SystemError("mkdtemp " + pattern);
+  path_ = pattern;
+}
+
+ScratchDir::~ScratchDir() {
+  if (::testing::Test::HasFailure()) {
+    std::fprintf(stderr, "scratch folder kept: %s\n", path_.c_str());
+    return;
+  }
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::string ScratchDir::File(const std::string& name) const { return (path_ / name).string(); }
+
+std::string ReadFileBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot open " + path.string());
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) throw std::runtime_error("cannot read " + path.string());
+  return bytes;
+}
+
+void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options) {
+  if (argv.empty()) throw std::runtime_error("RunProcess: empty argv");
+  std::vector<std::string> args = argv;
+  std::vector<std::string> env = BuildEnvironment(options.env);
+  std::vector<char*> arg_pointers = PointerArray(args);
+  std::vector<char*> env_pointers = PointerArray(env);
+  const std::string cwd = options.cwd.string();
+
+  int out_pipe[2];
+  int err_pipe[2];
+  if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) {
+    throw SystemError("pipe");
+  }
+  const pid_t pid = fork();
+  if (pid < 0) throw SystemError("fork");
+  if (pid == 0) {
+    // Only async-signal-safe calls between fork and exec.
+    const int null_fd = open("/dev/null", O_RDONLY);
+    if (null_fd >= 0) dup2(null_fd, 0);
+    dup2(out_pipe[1], 1);
+    dup2(err_pipe[1], 2);
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
+    if (args[0].find('/') == std::string::npos) {
+      environ = env_pointers.data();
+      execvp(arg_pointers[0], arg_pointers.data());
+    } else {
+      execve(arg_pointers[0], arg_pointers.data(), env_pointers.data());
+    }
+    _exit(127);
+  }
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+
+  ProcessResult result;
+  DrainPipes(out_pipe[0], err_pipe[0], result.out, result.err);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) throw SystemError("waitpid");
+  }
+  if (WIFEXITED(status)) {
+    result.exit_status = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    result.signal = WTERMSIG(status);
+  }
+  return result;
+}
+
+bool ProgramAvailable(const std::string& program) {
+  const char* path = std::getenv("PATH");
+  if (path == nullptr) return false;
+  std::stringstream folders(path);
+  std::string folder;
+  while (std::getline(folders, folder, ':')) {
+    if (!folder.empty() && access((folder + "/" + program).c_str(), X_OK) == 0) return true;
+  }
+  return false;
+}
+
+std::string EscapeBytes(const std::string& bytes) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string text;
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\r') {
+      text += "\\r";
+    } else if (c == '\n') {
+      text += "\\n";
+    } else if (c == '\t') {
+      text += "\\t";
+    } else if (c == '\\') {
+      text += "\\\\";
+    } else if (byte >= 0x20 && byte < 0x7F) {
+      text += c;
+    } else {
+      text += "\\x";
+      text += kHex[byte >> 4];
+      text += kHex[byte & 0x0F];
+    }
+  }
+  return text;
+}
+
+std::string DescribeFirstDifference(const std::string& expected, const std::string& actual,
+                                    std::size_t context) {
+  if (expected == actual) return {};
+  const auto mismatch =
+      std::mismatch(expected.begin(), expected.end(), actual.begin(), actual.end());
+  const auto offset = static_cast<std::size_t>(mismatch.first - expected.begin());
+  const std::size_t from = offset > context ? offset - context : 0;
+  std::ostringstream text;
+  text << "expected " << expected.size() << " bytes, got " << actual.size()
+       << "; first difference at offset " << offset << "\n"
+       << "  expected [" << from << "..]: " << EscapeBytes(expected.substr(from, 2 * context))
+       << "\n"
+       << "  actual   [" << from
+       << "..]: " << EscapeBytes(actual.substr(std::min(from, actual.size()), 2 * context)) << "\n";
+  return text.str();
+}
+
+::testing::AssertionResult BytesEqual(const std::string& expected, const std::string& actual) {
+  if (expected == actual) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << DescribeFirstDifference(expected, actual);
+}
+
+}  // namespace quillane::test
