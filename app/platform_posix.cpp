@@ -23,6 +23,7 @@
 #include <utility>
 
 #include "app/command_line.h"
+#include "app/desktop_association.h"
 #include "app/platform.h"
 #include "app/registry_file.h"
 #include "fstring/error.h"
@@ -127,6 +128,9 @@ struct Registry::Impl {
   Text CurrentPath;  // below the root, components separated by "\"; empty: the root
   Text FilePath;     // the registry file as found at the last open
   RegistryFile Snapshot;
+  // What the desktop's PDF association supplies for the open key; the file's
+  // own values come first.
+  std::vector<RegistryValue> Supplied;
 
   Text FullPath(const Text& relative) const {
     const Text rootName = Root == RegistryRoot::kCurrentUser ? kCurrentUserName : kClassesRootName;
@@ -134,8 +138,14 @@ struct Registry::Impl {
   }
 
   bool OpenPath(const Text& path, bool create);
+
   const RegistryValue* Find(const Text& name) const {
-    return IsOpen ? Snapshot.FindValue(FullPath(CurrentPath), name) : nullptr;
+    if (!IsOpen) return nullptr;
+    if (const RegistryValue* value = Snapshot.FindValue(FullPath(CurrentPath), name)) return value;
+    for (const RegistryValue& value : Supplied) {
+      if (SameRegistryName(value.Name, name)) return &value;
+    }
+    return nullptr;
   }
 };
 
@@ -150,7 +160,9 @@ bool Registry::Impl::OpenPath(const Text& path, bool create) {
   const Text filePath = RegistryFilePath();
   RegistryFile file = LoadRegistryFile(filePath);
   const Text full = FullPath(relative);
-  if (!relative.empty() && !file.KeyExists(full)) {
+  const std::optional<SuppliedValues> supplied = DesktopRegistryKey(
+      XdgDirectories::FromEnvironment(), Root == RegistryRoot::kClassesRoot, relative);
+  if (!relative.empty() && !file.KeyExists(full) && !supplied) {
     if (!create || !IsWritableKeyPath(full)) return false;
     // The real registry creates a key at once, so the file is written now.
     file.AddKey(full);
@@ -166,6 +178,10 @@ bool Registry::Impl::OpenPath(const Text& path, bool create) {
   CurrentPath = relative;
   FilePath = filePath;
   Snapshot = std::move(file);
+  Supplied.clear();
+  if (supplied) {
+    for (const auto& [name, text] : *supplied) Supplied.push_back({name, kRegSz, text, {}});
+  }
   return true;
 }
 
@@ -181,6 +197,7 @@ void Registry::CloseKey() {
   impl_->IsOpen = false;
   impl_->CurrentPath.clear();
   impl_->Snapshot = RegistryFile{};
+  impl_->Supplied.clear();
 }
 
 bool Registry::ValueExists(const Text& name) { return impl_->Find(name) != nullptr; }
@@ -440,6 +457,8 @@ struct OutputFile::Impl {
   Text TemporaryPath;
   int Descriptor = -1;
   bool Committed = false;
+  // The output is an existing device, pipe or socket, written directly.
+  bool WrittenThrough = false;
 
   [[noreturn]] void FailWrite(int error) const {
     throw Error("Cannot write file " + Quoted(FullPath) + ". " + OsErrorText(error));
@@ -449,6 +468,18 @@ struct OutputFile::Impl {
 OutputFile::OutputFile(const Text& path) : impl_(std::make_unique<Impl>()) {
   impl_->FullPath = ExpandFileName(path);
   impl_->TargetPath = path;
+  // Renaming a new file over a device, a pipe or a socket would replace the
+  // node itself (as root, /dev/null with a regular file); those are written
+  // directly, as there is no old content to keep whole.
+  struct stat target {};
+  if (::stat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode) && !S_ISDIR(target.st_mode)) {
+    impl_->Descriptor = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (impl_->Descriptor < 0) {
+      throw Error("Cannot create file " + Quoted(impl_->FullPath) + ". " + OsErrorText(errno));
+    }
+    impl_->WrittenThrough = true;
+    return;
+  }
   const auto [folder, name] = SplitFolder(path);
   RemoveStaleTemporaries(folder, name);
   impl_->TemporaryPath = folder + "/." + name + ".quillane-" +
@@ -468,6 +499,7 @@ OutputFile::OutputFile(const Text& path) : impl_(std::make_unique<Impl>()) {
 
 OutputFile::~OutputFile() {
   if (impl_->Descriptor >= 0) ::close(impl_->Descriptor);
+  if (impl_->WrittenThrough) return;
   if (!impl_->Committed) ::unlink(impl_->TemporaryPath.c_str());
   SetLiveTemporary(impl_->TemporaryPath, false);
 }
@@ -491,6 +523,10 @@ void OutputFile::Commit() {
   const int descriptor = std::exchange(impl_->Descriptor, -1);
   // close reports the errors of writes that the file system deferred.
   if (::close(descriptor) != 0) impl_->FailWrite(errno);
+  if (impl_->WrittenThrough) {
+    impl_->Committed = true;
+    return;
+  }
   if (::rename(impl_->TemporaryPath.c_str(), impl_->TargetPath.c_str()) != 0) {
     impl_->FailWrite(errno);
   }

@@ -75,6 +75,12 @@ class RegistryTest : public ::testing::Test {
   RegistryTest() {
     path_ = scratch_.File("config/registry.reg");
     env_.Set("QUILLANE_REGISTRY", path_.c_str());
+    // No desktop association of the machine may answer here.
+    const std::string none = scratch_.File("no-desktop");
+    for (const char* name :
+         {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_DATA_HOME", "XDG_DATA_DIRS"}) {
+      env_.Set(name, none.c_str());
+    }
   }
 
   void WriteRegistry(const std::string& body) {
@@ -513,6 +519,24 @@ TEST_F(OutputFileTest, FailedWriteIsAnErrorAndLeavesNothing) {
   ::setrlimit(RLIMIT_FSIZE, &oldLimit);
   ::sigaction(SIGXFSZ, &saved, nullptr);
   EXPECT_TRUE(Listing(scratch_.Path()).empty());
+}
+
+TEST_F(OutputFileTest, DevicesAreWrittenThroughNotReplaced) {
+  {
+    OutputFile output("/dev/null");
+    output.Write("discarded", 9);
+    output.Commit();
+  }
+  {
+    OutputFile output("/dev/full");
+    EXPECT_THROW_MSG(output.Write("x", 1), Error,
+                     "Cannot write file \"/dev/full\". No space left on device");
+  }
+  struct stat info {};
+  ASSERT_EQ(::lstat("/dev/null", &info), 0);
+  EXPECT_TRUE(S_ISCHR(info.st_mode));
+  ASSERT_EQ(::lstat("/dev/full", &info), 0);
+  EXPECT_TRUE(S_ISCHR(info.st_mode));
 }
 
 TEST_F(OutputFileTest, StaleTemporariesOfTheSameOutputAreRemoved) {
