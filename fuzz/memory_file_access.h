@@ -1,0 +1,98 @@
+// An in-memory FileAccess for the fuzz targets and their regression replay:
+// it holds the input bytes given at construction instead of loading a file,
+// and it enforces the REQUIRES clauses of RawByteAt and Substring, which the
+// real implementation leaves unchecked, so that a scanner that reads outside
+// the data is reported at once instead of reading a neighbour's bytes.
+#ifndef QUILLANE_FUZZ_MEMORY_FILE_ACCESS_H_
+#define QUILLANE_FUZZ_MEMORY_FILE_ACCESS_H_
+
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <string_view>
+
+#include "fileaccess/fileaccess.h"
+#include "fstring/error.h"
+
+namespace quillane::fuzz {
+
+// A caller broke a REQUIRES clause of FileAccess. Not an Error: a run must
+// never raise it, whatever the input.
+class ContractViolation : public std::logic_error {
+ public:
+  using std::logic_error::logic_error;
+};
+
+class MemoryFileAccess final : public FileAccess {
+ public:
+  // Copies `bytes` into a buffer of exactly their size, so that AddressSanitizer
+  // also sees a read one byte past the end.
+  explicit MemoryFileAccess(std::string_view bytes)
+      : loaded_(new char[bytes.size() + (bytes.empty() ? 1 : 0)]),
+        loadedSize_(static_cast<Position>(bytes.size())) {
+    if (!bytes.empty()) std::memcpy(loaded_.get(), bytes.data(), bytes.size());
+  }
+
+  // The fuzz targets never touch the disk: the run's "save" is the content.
+  void Load(const Text& /*path*/) override { Violation("Load called on a memory file"); }
+  void Save(const Text& /*path*/) override { Violation("Save called on a memory file"); }
+
+  std::uint8_t ByteAt(Position index) const override {
+    if (index < 0 || index >= Size()) throw Error("IndexOutOfBounds");
+    return Byte(index);
+  }
+
+  Text Substring(Position start, Position end) const override {
+    if (start < 0 || start > end || end > Size()) Violation("Substring outside the data");
+    Text result;
+    for (Position p = start; p < end; ++p) result += static_cast<char>(Byte(p));
+    return result;
+  }
+
+  std::uint8_t RawByteAt(Position index) const override {
+    if (index < 0 || index >= Size()) Violation("RawByteAt outside the data");
+    return Byte(index);
+  }
+
+  Position Size() const override { return loadedSize_ + static_cast<Position>(appended_.size()); }
+
+  void Overwrite(Position index, const Text& text) override {
+    for (std::size_t k = 0; k < text.size(); ++k) {
+      const Position p = index + static_cast<Position>(k);
+      if (p < 0 || p >= Size()) throw Error("IndexOutOfBounds");
+      if (p < loadedSize_) {
+        loaded_[static_cast<std::size_t>(p)] = text[k];
+      } else {
+        appended_[static_cast<std::size_t>(p - loadedSize_)] = text[k];
+      }
+    }
+  }
+
+  void Append(const Text& text) override { appended_ += text; }
+
+  std::string_view LoadedBytes() const override {
+    return {loaded_.get(), static_cast<std::size_t>(loadedSize_)};
+  }
+
+  // Everything held: what a run would save.
+  Text Content() const {
+    return Text(loaded_.get(), static_cast<std::size_t>(loadedSize_)) + appended_;
+  }
+
+ private:
+  std::uint8_t Byte(Position index) const {
+    const char c = index < loadedSize_ ? loaded_[static_cast<std::size_t>(index)]
+                                       : appended_[static_cast<std::size_t>(index - loadedSize_)];
+    return static_cast<std::uint8_t>(c);
+  }
+
+  [[noreturn]] static void Violation(const char* what) { throw ContractViolation(what); }
+
+  std::unique_ptr<char[]> loaded_;
+  Position loadedSize_;
+  Text appended_;
+};
+
+}  // namespace quillane::fuzz
+
+#endif  // QUILLANE_FUZZ_MEMORY_FILE_ACCESS_H_

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Runs one fuzz target for a given number of seconds on one core.
+#
+#   fuzz/run_fuzz.sh TARGET SECONDS [BUILD_DIR]
+#
+# TARGET is run, registry or command_line; BUILD_DIR is the folder of the
+# "fuzz" preset (build/fuzz by default). The working corpus lives in
+# BUILD_DIR/corpus/TARGET and is seeded on first use: the run target from the
+# PDFs of ../shared/corpus (when present), samples/, tests/data/ and the saved
+# findings; the others from fuzz/seeds/TARGET. Findings (crashes, inputs over
+# 1 s, property failures) land in BUILD_DIR/artifacts/TARGET/; copy each one
+# into tests/fuzz_regressions/TARGET/ so the test suite replays it. The
+# fuzzer's own log goes to BUILD_DIR/logs/TARGET-<time>.log.
+set -euo pipefail
+
+target=${1:?target: run, registry or command_line}
+seconds=${2:?seconds}
+here=$(cd "$(dirname "$0")" && pwd)
+source_dir=$(dirname "$here")
+build=${3:-$source_dir/build/fuzz}
+fuzzer=$build/fuzz/${target}_fuzzer
+[[ -x $fuzzer ]] || { echo "no $fuzzer: cmake --preset fuzz && cmake --build --preset fuzz" >&2; exit 2; }
+
+corpus=$build/corpus/$target
+artifacts=$build/artifacts/$target
+mkdir -p "$corpus" "$artifacts" "$build/logs"
+
+if [[ -z $(ls -A "$corpus") ]]; then
+  seed() { [[ -f $1 ]] && cp "$1" "$corpus/seed-$(sha1sum "$1" | cut -c1-16)"; return 0; }
+  if [[ $target == run ]]; then
+    shopt -s globstar nullglob
+    for f in "$source_dir"/../shared/corpus/**/*.pdf "$source_dir"/samples/*.pdf \
+             "$source_dir"/tests/data/*; do
+      seed "$f"
+    done
+  else
+    shopt -s nullglob
+    for f in "$here/seeds/$target"/*; do seed "$f"; done
+  fi
+  for f in "$source_dir/tests/fuzz_regressions/$target"/*; do seed "$f"; done
+fi
+
+# -max_len keeps mutation fast; longer seeds are cut to it, which still
+# exercises the scanners on a document whose end is missing.
+max_len=65536
+[[ $target == run ]] || max_len=16384
+
+log=$build/logs/$target-$(date +%Y%m%d-%H%M%S).log
+echo "fuzzing $target for $seconds s; log: $log" >&2
+# One fuzzer process at a time. A finding stops libFuzzer after saving the
+# input, so it is started again on the grown corpus until the time is spent.
+deadline=$(( $(date +%s) + seconds ))
+executions=0
+while (( $(date +%s) < deadline - 5 )); do
+  left=$(( deadline - $(date +%s) ))
+  "$fuzzer" "$corpus" -timeout=1 -rss_limit_mb=2048 -max_len=$max_len -max_total_time=$left \
+    -dict="$here/$target.dict" -artifact_prefix="$artifacts/" -print_final_stats=1 \
+    >>"$log" 2>&1 || true
+  # The last status line of this round tells how many inputs it executed.
+  last=$(grep -aE '^#[0-9]+' "$log" | tail -1 | sed -E 's/^#([0-9]+).*/\1/')
+  executions=$(( executions + ${last:-0} ))
+  echo "--- round ended $(date +%T), executions so far: $executions" >>"$log"
+done
+grep -aE '^#[0-9]+' "$log" | tail -1 >&2 || true
+echo "executions: $executions; findings: $(ls "$artifacts" | wc -l) in $artifacts" >&2

@@ -1,0 +1,160 @@
+// Replays every saved fuzz finding (tests/fuzz_regressions/<target>/) through
+// the property checks the fuzz targets apply, so a finding stays fixed in the
+// ordinary test suite. The second half shows that the checks themselves catch
+// the faults they are there for: a check that never fails proves nothing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "fuzz/fuzz_checks.h"
+#include "support/test_util.h"
+
+namespace quillane::test {
+namespace {
+
+namespace fs = std::filesystem;
+using quillane::fuzz::CheckCommandLineSplit;
+using quillane::fuzz::CheckRegistryRoundTrip;
+using quillane::fuzz::CheckRunAllModes;
+
+const fs::path kRegressions = fs::path(QUILLANE_SOURCE_DIR) / "tests" / "fuzz_regressions";
+const std::string kTemplates = std::string(QUILLANE_SOURCE_DIR) + "/data/";
+
+// The saved inputs of one target, sorted by name.
+std::vector<fs::path> Findings(const std::string& target) {
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::directory_iterator(kRegressions / target)) {
+    if (entry.is_regular_file() && entry.path().filename() != "README") {
+      files.push_back(entry.path());
+    }
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// The fuzzer counts an input that takes over a second as a hang; the replay
+// allows more, as the test build is unoptimised.
+constexpr auto kHangLimit = std::chrono::seconds(10);
+
+TEST(FuzzRegressionsTest, RunInEveryMode) {
+  const std::vector<fs::path> files = Findings("run");
+  EXPECT_FALSE(files.empty());
+  for (const fs::path& file : files) {
+    const std::string input = ReadFileBytes(file);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(CheckRunAllModes(input, kTemplates), "") << file;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, kHangLimit) << file;
+  }
+}
+
+TEST(FuzzRegressionsTest, RegistryFileRoundTrip) {
+  const std::vector<fs::path> files = Findings("registry");
+  EXPECT_FALSE(files.empty());
+  for (const fs::path& file : files) {
+    EXPECT_EQ(CheckRegistryRoundTrip(ReadFileBytes(file)), "") << file;
+  }
+}
+
+TEST(FuzzRegressionsTest, CommandLineSplit) {
+  const std::vector<fs::path> files = Findings("command_line");
+  EXPECT_FALSE(files.empty());
+  for (const fs::path& file : files) {
+    EXPECT_EQ(CheckCommandLineSplit(ReadFileBytes(file)), "") << file;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The checks catch what they are meant to catch
+
+// A document with one image, object 4, and the update the default mode must
+// append to it; offsets written by hand.
+const std::string kDocument =
+    "%PDF-1.4\n"
+    "4 0 obj\n<</Subtype/Image/Length 0>>stream\n\nendstream\nendobj\n"  // 9 .. 68
+    "xref\n0 1\n0000000000 65535 f \ntrailer\n<</Size 5/Root 1 0 R>>\n"  // 69 ..
+    "startxref\n69\n%%EOF\n";
+
+TrailerValues DocumentTrailer() {
+  TrailerValues trailer;
+  trailer.previousSectionOffset = 69;
+  trailer.trailerSize = 5;
+  trailer.rootReference = "1 0 R";
+  return trailer;
+}
+
+std::string Update(const std::string& entryOffset, const std::string& sectionOffset) {
+  return "4 0 obj\nBODY\nendobj\n"
+         "xref\r\n4 1\r\n" +
+         entryOffset +
+         " 00000 n\r\n"
+         "trailer\r\n<<\r\n/Prev 69\r\n/Root 1 0 R\r\n/Size 5\r\n>>\r\n"
+         "startxref\r\n" +
+         sectionOffset + "\r\n%%EOF\r\n";
+}
+
+std::string Pad10(std::size_t offset) {
+  const std::string digits = std::to_string(offset);
+  return std::string(10 - digits.size(), '0') + digits;
+}
+
+TEST(FuzzChecksTest, AppendedUpdateChecksCatchBrokenUpdates) {
+  const std::string section = std::to_string(kDocument.size() + 20);
+  const std::string sound = kDocument + Update(Pad10(kDocument.size()), section);
+  struct Case {
+    std::string name;
+    std::string output;
+    std::string failure;  // a part of the expected failure text; empty: passes
+  };
+  for (const Case& c : std::vector<Case>{
+           {"sound", sound, ""},
+           {"input changed",
+            "%PDF-1.5" + kDocument.substr(8) + Update(Pad10(kDocument.size()), section),
+            "does not start with the input"},
+           {"entry one byte off", kDocument + Update(Pad10(kDocument.size() + 1), section),
+            "does not point at its object header"},
+           {"startxref one byte off",
+            kDocument + Update(Pad10(kDocument.size()), std::to_string(kDocument.size() + 21)),
+            "unreadable cross-reference section"},
+           {"truncated", sound.substr(0, sound.size() - 3), "does not end with startxref"},
+           {"bytes before startxref",
+            sound.substr(0, sound.rfind("startxref")) + "%\r\n" +
+                sound.substr(sound.rfind("startxref")),
+            "bytes between the cross-reference section and startxref"},
+       }) {
+    SCOPED_TRACE(c.name);
+    const std::string failure = fuzz::detail::CheckAppendedUpdate(
+        kDocument, c.output, {MakeObjectKey(4, 0)}, DocumentTrailer(), ReplaceDefault);
+    if (c.failure.empty()) {
+      EXPECT_EQ(failure, "");
+    } else {
+      EXPECT_NE(failure.find(c.failure), std::string::npos) << failure;
+    }
+  }
+  // An image that was found but has no entry.
+  EXPECT_NE(fuzz::detail::CheckAppendedUpdate(
+                kDocument, kDocument + Update(Pad10(kDocument.size()), section),
+                {MakeObjectKey(4, 0), MakeObjectKey(4, 0)}, DocumentTrailer(), ReplaceDefault),
+            "");
+}
+
+TEST(FuzzChecksTest, LightModeCheckAllowsOnlyImageToVexlo) {
+  const std::string input = "<</Subtype/Image>> /Image";
+  EXPECT_EQ(fuzz::detail::CheckRenamedInPlace(input, "<</Subtype/Vexlo>> /Image", 1), "");
+  EXPECT_NE(fuzz::detail::CheckRenamedInPlace(input, "<</Subtype/Vexlo>> /Image", 2), "");
+  EXPECT_NE(fuzz::detail::CheckRenamedInPlace(input, "<</Subtype/Vexlo>> /Imagf", 1), "");
+  EXPECT_NE(fuzz::detail::CheckRenamedInPlace(input, "<</Subtype/Vexlo>> /Image ", 1), "");
+}
+
+TEST(FuzzChecksTest, RunCheckPassesTheDocumentInEveryMode) {
+  EXPECT_EQ(CheckRunAllModes(kDocument, kTemplates), "");
+  // Templates that cannot be found are not one of the run's damaged-input
+  // errors: the check reports them rather than passing silently.
+  EXPECT_NE(quillane::fuzz::CheckRun(kDocument, ReplaceDefault, kTemplates + "missing/"), "");
+}
+
+}  // namespace
+}  // namespace quillane::test

@@ -1,0 +1,476 @@
+// Faults injected into real runs of the quillane executable, each in its own
+// scratch folder with its own registry file, temporary folder and an empty
+// desktop: files that cannot be read or written, a full file system, a
+// malformed registry file, a reader that does not exist, two runs racing for
+// one output, and hostile file names. Every case checks the exact message and
+// exit status and that the run left every file as it was: no partial output,
+// no temporary file, the input and the registry file byte for byte unchanged.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/pdf_builder.h"
+#include "support/test_util.h"
+
+namespace quillane::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kRegistryHeader = "Windows Registry Editor Version 5.00\n\n";
+const std::string kEncryptedMessage =
+    "Quillane: Quillane cannot handle this file, because the file is secured/encrypted.\n";
+
+// A one-page document with one image; `padding` bytes of comment make it as
+// large as a case needs.
+std::string OneImagePdf(std::size_t padding = 0, const std::string& trailerEntries = "") {
+  PdfBuilder builder;
+  builder.Object(1, 0, "<</Type/Catalog/Pages 2 0 R>>\n")
+      .Object(2, 0, "<</Type/Pages/Kids[3 0 R]/Count 1>>\n")
+      .Object(3, 0,
+              "<</Type/Page/Parent 2 0 R/MediaBox[0 0 100 100]"
+              "/Resources<</XObject<</Im1 4 0 R>>>>/Contents 5 0 R>>\n")
+      .Object(4, 0,
+              "<</Type/XObject/Subtype/Image/Width 1/Height 1/ColorSpace/DeviceGray"
+              "/BitsPerComponent 8/Length 1>>\nstream\n\x80\nendstream\n")
+      .Object(5, 0, "<</Length 29>>\nstream\nq 100 0 0 100 0 0 cm /Im1 Do Q\nendstream\n");
+  if (padding > 0) builder.Raw("%" + std::string(padding, 'x') + "\n");
+  return builder.TrailerEntries(trailerEntries).Build();
+}
+
+// Every entry below `root`: files with their bytes (those over 1 MiB by size
+// and modification time), folders and special files by kind. Two equal snapshots mean nothing
+// was created, changed, renamed or left behind.
+std::map<std::string, std::string> Snapshot(const fs::path& root) {
+  std::map<std::string, std::string> entries;
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
+    const std::string name = fs::relative(entry.path(), root).string();
+    if (entry.is_symlink()) {
+      entries[name] = "<link>";
+    } else if (entry.is_directory()) {
+      entries[name] = "<folder>";
+    } else if (!entry.is_regular_file()) {
+      entries[name] = "<special>";
+    } else if (entry.file_size() > (std::uintmax_t{1} << 20)) {
+      entries[name] = "<" + std::to_string(entry.file_size()) + " bytes, written " +
+                      std::to_string(entry.last_write_time().time_since_epoch().count()) + ">";
+    } else {
+      entries[name] = ReadFileBytes(entry.path());
+    }
+  }
+  return entries;
+}
+
+// The names in `folder` that differ between two snapshots, for messages.
+std::string Changes(const std::map<std::string, std::string>& before,
+                    const std::map<std::string, std::string>& after) {
+  std::string text;
+  for (const auto& [name, bytes] : after) {
+    const auto old = before.find(name);
+    if (old == before.end()) {
+      text += " created:" + name;
+    } else if (old->second != bytes) {
+      text += " changed:" + name;
+    }
+  }
+  for (const auto& [name, bytes] : before) {
+    if (after.count(name) == 0) text += " removed:" + name;
+  }
+  return text;
+}
+
+class RobustnessTest : public ::testing::Test {
+ protected:
+  RobustnessTest() {
+    fs::create_directories(Work());
+    fs::create_directories(scratch_.File("tmp"));
+    fs::create_directories(scratch_.File("desktop"));
+    WriteFileBytes(Registry(), kRegistryHeader);
+  }
+
+  // The folder that holds a case's input and output files.
+  std::string Work() const { return scratch_.File("work"); }
+  std::string Work(const std::string& name) const { return Work() + "/" + name; }
+  std::string Registry() const { return scratch_.File("registry.reg"); }
+  std::string Record() const { return scratch_.File("record.txt"); }
+
+  std::string Input(const std::string& name, const std::string& bytes) const {
+    WriteFileBytes(Work(name), bytes);
+    return Work(name);
+  }
+
+  // The reader stand-in, or `readerProgram`, as the user's PDF reader with the
+  // document quoted; the cache already holds its command, so discovery writes
+  // nothing to the registry file.
+  void RegisterReader(const std::string& readerProgram = QUILLANE_TOOL_fake_reader) {
+    const std::string command = "\\\"" + readerProgram + "\\\" \\\"%1\\\"";
+    WriteFileBytes(Registry(),
+                   kRegistryHeader +
+                       "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer"
+                       "\\FileExts\\.pdf\\UserChoice]\n\"Progid\"=\"Fake.Reader\"\n\n"
+                       "[HKEY_CLASSES_ROOT\\Fake.Reader\\Shell\\open\\command]\n@=\"" +
+                       command +
+                       "\"\n\n[HKEY_CURRENT_USER\\Software\\Bramblecote Software\\quillane]\n"
+                       "\"PdfReadCmd\"=\"" +
+                       command + "\"\n");
+  }
+
+  ProcessResult Quillane(const std::vector<std::string>& arguments,
+                         const std::string& exe = QUILLANE_EXE) const {
+    std::vector<std::string> argv{exe};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return RunProcess(argv, Options());
+  }
+
+  ProcessOptions Options() const {
+    ProcessOptions options;
+    const std::string desktop = scratch_.File("desktop");
+    options.env = {
+        {"QUILLANE_REGISTRY", Registry()},
+        {"QUILLANE_LOG", std::nullopt},
+        {"TMPDIR", scratch_.File("tmp")},
+        {"XDG_CONFIG_HOME", desktop},
+        {"XDG_CONFIG_DIRS", desktop},
+        {"XDG_DATA_HOME", desktop},
+        {"XDG_DATA_DIRS", desktop},
+        {"XDG_CURRENT_DESKTOP", std::nullopt},
+        {"QUILLANE_FAKE_READER_RECORD", Record()},
+    };
+    options.cwd = Work();
+    return options;
+  }
+
+  // The arguments the reader stand-in recorded, one a line.
+  std::vector<std::string> RecordedArguments() const {
+    for (int i = 0; i < 200 && !fs::exists(Record()); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (!fs::exists(Record())) return {"<reader not started>"};
+    std::vector<std::string> arguments;
+    std::string text = ReadFileBytes(Record());
+    for (std::size_t end; (end = text.find('\n')) != std::string::npos; text.erase(0, end + 1)) {
+      arguments.push_back(text.substr(0, end));
+    }
+    fs::remove(Record());
+    return arguments;
+  }
+
+  // The executable alone in a folder of its own, without its templates.
+  std::string ExecutableWithoutTemplates() const {
+    const std::string folder = scratch_.File("bin");
+    fs::create_directories(folder);
+    fs::copy_file(QUILLANE_EXE, folder + "/quillane");
+    return folder + "/quillane";
+  }
+
+  ScratchDir scratch_;
+};
+
+// ---------------------------------------------------------------------------
+// Failures and refusals leave every file as it was
+
+TEST_F(RobustnessTest, FailedOrRefusedRunsLeaveEveryFileAsItWas) {
+  const std::string pdf = OneImagePdf();
+  const std::string in = Input("in.pdf", pdf);
+  fs::create_directories(Work("outdir"));
+  fs::create_directories(Work("indir"));
+  Input("existing.pdf", "an older output\n");
+  Input("encrypted.pdf", OneImagePdf(0, "/Encrypt 9 0 R"));
+  // A sparse file of 2 GiB: refused before a byte of it is read.
+  const std::string big = Work("big.pdf");
+  fs::resize_file(Input("big.pdf", ""), std::uintmax_t{1} << 31);
+  const std::string noTemplates = ExecutableWithoutTemplates();
+  const std::string binFolder = fs::canonical(scratch_.File("bin")).string();
+
+  struct Case {
+    std::string name;
+    std::vector<std::string> args;
+    std::string err;
+    int status;
+    std::function<void()> setup;
+    std::string exe = QUILLANE_EXE;
+  };
+  const auto registryText = [this](const std::string& text) {
+    return [this, text] { WriteFileBytes(Registry(), text); };
+  };
+  const std::string registryLine = "Quillane: Registry file \"" + Registry() + "\", line ";
+  for (const Case& c : std::vector<Case>{
+           {"output is a folder",
+            {"/in", in, "/out", Work("outdir")},
+            "Quillane: Cannot write file \"" + Work("outdir") + "\". Is a directory.\n",
+            1,
+            {}},
+           {"output folder missing",
+            {"/in", in, "/out", Work("missing/out.pdf")},
+            "Quillane: Cannot create file \"" + Work("missing/out.pdf") +
+                "\". No such file or directory.\n",
+            1,
+            {}},
+           {"input missing",
+            {"/in", Work("missing.pdf")},
+            "Quillane: Cannot open file \"" + Work("missing.pdf") +
+                "\". No such file or directory.\n",
+            1,
+            {}},
+           {"input is a folder",
+            {"/noother", "/in", Work("indir")},
+            "Quillane: Cannot open file \"" + Work("indir") + "\". Is a directory.\n",
+            1,
+            {}},
+           {"input of 2 GiB",
+            {"/in", big},
+            "Quillane: Cannot open file \"" + big + "\". The file is too large (2 GiB or more).\n",
+            1,
+            {}},
+           {"input of 2 GiB, light mode",
+            {"/noother", "/in", big},
+            "Quillane: Cannot open file \"" + big + "\". The file is too large (2 GiB or more).\n",
+            1,
+            {}},
+           // "/in" takes the next argument whatever it looks like.
+           {"input value that looks like an option",
+            {"/in", "/overwrite", "/out", Work("x.pdf")},
+            "Quillane: Cannot open file \"/overwrite\". No such file or directory.\n",
+            1,
+            {}},
+           {"template missing",
+            {"/in", in},
+            "Quillane: Cannot open file \"" + binFolder +
+                "/otherimg.dat\". No such file or directory.\n",
+            1,
+            {},
+            noTemplates},
+           {"registry file malformed",
+            {"/in", in},
+            registryLine + "1: the first line is not \"Windows Registry Editor Version 5.00\"\n",
+            1,
+            registryText("Windows Registry Editor Version 4.00\n")},
+           {"registry value malformed",
+            {"/in", in},
+            registryLine + "4: bad dword value (one to eight hex digits expected)\n",
+            1,
+            registryText(kRegistryHeader +
+                         "[HKEY_CURRENT_USER\\Software\\Bramblecote Software\\quillane]\n"
+                         "\"ReplaceObject\"=dword:xyz\n")},
+           {"registry value of the wrong type",
+            {"/in", in},
+            "Quillane: Invalid data type for 'ReplaceObject'\n",
+            1,
+            registryText(kRegistryHeader +
+                         "[HKEY_CURRENT_USER\\Software\\Bramblecote Software\\quillane]\n"
+                         "\"ReplaceObject\"=dword:00000001\n")},
+           {"registry file unreadable",
+            {"/in", in},
+            "Quillane: Cannot open file \"" + Registry() + "\". Is a directory.\n",
+            1,
+            [this] {
+              fs::remove(Registry());
+              fs::create_directories(Registry());
+            }},
+           {"encrypted input",
+            {"/in", Work("encrypted.pdf"), "/out", Work("encrypted-out.pdf")},
+            kEncryptedMessage,
+            0,
+            {}},
+           {"existing output",
+            {"/in", in, "/out", Work("existing.pdf")},
+            "Quillane: Target output file already exists\n",
+            0,
+            {}},
+           {"reader missing, redirect",
+            {"/redirect", "/in", in},
+            "Quillane: Failed to start PDF reader\n",
+            0,
+            [this] { RegisterReader(Work("no-such-reader")); }},
+           // The output is written to the temporary folder, the reader fails
+           // to start, and the output is deleted again.
+           {"reader missing, tempexec",
+            {"/tempexec", "/in", in},
+            "Quillane: Failed to start PDF reader\n",
+            0,
+            [this] { RegisterReader(Work("no-such-reader")); }},
+       }) {
+    SCOPED_TRACE(c.name);
+    WriteFileBytes(Registry(), kRegistryHeader);
+    if (c.setup) c.setup();
+    const auto before = Snapshot(scratch_.Path());
+
+    const ProcessResult result = Quillane(c.args, c.exe);
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(result.exit_status, c.status);
+    const auto after = Snapshot(scratch_.Path());
+    EXPECT_TRUE(before == after) << "files changed:" << Changes(before, after);
+
+    if (fs::is_directory(Registry())) fs::remove(Registry());
+  }
+}
+
+// A file system that fills up while the output is written: the write error is
+// reported and neither the partial output nor its temporary file remains.
+// Uses a small tmpfs when the test may mount one (root in CI); otherwise a
+// file-size limit, under which the write fails the same way.
+TEST_F(RobustnessTest, FullFileSystem) {
+  const std::string in = Input("in.pdf", OneImagePdf(1 << 20));
+  const std::string full = Work("full");
+  fs::create_directories(full);
+  const ProcessResult mount =
+      RunProcess({"mount", "-t", "tmpfs", "-o", "size=64k", "quillane-test", full});
+  struct Unmount {
+    bool mounted;
+    std::string folder;
+    ~Unmount() {
+      if (mounted) RunProcess({"umount", folder});
+    }
+  } unmount{mount.exit_status == 0, full};
+  const std::string output = full + "/out.pdf";
+  const auto before = Snapshot(scratch_.Path());
+
+  ProcessResult result;
+  std::string reason;
+  if (unmount.mounted) {
+    result = Quillane({"/in", in, "/out", output});
+    reason = "No space left on device";
+  } else {
+    // SIGXFSZ ignored, so the write that passes the limit fails with EFBIG.
+    result = RunProcess({"/bin/sh", "-c", "trap '' XFSZ; ulimit -f 256; exec \"$0\" \"$@\"",
+                         QUILLANE_EXE, "/in", in, "/out", output},
+                        Options());
+    reason = "File too large";
+  }
+  EXPECT_EQ(result.err, "Quillane: Cannot write file \"" + output + "\". " + reason + ".\n");
+  EXPECT_EQ(result.exit_status, 1);
+  const auto after = Snapshot(scratch_.Path());
+  EXPECT_TRUE(before == after) << "files changed:" << Changes(before, after);
+}
+
+// An output that is a character device is written through, not replaced by a
+// regular file: /dev/full takes no byte, so the run fails with its write
+// error, and the device stays. The node is made here, as /dev/full is (only
+// root may make one).
+TEST_F(RobustnessTest, OutputOnADeviceThatIsFull) {
+  const std::string in = Input("in.pdf", OneImagePdf());
+  const std::string device = Work("full-device");
+  if (::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0) {
+    GTEST_SKIP() << "cannot make a device node here";
+  }
+  const auto before = Snapshot(scratch_.Path());
+
+  const ProcessResult result = Quillane({"/in", in, "/out", device, "/overwrite"});
+  EXPECT_EQ(result.err,
+            "Quillane: Cannot write file \"" + device + "\". No space left on device.\n");
+  EXPECT_EQ(result.exit_status, 1);
+  struct stat info {};
+  ASSERT_EQ(::lstat(device.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISCHR(info.st_mode)) << "the device was replaced";
+  const auto after = Snapshot(scratch_.Path());
+  EXPECT_TRUE(before == after) << "files changed:" << Changes(before, after);
+}
+
+// ---------------------------------------------------------------------------
+// Two runs writing the same output at once
+
+TEST_F(RobustnessTest, TwoOverwritingRunsLeaveOneCompleteOutput) {
+  // Large enough that the two saves overlap.
+  const std::string a = Input("a.pdf", OneImagePdf(4 << 20));
+  const std::string b = Input("b.pdf", OneImagePdf(4 << 20, "/Info 2 0 R"));
+  ASSERT_EQ(Quillane({"/in", a, "/out", Work("expected-a.pdf")}).exit_status, 0);
+  ASSERT_EQ(Quillane({"/in", b, "/out", Work("expected-b.pdf")}).exit_status, 0);
+  const std::string expectedA = ReadFileBytes(Work("expected-a.pdf"));
+  const std::string expectedB = ReadFileBytes(Work("expected-b.pdf"));
+  ASSERT_NE(expectedA, expectedB);
+
+  const std::string output = Work("out.pdf");
+  for (int round = 0; round < 4; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    WriteFileBytes(output, "the old output\n");
+    ProcessResult first;
+    ProcessResult second;
+    std::thread other([&] { second = Quillane({"/overwrite", "/in", b, "/out", output}); });
+    first = Quillane({"/overwrite", "/in", a, "/out", output});
+    other.join();
+    EXPECT_EQ(first.exit_status, 0) << first.err;
+    EXPECT_EQ(second.exit_status, 0) << second.err;
+    const std::string result = ReadFileBytes(output);
+    EXPECT_TRUE(result == expectedA || result == expectedB)
+        << "a mixture or a truncation of " << result.size() << " bytes";
+  }
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(Work())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"a.pdf", "b.pdf", "expected-a.pdf", "expected-b.pdf",
+                                             "out.pdf"}));
+}
+
+// ---------------------------------------------------------------------------
+// Hostile file names
+
+const std::vector<std::string> kHostileNames = {
+    "with space.pdf",           "semi;colon&amp|pipe>gt.pdf",
+    "dollar$(touch pwned).pdf", "back`touch pwned`quote.pdf",
+    "-leading-dash.pdf",        "non-ascii-\xC3\xA9-\xE9.pdf",
+    "single'quote.pdf",         "star*and?.pdf",
+};
+
+// The main job works on such names like on any other; nothing but the input
+// and its output exists afterwards.
+TEST_F(RobustnessTest, HostileNamesAreOrdinaryPaths) {
+  std::vector<std::string> names = kHostileNames;
+  names.push_back("double\"quote.pdf");
+  names.push_back("line\nbreak.pdf");
+  for (const std::string& name : names) {
+    SCOPED_TRACE(EscapeBytes(name));
+    const std::string pdf = OneImagePdf();
+    Input(name, pdf);
+    const std::string stem = name.substr(0, name.size() - 4);
+    // Relative to the working folder too, so a leading "-" starts the value.
+    const ProcessResult result = Quillane({"/in", name});
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.exit_status, 0);
+    const std::string output = ReadFileBytes(Work(stem + "_Vexlo.pdf"));
+    EXPECT_EQ(output.substr(0, pdf.size()), pdf);
+    EXPECT_GT(output.size(), pdf.size());
+    EXPECT_TRUE(BytesEqual(pdf, ReadFileBytes(Work(name))));
+    fs::remove(Work(name));
+    fs::remove(Work(stem + "_Vexlo.pdf"));
+    EXPECT_TRUE(fs::is_empty(Work())) << "something else was created";
+  }
+}
+
+// The reader command is split by the command-line rule and started without a
+// shell: a path reaches the reader as one literal argument and nothing else
+// runs. A double quote cannot be part of an argument under that rule, so it is
+// the one byte that does not arrive.
+TEST_F(RobustnessTest, HostilePathsReachTheReaderAsLiteralText) {
+  RegisterReader();
+  std::vector<std::string> names = kHostileNames;
+  names.push_back("double\"quote.pdf");
+  for (const std::string& name : names) {
+    SCOPED_TRACE(EscapeBytes(name));
+    const std::string path = Input(name, OneImagePdf());
+    std::string expected = path;
+    std::erase(expected, '"');
+    const auto before = Snapshot(scratch_.Path());
+
+    const ProcessResult result = Quillane({"/redirect", "/in", path});
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(RecordedArguments(), std::vector<std::string>{expected});
+    const auto after = Snapshot(scratch_.Path());
+    EXPECT_TRUE(before == after) << "files changed:" << Changes(before, after);
+    fs::remove(path);
+  }
+}
+
+}  // namespace
+}  // namespace quillane::test
