@@ -23,7 +23,6 @@
 #include <utility>
 
 #include "app/command_line.h"
-#include "app/desktop_association.h"
 #include "app/platform.h"
 #include "app/registry_file.h"
 #include "fstring/error.h"
@@ -128,9 +127,6 @@ struct Registry::Impl {
   Text CurrentPath;  // below the root, components separated by "\"; empty: the root
   Text FilePath;     // the registry file as found at the last open
   RegistryFile Snapshot;
-  // What the desktop's PDF association supplies for the open key; the file's
-  // own values come first.
-  std::vector<RegistryValue> Supplied;
 
   Text FullPath(const Text& relative) const {
     const Text rootName = Root == RegistryRoot::kCurrentUser ? kCurrentUserName : kClassesRootName;
@@ -138,14 +134,8 @@ struct Registry::Impl {
   }
 
   bool OpenPath(const Text& path, bool create);
-
   const RegistryValue* Find(const Text& name) const {
-    if (!IsOpen) return nullptr;
-    if (const RegistryValue* value = Snapshot.FindValue(FullPath(CurrentPath), name)) return value;
-    for (const RegistryValue& value : Supplied) {
-      if (SameRegistryName(value.Name, name)) return &value;
-    }
-    return nullptr;
+    return IsOpen ? Snapshot.FindValue(FullPath(CurrentPath), name) : nullptr;
   }
 };
 
@@ -160,9 +150,7 @@ bool Registry::Impl::OpenPath(const Text& path, bool create) {
   const Text filePath = RegistryFilePath();
   RegistryFile file = LoadRegistryFile(filePath);
   const Text full = FullPath(relative);
-  const std::optional<SuppliedValues> supplied = DesktopRegistryKey(
-      XdgDirectories::FromEnvironment(), Root == RegistryRoot::kClassesRoot, relative);
-  if (!relative.empty() && !file.KeyExists(full) && !supplied) {
+  if (!relative.empty() && !file.KeyExists(full)) {
     if (!create || !IsWritableKeyPath(full)) return false;
     // The real registry creates a key at once, so the file is written now.
     file.AddKey(full);
@@ -178,10 +166,6 @@ bool Registry::Impl::OpenPath(const Text& path, bool create) {
   CurrentPath = relative;
   FilePath = filePath;
   Snapshot = std::move(file);
-  Supplied.clear();
-  if (supplied) {
-    for (const auto& [name, text] : *supplied) Supplied.push_back({name, kRegSz, text, {}});
-  }
   return true;
 }
 
@@ -197,7 +181,6 @@ void Registry::CloseKey() {
   impl_->IsOpen = false;
   impl_->CurrentPath.clear();
   impl_->Snapshot = RegistryFile{};
-  impl_->Supplied.clear();
 }
 
 bool Registry::ValueExists(const Text& name) { return impl_->Find(name) != nullptr; }
