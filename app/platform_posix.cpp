@@ -23,6 +23,7 @@
 #include <utility>
 
 #include "app/command_line.h"
+#include "app/desktop_association.h"
 #include "app/platform.h"
 #include "app/registry_file.h"
 #include "fstring/error.h"
@@ -127,6 +128,9 @@ struct Registry::Impl {
   Text CurrentPath;  // below the root, components separated by "\"; empty: the root
   Text FilePath;     // the registry file as found at the last open
   RegistryFile Snapshot;
+  // What the desktop's PDF association supplies for the open key; the file's
+  // own values come first.
+  std::vector<RegistryValue> Supplied;
 
   Text FullPath(const Text& relative) const {
     const Text rootName = Root == RegistryRoot::kCurrentUser ? kCurrentUserName : kClassesRootName;
@@ -134,8 +138,14 @@ struct Registry::Impl {
   }
 
   bool OpenPath(const Text& path, bool create);
+
   const RegistryValue* Find(const Text& name) const {
-    return IsOpen ? Snapshot.FindValue(FullPath(CurrentPath), name) : nullptr;
+    if (!IsOpen) return nullptr;
+    if (const RegistryValue* value = Snapshot.FindValue(FullPath(CurrentPath), name)) return value;
+    for (const RegistryValue& value : Supplied) {
+      if (SameRegistryName(value.Name, name)) return &value;
+    }
+    return nullptr;
   }
 };
 
@@ -150,7 +160,9 @@ bool Registry::Impl::OpenPath(const Text& path, bool create) {
   const Text filePath = RegistryFilePath();
   RegistryFile file = LoadRegistryFile(filePath);
   const Text full = FullPath(relative);
-  if (!relative.empty() && !file.KeyExists(full)) {
+  const std::optional<SuppliedValues> supplied = DesktopRegistryKey(
+      XdgDirectories::FromEnvironment(), Root == RegistryRoot::kClassesRoot, relative);
+  if (!relative.empty() && !file.KeyExists(full) && !supplied) {
     if (!create || !IsWritableKeyPath(full)) return false;
     // The real registry creates a key at once, so the file is written now.
     file.AddKey(full);
@@ -166,6 +178,10 @@ bool Registry::Impl::OpenPath(const Text& path, bool create) {
   CurrentPath = relative;
   FilePath = filePath;
   Snapshot = std::move(file);
+  Supplied.clear();
+  if (supplied) {
+    for (const auto& [name, text] : *supplied) Supplied.push_back({name, kRegSz, text, {}});
+  }
   return true;
 }
 
@@ -181,6 +197,7 @@ void Registry::CloseKey() {
   impl_->IsOpen = false;
   impl_->CurrentPath.clear();
   impl_->Snapshot = RegistryFile{};
+  impl_->Supplied.clear();
 }
 
 bool Registry::ValueExists(const Text& name) { return impl_->Find(name) != nullptr; }
