@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include <utility>
+
 namespace quillane {
 
 namespace {
