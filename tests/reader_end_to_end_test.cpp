@@ -177,6 +177,33 @@ TEST_F(ReaderEndToEndTest, DiagWithProgIdLogsThreeLinesAndCreatesTheConfiguratio
   EXPECT_FALSE(fs::exists(TemporaryOutput()));
 }
 
+// With nothing in the registry file, the desktop's own application/pdf default
+// is the reader: no set-up at all.
+TEST_F(ReaderEndToEndTest, DesktopDefaultApplicationIsTheReaderWithoutSetUp) {
+  WriteRegistry("");
+  const std::string desktop = scratch_.File("desktop");
+  fs::create_directories(desktop + "/applications");
+  WriteFileBytes(desktop + "/mimeapps.list",
+                 "[Default Applications]\napplication/pdf=fake-reader.desktop\n");
+  WriteFileBytes(desktop + "/applications/fake-reader.desktop",
+                 "[Desktop Entry]\nType=Application\nName=Fake Reader\nExec=" +
+                     std::string(QUILLANE_TOOL_fake_reader) +
+                     " --page=1 %f\nMimeType=application/pdf;\n");
+
+  const ProcessResult result = Quillane({"/tempexec", "/in", Input()});
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(RecordedArguments(), (std::vector<std::string>{"--page=1", TemporaryOutput()}));
+  EXPECT_TRUE(fs::exists(Snapshot()));
+  EXPECT_FALSE(fs::exists(TemporaryOutput()));
+
+  EXPECT_EQ(Quillane({"/diag"}).err, "");
+  const std::string log = ReadFileBytes(LogFile());
+  EXPECT_NE(log.find("Diagnostics\nPDF Prog.ID: fake-reader.desktop\nPDF cmd: "), std::string::npos)
+      << log;
+  EXPECT_NE(ReadFileBytes(Registry()).find("\"PdfReadCmd\"="), std::string::npos);
+}
+
 TEST_F(ReaderEndToEndTest, WrongValueTypeEndsTheRunWithTheRegistryError) {
   WriteRegistry(kUserChoice + "\"Progid\"=dword:00000001\n");
   const ProcessResult result = Quillane({"/tempexec", "/in", Input()});

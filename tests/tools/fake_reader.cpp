@@ -4,7 +4,7 @@
 //   QUILLANE_FAKE_READER_RECORD    file that receives the arguments, one a line
 //   QUILLANE_FAKE_READER_DELAY_MS  milliseconds to stay alive first (default 0)
 //   QUILLANE_FAKE_READER_SNAPSHOT  receives a copy of the file named by the
-//                                  first argument, if that file exists
+//                                  last argument, if that file exists
 // The record is written last and renamed into place, so a test that sees it
 // knows the reader has finished looking at its document.
 #include <chrono>
@@ -30,9 +30,9 @@ int main(int argc, char** argv) {
 
   std::error_code ignored;
   const std::string snapshot = Environment("QUILLANE_FAKE_READER_SNAPSHOT");
-  if (!snapshot.empty() && argc > 1 && std::filesystem::is_regular_file(argv[1], ignored)) {
-    std::filesystem::copy_file(argv[1], snapshot, std::filesystem::copy_options::overwrite_existing,
-                               ignored);
+  if (!snapshot.empty() && argc > 1 && std::filesystem::is_regular_file(argv[argc - 1], ignored)) {
+    std::filesystem::copy_file(argv[argc - 1], snapshot,
+                               std::filesystem::copy_options::overwrite_existing, ignored);
   }
 
   const std::string record = Environment("QUILLANE_FAKE_READER_RECORD");
