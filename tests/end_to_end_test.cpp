@@ -358,8 +358,7 @@ class WorkedExampleTest : public EndToEndTest {
     // Pads the comment so that the section starts at 4000 and the blanks in
     // the dictionary so that the file ends at 5000.
     const std::string probe = build(0, 0);
-    const std::size_t comment =
-        4000 - probe.find(form == XrefForm::kTable ? "xref" : "39 0 obj");
+    const std::size_t comment = 4000 - probe.find(form == XrefForm::kTable ? "xref" : "39 0 obj");
     return build(comment, 5000 - build(comment, 0).size());
   }
 
@@ -1226,6 +1225,36 @@ TEST_F(EndToEndTest, NothingToDo) {
     EXPECT_EQ(LogLines(), std::vector<std::string>{});
   }
   EXPECT_EQ(FolderContent(), std::vector<std::string>{"two.pdf"});
+}
+
+// Cut-off copies of a document (every length in the last 120 bytes, where
+// the end of the file is read, and every 40th before): each run ends with an
+// output that keeps the bytes or with one error line, never with a crash.
+TEST_F(EndToEndTest, TruncatedInputsEndCleanly) {
+  for (const XrefForm form : {XrefForm::kTable, XrefForm::kStream}) {
+    const std::string whole = TwoImages(form).Build();
+    for (std::size_t length = 0; length <= whole.size();
+         length += length + 120 < whole.size() ? 40u : 1u) {
+      SCOPED_TRACE(length);
+      const std::string input = whole.substr(0, length);
+      const std::string in = Input("cut.pdf", input);
+      inputs_.pop_back();
+      const std::string out = dir_.File("cut_Vexlo.pdf");
+      fs::remove(out);
+
+      const ProcessResult result = Quillane({"/in", in});
+      if (result.exit_status == 0) {
+        EXPECT_EQ(result.err, "");
+        EXPECT_TRUE(ReadFileBytes(out).starts_with(input));
+      } else {
+        EXPECT_EQ(result.exit_status, 1);
+        EXPECT_TRUE(result.err.starts_with("Quillane: ")) << result.err;
+        EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << result.err;
+        EXPECT_FALSE(fs::exists(out));
+      }
+      EXPECT_TRUE(BytesEqual(input, ReadFileBytes(in)));
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------
