@@ -54,20 +54,6 @@ int CountLinesStartingWith(const std::string& text, const std::string& prefix) {
   return count;
 }
 
-// The number of names "Image" in `input` that read "Vexlo" in `output`, or
-// -1 when the two differ in any other way.
-int RenamedImageNames(const std::string& input, const std::string& output) {
-  if (input.size() != output.size()) return -1;
-  int renamed = 0;
-  for (std::size_t i = 0; i < input.size(); ++i) {
-    if (input[i] == output[i]) continue;
-    if (input.compare(i, 5, "Image") != 0 || output.compare(i, 5, "Vexlo") != 0) return -1;
-    ++renamed;
-    i += 4;
-  }
-  return renamed;
-}
-
 // qpdf --check's verdict: 0 clean, 3 warnings, 2 errors.
 int QpdfCheck(const std::string& path) { return RunProcess({"qpdf", "--check", path}).exit_status; }
 
@@ -108,9 +94,7 @@ TEST_P(CorpusTest, EveryFileEndsCleanlyAndKeepsItsBytes) {
   const std::string registry = dir.File("registry.reg");
   const std::string log = dir.File("run.log");
   const std::string out = dir.File("out.pdf");
-  WriteFileBytes(registry, std::string("Windows Registry Editor Version 5.00\r\n\r\n") +
-                               "[HKEY_CURRENT_USER\\Software\\Bramblecote Software\\quillane]\r\n" +
-                               "\"ReplaceObject\"=\"" + mode.replace_object + "\"\r\n");
+  WriteFileBytes(registry, RegistryWithReplaceObject(mode.replace_object));
 
   int saved = 0, refused = 0, failed = 0;
   for (const ManifestRow& row : ReadManifest(corpus_ / "MANIFEST.tsv")) {
@@ -167,7 +151,7 @@ TEST_P(CorpusTest, EveryFileEndsCleanlyAndKeepsItsBytes) {
     EXPECT_EQ(CountLinesStartingWith(lines, "Found image @ "), std::stoi(row.at("walk_hits")));
     if (light) {
       EXPECT_EQ(result.exit_status, 0);
-      EXPECT_EQ(RenamedImageNames(input, output), std::stoi(row.at("walk_hits")));
+      EXPECT_EQ(CountRenamedImageNames(input, output), std::stoi(row.at("walk_hits")));
     } else {
       EXPECT_LE(CountLinesStartingWith(lines, "object: "), std::stoi(row.at("images_recordable")));
       EXPECT_TRUE(output.starts_with(input)) << "output does not start with the input";

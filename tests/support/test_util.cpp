@@ -165,6 +165,25 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
   return result;
 }
 
+std::string RegistryWithReplaceObject(const std::string& value) {
+  return "Windows Registry Editor Version 5.00\r\n\r\n"
+         "[HKEY_CURRENT_USER\\Software\\Bramblecote Software\\quillane]\r\n"
+         "\"ReplaceObject\"=\"" +
+         value + "\"\r\n\r\n";
+}
+
+int CountRenamedImageNames(const std::string& input, const std::string& output) {
+  if (input.size() != output.size()) return -1;
+  int renamed = 0;
+  for (std::size_t i = 0; i < input.size(); ++i) {
+    if (input[i] == output[i]) continue;
+    if (input.compare(i, 5, "Image") != 0 || output.compare(i, 5, "Vexlo") != 0) return -1;
+    ++renamed;
+    i += 4;  // the rest of the renamed name
+  }
+  return renamed;
+}
+
 bool ProgramAvailable(const std::string& program) {
   const char* path = std::getenv("PATH");
   if (path == nullptr) return false;

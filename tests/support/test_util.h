@@ -82,6 +82,14 @@ struct ProcessOptions {
 // be started at all.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
 
+// A registry file (regedit export format) holding only the configuration
+// value "ReplaceObject" = `value` under the program's key.
+std::string RegistryWithReplaceObject(const std::string& value);
+
+// The number of names "Image" in `input` that read "Vexlo" in `output` (what
+// the light mode does), or -1 when the two differ in any other way.
+int CountRenamedImageNames(const std::string& input, const std::string& output);
+
 // True when `program` is found in PATH (for optional checkers).
 bool ProgramAvailable(const std::string& program);
 
