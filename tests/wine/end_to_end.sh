@@ -1,0 +1,431 @@
+#!/usr/bin/env bash
+# End-to-end checks of the Windows build under wine: the real quillane.exe on
+# real files, its settings in the (wine) registry set with "wine reg add", its
+# message boxes answered by box_clicker.exe and the user's PDF reader played by
+# reader_stand_in.exe.
+#
+#   end_to_end.sh <mingw build folder> [<POSIX quillane>]
+#
+# The wine environment (WINEPREFIX, WINEDEBUG, ...) must be set and a wine
+# server running, as .ci/wine-stage.sh does. With a POSIX quillane, every
+# output and log is also compared byte for byte with what the POSIX build
+# makes of the same input. Each case runs in its own folder under
+# <build>/wine-end-to-end, kept when the case fails. Exit status 1 when a check
+# failed.
+set -uo pipefail
+
+BUILD=$(cd "$1" && pwd)
+POSIX_EXE=${2:+$(realpath "$2")}
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+EXE=$BUILD/quillane.exe
+HELPERS=$BUILD/tests/wine
+WORK=$BUILD/wine-end-to-end
+CONFIG_KEY='HKCU\Software\Bramblecote Software\quillane'
+LEGACY_KEY='HKCU\Software\Fennimore Software\quillane'
+FILEEXTS_KEY='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\FileExts\.pdf'
+# Wine's HKEY_CLASSES_ROOT shows HKLM\Software\Classes only (not the per-user
+# classes that Windows merges in).
+CLASSES_KEY='HKLM\Software\Classes'
+TEST_PROGID=QuillaneTest.Reader
+
+failures=0
+checks=0
+case_failed=0
+CASE=
+
+rm -rf "$WORK"
+mkdir -p "$WORK"
+
+# ---------------------------------------------------------------------------
+# Helpers
+
+# The Windows name of a Unix path: wine maps drive Z: to the root.
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
+fail() {
+  echo "  FAIL: $*"
+  case_failed=1
+}
+
+# begin_case <name>: a fresh folder $CASE, the working folder of the runs.
+begin_case() {
+  CASE=$WORK/$1
+  case_failed=0
+  mkdir -p "$CASE"
+  cd "$CASE" || exit 1
+  echo "--- $1"
+}
+
+end_case() {
+  checks=$((checks + 1))
+  if ((case_failed)); then
+    failures=$((failures + 1))
+    echo "  (kept $CASE)"
+  else
+    cd "$WORK" && rm -rf "$CASE"
+  fi
+}
+
+expect_eq() {  # <what> <expected> <actual>
+  [ "$2" == "$3" ] || fail "$1: expected [$2], got [$3]"
+}
+
+expect_file() { [ -f "$1" ] || fail "missing file $1"; }
+expect_no_file() { [ ! -e "$1" ] || fail "unexpected file $1"; }
+
+expect_same_bytes() {  # <expected file> <actual file>
+  if ! cmp -s "$1" "$2"; then
+    fail "$2 differs from $1: $(cmp "$1" "$2" 2>&1 | head -1)"
+  fi
+}
+
+# The output begins with the whole input, byte for byte.
+expect_prefix() {  # <input> <output>
+  local size
+  size=$(stat -c %s "$1")
+  cmp -s -n "$size" "$1" "$2" || fail "$2 does not begin with the bytes of $1"
+}
+
+# The light mode's output: the input with some "Image" names now "Vexlo",
+# nothing else changed.
+expect_renamed_only() {  # <input> <output>
+  python3 - "$1" "$2" <<'PYTHON' || fail "$2 is not $1 with images renamed"
+import sys
+before, after = (open(name, "rb").read() for name in sys.argv[1:3])
+renamed = sum(1 for i in range(len(after)) if after.startswith(b"Vexlo", i)) - before.count(b"Vexlo")
+sys.exit(not (renamed > 0 and len(before) == len(after)
+              and after.replace(b"Vexlo", b"Image") == before.replace(b"Vexlo", b"Image")))
+PYTHON
+}
+
+expect_qpdf_accepts() {
+  if command -v qpdf >/dev/null && ! qpdf --check "$1" >/dev/null 2>&1; then
+    fail "qpdf --check rejects $1: $(qpdf --check "$1" 2>&1 | tail -2 | tr '\n' ' ')"
+  fi
+}
+
+reg_set() {  # <key> <value name> <type> <data>
+  wine reg add "$1" /v "$2" /t "$3" /d "$4" /f >/dev/null || fail "wine reg add $1 $2"
+}
+reg_default() {  # <key> <data>
+  wine reg add "$1" /ve /d "$2" /f >/dev/null || fail "wine reg add $1 (default)"
+}
+reg_remove() { wine reg delete "$1" /f >/dev/null 2>&1 || true; }
+reg_value() {  # <key> <value name>: the data as reg query shows it
+  wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
+    sed -n "s/^    $2    REG_[A-Z_]*    //p"
+}
+
+set_mode() {  # none | tgraybox | "" (value absent)
+  if [ -z "$1" ]; then
+    wine reg delete "$CONFIG_KEY" /v ReplaceObject /f >/dev/null 2>&1 || true
+  else
+    reg_set "$CONFIG_KEY" ReplaceObject REG_SZ "$1"
+  fi
+}
+
+# run_exe <exe> <args...>: runs a quillane.exe in $CASE while box_clicker
+# answers every message box it shows. Afterwards $CASE/boxes.txt holds one
+# line per box ("icon=... owned=... buttons=... text=...") and QUILLANE_STATUS
+# the exit status. A run that does not end within 60 s fails the case.
+run_exe() {
+  local exe=$1
+  shift
+  rm -f "$CASE/boxes.txt" "$CASE/boxes.txt.partial"
+  wine "$HELPERS/box_clicker.exe" "$(winpath "$CASE/boxes.txt")" 99 120000 &
+  local clicker=$!
+  timeout 60 wine "$exe" "$@"
+  QUILLANE_STATUS=$?
+  ((QUILLANE_STATUS == 124)) && fail "quillane.exe did not end: $*"
+  # The run is over, so no box is left to answer.
+  kill "$clicker" 2>/dev/null
+  wait "$clicker" 2>/dev/null
+  [ -f "$CASE/boxes.txt.partial" ] && mv "$CASE/boxes.txt.partial" "$CASE/boxes.txt"
+  touch "$CASE/boxes.txt"
+}
+
+run_quillane() { run_exe "$EXE" "$@"; }
+
+# expect_boxes <line>...: exactly these boxes, in this order.
+expect_boxes() { expect_eq "message boxes" "$(printf '%s\n' "$@")" "$(cat "$CASE/boxes.txt")"; }
+
+expect_no_boxes() { expect_eq "message boxes" "" "$(cat "$CASE/boxes.txt")"; }
+
+# Message boxes of another process are identified by their text and button;
+# wine keeps the icon private to the process that shows it ("shown").
+box() { printf 'icon=shown owned=0 buttons=OK text=%s' "$1"; }
+
+# posix_output <mode> <input> <output> <log>: what the POSIX build writes for
+# the same input in the same mode; false without a POSIX build.
+posix_output() {
+  [ -n "$POSIX_EXE" ] || return 1
+  local registry=$CASE/posix-registry.reg
+  printf 'Windows Registry Editor Version 5.00\r\n\r\n' >"$registry"
+  if [ -n "$1" ]; then
+    printf '[HKEY_CURRENT_USER\\Software\\Bramblecote Software\\quillane]\r\n"ReplaceObject"="%s"\r\n' \
+      "$1" >>"$registry"
+  fi
+  QUILLANE_REGISTRY=$registry QUILLANE_LOG=$4 "$POSIX_EXE" /in "$2" /out "$3" /overwrite ||
+    fail "POSIX quillane failed on $2"
+}
+
+# ---------------------------------------------------------------------------
+# The main job in every mode, both cross-reference forms
+
+main_job_case() {  # <mode> <sample> [extra option]
+  local mode=$1 sample=$2 option=${3:-}
+  begin_case "mode-${mode:-default}${option//\//-}-${sample%.pdf}"
+  set_mode "$mode"
+  cp "$ROOT/samples/$sample" input.pdf
+  QUILLANE_LOG=$(winpath "$CASE/log.txt") run_quillane /in "$(winpath "$CASE/input.pdf")" $option
+  expect_eq "exit status" 0 "$QUILLANE_STATUS"
+  expect_no_boxes
+  expect_same_bytes "$ROOT/samples/$sample" input.pdf
+  expect_file input_Vexlo.pdf
+  [ -f input_Vexlo.pdf ] || { end_case; return; }
+  # A stored "none" or "tgraybox" decides; "/noother" only without one.
+  local effective=$mode
+  [ -z "$mode" ] && [ "$option" == /noother ] && effective=none
+  if [ "$effective" == none ]; then
+    expect_renamed_only input.pdf input_Vexlo.pdf
+  else
+    expect_prefix input.pdf input_Vexlo.pdf
+    expect_qpdf_accepts input_Vexlo.pdf
+  fi
+  expect_eq "output log line" "output: $(winpath "$CASE/input_Vexlo.pdf")" \
+    "$(grep -a '^output: ' log.txt)"
+  if posix_output "$effective" input.pdf posix.pdf posix-log.txt; then
+    expect_same_bytes posix.pdf input_Vexlo.pdf
+    expect_eq "log lines as on POSIX" "$(grep -av '^output: ' posix-log.txt)" \
+      "$(grep -av '^output: ' log.txt)"
+  fi
+  end_case
+}
+
+for sample in sample.pdf sample-xrefstream.pdf; do
+  for mode in "" none tgraybox; do main_job_case "$mode" "$sample"; done
+  main_job_case "" "$sample" /noother
+done
+# A stored "tgraybox" wins over "/noother".
+main_job_case tgraybox sample.pdf /noother
+
+begin_case mode-invalid-type
+reg_set "$CONFIG_KEY" ReplaceObject REG_DWORD 1
+cp "$ROOT/samples/sample.pdf" input.pdf
+run_quillane /in "$(winpath "$CASE/input.pdf")"
+expect_eq "exit status" 0 "$QUILLANE_STATUS"
+# "'" sorts before ".", so the error box adds no full stop.
+expect_boxes "$(box "Invalid data type for 'ReplaceObject'")"
+expect_no_file input_Vexlo.pdf
+set_mode ""
+end_case
+
+# ---------------------------------------------------------------------------
+# Output naming with Windows paths
+
+naming_case() {  # <name> <input as passed> <unix input> <unix output expected> [args...]
+  local name=$1 input=$2 unixInput=$3 unixOutput=$4
+  shift 4
+  begin_case "naming-$name"
+  mkdir -p "$(dirname "$unixInput")"
+  cp "$ROOT/samples/sample.pdf" "$unixInput"
+  run_quillane /in "$input" "$@"
+  expect_no_boxes
+  expect_file "$unixOutput"
+  [ -f "$unixOutput" ] && expect_prefix "$unixInput" "$unixOutput"
+  expect_same_bytes "$ROOT/samples/sample.pdf" "$unixInput"
+  end_case
+}
+
+set_mode ""
+DRIVE_C=$WINEPREFIX/drive_c
+naming_case backslashes "$(winpath "$WORK/naming-backslashes/docs/report.pdf")" \
+  "$WORK/naming-backslashes/docs/report.pdf" "$WORK/naming-backslashes/docs/report_Vexlo.pdf"
+naming_case forward-slashes-dotted-folder "Z:$WORK/naming-forward-slashes-dotted-folder/my.docs/report" \
+  "$WORK/naming-forward-slashes-dotted-folder/my.docs/report" \
+  "$WORK/naming-forward-slashes-dotted-folder/my.docs/report_Vexlo"
+naming_case drive-c-two-dots 'C:\quillane-e2e\a.b.pdf' \
+  "$DRIVE_C/quillane-e2e/a.b.pdf" "$DRIVE_C/quillane-e2e/a.b_Vexlo.pdf"
+rm -rf "$DRIVE_C/quillane-e2e"
+naming_case relative 'sub\report.pdf' \
+  "$WORK/naming-relative/sub/report.pdf" "$WORK/naming-relative/sub/report_Vexlo.pdf"
+naming_case blanks "$(winpath "$WORK/naming-blanks/with blanks/report.pdf")" \
+  "$WORK/naming-blanks/with blanks/report.pdf" "$WORK/naming-blanks/with blanks/report_Vexlo.pdf"
+naming_case out-option "$(winpath "$WORK/naming-out-option/report.pdf")" \
+  "$WORK/naming-out-option/report.pdf" "$WORK/naming-out-option/elsewhere.pdf" \
+  /out "$(winpath "$WORK/naming-out-option/elsewhere.pdf")"
+naming_case non-ascii "$(winpath "$WORK/naming-non-ascii/répertoire/café.pdf")" \
+  "$WORK/naming-non-ascii/répertoire/café.pdf" "$WORK/naming-non-ascii/répertoire/café_Vexlo.pdf"
+
+begin_case non-ascii-log
+mkdir -p été
+cp "$ROOT/samples/sample.pdf" été/café.pdf
+QUILLANE_LOG=$(winpath "$CASE/log.txt") run_quillane /in "$(winpath "$CASE/été/café.pdf")" \
+  /out "$(winpath "$CASE/été/résultat.pdf")"
+expect_file été/résultat.pdf
+# The program sees and logs the path in the ANSI code page (1252: é = E9).
+expect_eq "output line" "output: $(winpath "$CASE/")"$'\xe9t\xe9\\r\xe9sultat.pdf' \
+  "$(grep -a '^output: ' log.txt)"
+end_case
+
+# ---------------------------------------------------------------------------
+# Refusals and errors
+
+begin_case existing-output
+cp "$ROOT/samples/sample.pdf" report.pdf
+printf keep >report_Vexlo.pdf
+run_quillane /in "$(winpath "$CASE/report.pdf")"
+expect_boxes "$(box "Target output file already exists")"
+expect_eq "existing output" keep "$(cat report_Vexlo.pdf)"
+run_quillane /in "$(winpath "$CASE/report.pdf")" /overwrite
+expect_no_boxes
+expect_prefix report.pdf report_Vexlo.pdf
+expect_eq "folder after /overwrite" "report.pdf report_Vexlo.pdf" "$(ls -A | grep -v boxes | xargs)"
+end_case
+
+if command -v qpdf >/dev/null; then
+  begin_case encrypted
+  qpdf --encrypt user owner 256 -- "$ROOT/samples/sample.pdf" secret.pdf
+  cp secret.pdf original.pdf
+  run_quillane /in "$(winpath "$CASE/secret.pdf")"
+  expect_boxes "$(box "Quillane cannot handle this file, because the file is secured/encrypted.")"
+  expect_no_file secret_Vexlo.pdf
+  # The light mode does not read the trailer, so it processes the file.
+  run_quillane /in "$(winpath "$CASE/secret.pdf")" /noother
+  expect_no_boxes
+  expect_file secret_Vexlo.pdf
+  expect_same_bytes original.pdf secret.pdf
+  end_case
+else
+  echo "--- encrypted: skipped (qpdf is not installed)"
+fi
+
+begin_case missing-input
+run_quillane /in "$(winpath "$CASE/missing.pdf")"
+expect_eq "exit status after an error" 0 "$QUILLANE_STATUS"
+box_text=$(sed -n 's/^icon=shown owned=0 buttons=OK text=//p' boxes.txt)
+[[ "$box_text" == "Cannot open file \"$(winpath "$CASE/missing.pdf")\". "?*. ]] ||
+  fail "error box: [$box_text]"
+expect_eq "one box" 1 "$(wc -l <boxes.txt)"
+end_case
+
+begin_case missing-template
+cp "$EXE" quillane.exe
+cp "$ROOT/samples/sample.pdf" input.pdf
+run_exe "$CASE/quillane.exe" /in "$(winpath "$CASE/input.pdf")"
+grep -qF "text=Cannot open file \"$(winpath "$CASE/otherimg.dat")\". " boxes.txt ||
+  fail "no error box for the missing template: $(cat boxes.txt)"
+expect_no_file input_Vexlo.pdf
+end_case
+
+# ---------------------------------------------------------------------------
+# Reader integration
+
+READER=$(winpath "$HELPERS/reader_stand_in.exe")
+READER_COMMAND="\"$READER\" \"%1\""
+WINDOWS_TEMP=$(wine cmd /c echo %TEMP% | tr -d '\r\n')
+UNIX_TEMP=$(winepath -u "$WINDOWS_TEMP" 2>/dev/null | tr -d '\r\n')
+
+reset_reader_registry() {
+  reg_remove "$FILEEXTS_KEY"
+  reg_remove "$CLASSES_KEY\\$TEST_PROGID"
+  reg_remove "$CLASSES_KEY\\Applications\\QuillaneTestReader.exe"
+  reg_remove "$LEGACY_KEY"
+  wine reg delete "$CONFIG_KEY" /v PdfReadCmd /f >/dev/null 2>&1
+  wine reg delete "$CONFIG_KEY" /v CustomPdfReadCmd /f >/dev/null 2>&1
+}
+
+register_reader() {  # <command>: the test ProgID, chosen by the user, opens with it
+  reg_set "$FILEEXTS_KEY\\UserChoice" Progid REG_SZ "$TEST_PROGID"
+  reg_default "$CLASSES_KEY\\$TEST_PROGID\\Shell\\open\\command" "$1"
+}
+
+diag_log() { QUILLANE_LOG=$(winpath "$CASE/diag.txt") run_quillane /diag; cat diag.txt; }
+
+begin_case reader-diag
+reset_reader_registry
+register_reader "$READER_COMMAND"
+expect_eq "/diag report" "Diagnostics
+PDF Prog.ID: $TEST_PROGID
+PDF cmd: $READER_COMMAND" "$(diag_log)"
+expect_no_boxes
+expect_eq "PdfReadCmd written" "$READER_COMMAND" "$(reg_value "$CONFIG_KEY" PdfReadCmd)"
+end_case
+
+begin_case reader-diag-application-entry
+reset_reader_registry
+reg_set "$FILEEXTS_KEY" Progid REG_SZ Other.ProgId
+reg_set "$FILEEXTS_KEY" Application REG_SZ QuillaneTestReader.EXE
+reg_default "$CLASSES_KEY\\Applications\\QuillaneTestReader.exe\\Shell" view
+reg_default "$CLASSES_KEY\\Applications\\QuillaneTestReader.exe\\Shell\\view\\command" "app \"%1\""
+expect_eq "/diag report" "Diagnostics
+PDF Prog.ID: QuillaneTestReader.EXE
+PDF cmd: app \"%1\"" "$(diag_log)"
+end_case
+
+begin_case reader-diag-custom-and-legacy
+reset_reader_registry
+register_reader "$READER_COMMAND"
+reg_set "$LEGACY_KEY" PdfReadCmd REG_EXPAND_SZ '%ProgramFiles%\legacy.exe "%1"'
+reg_set "$LEGACY_KEY" CustomPdfReadCmd REG_DWORD 1
+expect_eq "/diag report" "Diagnostics
+PDF Prog.ID: $TEST_PROGID
+PDF cmd: %ProgramFiles%\\legacy.exe \"%1\"" "$(diag_log)"
+expect_eq "PdfReadCmd not written" "" "$(reg_value "$CONFIG_KEY" PdfReadCmd)"
+expect_eq "legacy key unchanged" '%ProgramFiles%\legacy.exe "%1"' "$(reg_value "$LEGACY_KEY" PdfReadCmd)"
+end_case
+
+begin_case reader-tempexec
+reset_reader_registry
+register_reader "$READER_COMMAND"
+cp "$ROOT/samples/sample.pdf" report.pdf
+start=$(date +%s%N)
+QUILLANE_READER_RECORD=$(winpath "$CASE/record.txt") QUILLANE_READER_DELAY_MS=1500 \
+  QUILLANE_READER_SNAPSHOT=$(winpath "$CASE/seen.pdf") \
+  run_quillane /in "$(winpath "$CASE/report.pdf")" /tempexec
+elapsed_ms=$((($(date +%s%N) - start) / 1000000))
+expect_no_boxes
+# The record is the reader's last act: present now means quillane waited.
+expect_file record.txt
+expect_eq "reader command line" "\"$READER\" \"$WINDOWS_TEMP\\report_Vexlo.pdf\"
+document=yes" "$(tr -d '\r' <record.txt)"
+((elapsed_ms >= 1500)) || fail "quillane returned after $elapsed_ms ms, before the reader ended"
+expect_prefix report.pdf seen.pdf
+expect_qpdf_accepts seen.pdf
+[ -n "$UNIX_TEMP" ] && expect_no_file "$UNIX_TEMP/report_Vexlo.pdf"
+expect_no_file report_Vexlo.pdf
+end_case
+
+begin_case reader-redirect
+reset_reader_registry
+register_reader "$READER_COMMAND"
+QUILLANE_READER_RECORD=$(winpath "$CASE/record.txt") QUILLANE_READER_DELAY_MS=2000 \
+  run_quillane /in 'C:\not there\doc.pdf' /redirect
+expect_no_boxes
+expect_no_file record.txt  # quillane did not wait for the reader
+for _ in $(seq 1 100); do [ -f record.txt ] && break; sleep 0.2; done
+expect_eq "reader command line" "\"$READER\" \"C:\\not there\\doc.pdf\"
+document=no" "$(tr -d '\r' <record.txt 2>/dev/null)"
+end_case
+
+begin_case reader-none-registered
+reset_reader_registry
+cp "$ROOT/samples/sample.pdf" report.pdf
+run_quillane /in "$(winpath "$CASE/report.pdf")" /tempexec
+expect_boxes "$(box "Could not deduce command to start PDF reader")"
+[ -n "$UNIX_TEMP" ] && expect_no_file "$UNIX_TEMP/report_Vexlo.pdf"
+end_case
+
+begin_case reader-cannot-start
+reset_reader_registry
+register_reader "\"$(winpath "$CASE/no reader.exe")\" \"%1\""
+cp "$ROOT/samples/sample.pdf" report.pdf
+run_quillane /in "$(winpath "$CASE/report.pdf")" /out "$(winpath "$CASE/shown.pdf")" /tempexec
+expect_boxes "$(box "Failed to start PDF reader")"
+expect_no_file shown.pdf
+end_case
+reset_reader_registry
+
+echo
+echo "wine end-to-end: $((checks - failures)) of $checks cases passed"
+((failures == 0))
