@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# Windows stage of CI: cross-compiles quillane.exe with mingw-w64, runs the unit
+# suites under wine against the Win32 platform layer, checks the real exe end
+# to end under wine (tests/wine/end_to_end.sh) and builds the release zip.
+# Called by .ci/run after the POSIX build and tests, whose build/dev/quillane
+# the end-to-end checks compare against byte for byte. About five minutes on
+# two cores; needs root for apt-get.
+#
+# What wine cannot show, and so is not tested here: the icon of a message box
+# shown by another process (wine keeps icon handles private to their process;
+# the unit tests check icons of their own boxes), the per-user classes that
+# Windows merges into HKEY_CLASSES_ROOT (wine shows HKLM\Software\Classes
+# only), Windows' own wording of system error texts (wine's FormatMessage
+# differs), and sharing violations raised by other Windows programs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+BUILD=$ROOT/build/mingw
+
+echo "--- packages"
+export DEBIAN_FRONTEND=noninteractive
+# The -posix compiler alone: the mingw-w64 metapackage would add a second
+# thread model.
+packages=(wine wine64 g++-mingw-w64-x86-64-posix googletest cmake ninja-build qpdf python3)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing+=("$package")
+done
+if ((${#missing[@]})); then
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# A private wine installation inside the build folder, without a display:
+# with the null graphics driver message boxes are real, invisible windows
+# that block until answered, as on Windows.
+export WINEPREFIX=$BUILD/wineprefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export LC_ALL=C.UTF-8
+unset DISPLAY WAYLAND_DISPLAY
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  rm -rf "$WINEPREFIX"
+}
+trap cleanup EXIT
+
+echo "--- configure and build (mingw preset), wine prefix set up meanwhile"
+cmake --preset mingw
+wineserver -k 2>/dev/null || true
+rm -rf "$WINEPREFIX"
+(
+  wineboot -i
+  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
+  wineserver -k
+  wineserver -w
+) >"$BUILD/wineboot.log" 2>&1 &
+wineboot_job=$!
+cmake --build --preset mingw -j 2
+if ! wait "$wineboot_job"; then
+  cat "$BUILD/wineboot.log"
+  exit 1
+fi
+
+# A persistent server, and wine's background services started up front:
+# otherwise they start inside the first test and keep ctest's output pipe open.
+wineserver -p
+wine wineboot >/dev/null 2>&1
+
+echo "--- unit tests under wine"
+ctest --preset mingw -j 2 --timeout 300
+
+echo "--- end-to-end checks under wine"
+posix_exe=$ROOT/build/dev/quillane
+if [ ! -x "$posix_exe" ]; then
+  echo "(no POSIX build at $posix_exe: outputs are not compared with it)"
+  posix_exe=
+fi
+bash tests/wine/end_to_end.sh "$BUILD" $posix_exe
+
+echo "--- release zip"
+(cd "$BUILD" && cpack -G ZIP >/dev/null)
+zip=$(ls "$BUILD"/quillane-*-win64.zip)
+listing=$(cmake -E tar tf "$zip" | sort | xargs)
+expected="README.md otherimg.dat othertimg.dat othertmsk.dat quillane.exe"
+if [ "$listing" != "$expected" ]; then
+  echo "$zip holds [$listing], expected [$expected]"
+  exit 1
+fi
+# Unpacked on its own, the program finds its templates beside it.
+unpacked=$BUILD/zip-check
+rm -rf "$unpacked" && mkdir -p "$unpacked" && cd "$unpacked"
+cmake -E tar xf "$zip"
+cp "$ROOT/samples/sample.pdf" .
+timeout 60 wine ./quillane.exe /in sample.pdf
+qpdf --check sample_Vexlo.pdf >/dev/null
+cd "$ROOT" && rm -rf "$unpacked"
+echo "$(basename "$zip"): $listing"
