@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/desktop_association.h"
 #include "app/registry_file.h"
 #include "fstring/error.h"
 #include "fuzz/memory_file_access.h"
@@ -500,6 +501,26 @@ inline std::string CheckCommandLineSplit(std::string_view line) {
     if (SplitCommandLine(joined) != arguments) {
       return "the quoted arguments split differently: " + joined;
     }
+  } catch (const std::exception& error) {
+    return std::string("unexpected exception: ") + error.what();
+  }
+  return {};
+}
+
+// Translates `exec` as a desktop entry's Exec value. The translation must not
+// throw, and (for a value without NUL bytes) the command it gives must be one the command-line rule
+// splits into the arguments it means: none empty, none with a double quote, and the same list again
+// after quoting each one.
+inline std::string CheckDesktopExecTranslation(std::string_view exec) {
+  try {
+    const Text command = TranslateDesktopExec(Text(exec));
+    // Every reader of the command sees it as a C string, cut at a NUL; an Exec
+    // value holding one only has to translate without failing.
+    if (exec.find('\0') != std::string_view::npos) return {};
+    const std::vector<Text> arguments = SplitCommandLine(command);
+    if (arguments.empty() != command.empty()) return "a command without arguments: " + command;
+    std::string failure = CheckCommandLineSplit(command);
+    if (!failure.empty()) return "command \"" + command + "\": " + failure;
   } catch (const std::exception& error) {
     return std::string("unexpected exception: ") + error.what();
   }

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Runs one fuzz target for a given number of seconds on one core.
+# Runs one fuzz target on one core until it has used SECONDS of CPU time
+# (on a busy machine that takes longer than SECONDS of wall time).
 #
 #   fuzz/run_fuzz.sh TARGET SECONDS [BUILD_DIR]
 #
-# TARGET is run, registry or command_line; BUILD_DIR is the folder of the
+# TARGET is run, registry, command_line or desktop_exec; BUILD_DIR is the folder of the
 # "fuzz" preset (build/fuzz by default). The working corpus lives in
 # BUILD_DIR/corpus/TARGET and is seeded on first use: the run target from the
 # PDFs of ../shared/corpus (when present), samples/, tests/data/ and the saved
@@ -13,7 +14,7 @@
 # fuzzer's own log goes to BUILD_DIR/logs/TARGET-<time>.log.
 set -euo pipefail
 
-target=${1:?target: run, registry or command_line}
+target=${1:?target: run, registry, command_line or desktop_exec}
 seconds=${2:?seconds}
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(dirname "$here")
@@ -46,20 +47,24 @@ max_len=65536
 [[ $target == run ]] || max_len=16384
 
 log=$build/logs/$target-$(date +%Y%m%d-%H%M%S).log
-echo "fuzzing $target for $seconds s; log: $log" >&2
+echo "fuzzing $target for $seconds CPU seconds; log: $log" >&2
 # One fuzzer process at a time. A finding stops libFuzzer after saving the
-# input, so it is started again on the grown corpus until the time is spent.
-deadline=$(( $(date +%s) + seconds ))
+# input, so it is started again on the grown corpus until the CPU time is spent.
 executions=0
-while (( $(date +%s) < deadline - 5 )); do
-  left=$(( deadline - $(date +%s) ))
-  "$fuzzer" "$corpus" -timeout=1 -rss_limit_mb=2048 -max_len=$max_len -max_total_time=$left \
+cpu=0
+while (( cpu < seconds - 5 )); do
+  left=$(( seconds - cpu ))
+  (( left >= 30 )) || left=30
+  /usr/bin/time -f 'cpu-seconds %U %S' -a -o "$log" \
+    "$fuzzer" "$corpus" -timeout=1 -rss_limit_mb=2048 -max_len=$max_len -max_total_time=$left \
     -dict="$here/$target.dict" -artifact_prefix="$artifacts/" -print_final_stats=1 \
     >>"$log" 2>&1 || true
-  # The last status line of this round tells how many inputs it executed.
+  # This round's executions: its last status line; its CPU time: time's line.
   last=$(grep -aE '^#[0-9]+' "$log" | tail -1 | sed -E 's/^#([0-9]+).*/\1/')
   executions=$(( executions + ${last:-0} ))
-  echo "--- round ended $(date +%T), executions so far: $executions" >>"$log"
+  cpu=$(awk '/^cpu-seconds/ { total += $2 + $3 } END { printf "%d", total }' "$log")
+  echo "--- round ended $(date +%T): executions $executions, CPU seconds $cpu" >>"$log"
 done
 grep -aE '^#[0-9]+' "$log" | tail -1 >&2 || true
-echo "executions: $executions; findings: $(ls "$artifacts" | wc -l) in $artifacts" >&2
+echo "executions: $executions; CPU seconds: $cpu; findings: $(ls "$artifacts" | wc -l)" \
+  "in $artifacts" >&2

@@ -18,6 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using quillane::fuzz::CheckCommandLineSplit;
+using quillane::fuzz::CheckDesktopExecTranslation;
 using quillane::fuzz::CheckRegistryRoundTrip;
 using quillane::fuzz::CheckRunAllModes;
 
@@ -64,6 +65,14 @@ TEST(FuzzRegressionsTest, CommandLineSplit) {
   EXPECT_FALSE(files.empty());
   for (const fs::path& file : files) {
     EXPECT_EQ(CheckCommandLineSplit(ReadFileBytes(file)), "") << file;
+  }
+}
+
+TEST(FuzzRegressionsTest, DesktopExecTranslation) {
+  const std::vector<fs::path> files = Findings("desktop_exec");
+  EXPECT_FALSE(files.empty());
+  for (const fs::path& file : files) {
+    EXPECT_EQ(CheckDesktopExecTranslation(ReadFileBytes(file)), "") << file;
   }
 }
 
