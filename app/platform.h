@@ -20,7 +20,7 @@ namespace quillane::platform {
 enum class RegistryRoot { kCurrentUser, kClassesRoot };
 
 // A registry accessor in the manner of the framework's TRegistry: one root,
-// at most one open key at a time. Opening a key closes the previous one. A
+// at most one open key at a time. A successful open closes the previous key; a
 // path is relative to the key already open unless it begins with "\".
 // Errors (all Error): "Invalid data type for '<name>'", "Failed to get data for
 // '<name>'", "Failed to set data for '<name>'"; <name> is empty for the

@@ -12,7 +12,10 @@ using testing::LoadedFile;
 // The keys found, compactly: "12 0 15 0".
 std::string Keys(const std::vector<ObjectKey>& keys) {
   std::string text;
-  for (const ObjectKey key : keys) text += (text.empty() ? "" : " ") + ObjectKeyToText(key);
+  for (const ObjectKey key : keys) {
+    if (!text.empty()) text += ' ';
+    text += ObjectKeyToText(key);
+  }
   return text;
 }
 
