@@ -1201,6 +1201,22 @@ TEST_F(EndToEndTest, FileErrors) {
   EXPECT_FALSE(fs::exists(dir_.File("missing_Vexlo.pdf")));
 }
 
+// Positions are 32-bit: an input of 2 GiB is refused before it is read (the
+// file is sparse, so this costs no disk space), in every mode.
+TEST_F(EndToEndTest, InputOf2GiBIsRefused) {
+  const std::string in = dir_.File("huge.pdf");
+  WriteFileBytes(in, "%PDF-1.4\n");
+  fs::resize_file(in, std::uintmax_t{1} << 31);
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"/in", in}, {"/noother", "/in", in}}) {
+    const ProcessResult result = Quillane(args);
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(result.err, "Quillane: Cannot open file \"" + in +
+                              "\". The file is too large (2 GiB or more).\n");
+    EXPECT_FALSE(fs::exists(dir_.File("huge_Vexlo.pdf")));
+  }
+}
+
 // An empty input: the light mode writes an empty output; the other modes fail
 // on the first read of the file's end.
 TEST_F(EndToEndTest, EmptyInput) {
