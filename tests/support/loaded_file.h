@@ -5,9 +5,9 @@
 #define QUILLANE_TESTS_SUPPORT_LOADED_FILE_H_
 
 #include <atomic>
-#include <random>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -75,16 +75,16 @@ class LoadedFile {
 
 }  // namespace quillane::testing
 
-#define EXPECT_THROW_MESSAGE(statement, type, message)                               \
-  do {                                                                               \
-    try {                                                                            \
-      statement;                                                                     \
-      ADD_FAILURE() << "no exception from " #statement;                              \
-    } catch (const type& error) {                                                    \
-      EXPECT_EQ(std::string(error.what()), std::string(message)) << #statement;      \
-    } catch (...) {                                                                  \
-      ADD_FAILURE() << "unexpected exception type from " #statement;                 \
-    }                                                                                \
+#define EXPECT_THROW_MESSAGE(statement, type, message)                          \
+  do {                                                                          \
+    try {                                                                       \
+      statement;                                                                \
+      ADD_FAILURE() << "no exception from " #statement;                         \
+    } catch (const type& error) {                                               \
+      EXPECT_EQ(std::string(error.what()), std::string(message)) << #statement; \
+    } catch (...) {                                                             \
+      ADD_FAILURE() << "unexpected exception type from " #statement;            \
+    }                                                                           \
   } while (false)
 
 #endif  // QUILLANE_TESTS_SUPPORT_LOADED_FILE_H_
