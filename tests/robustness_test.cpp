@@ -352,6 +352,28 @@ TEST_F(RobustnessTest, FullFileSystem) {
   EXPECT_TRUE(before == after) << "files changed:" << Changes(before, after);
 }
 
+// A registry write that fails (here under a file-size limit, below the size
+// of the rewritten file) is an error, and the registry file keeps its old
+// content whole.
+TEST_F(RobustnessTest, FailedRegistryWriteKeepsTheOldFile) {
+  RegisterReader();
+  // A comment makes the file larger than the limit, and the cached command
+  // differs from the association's, so discovery writes the new one.
+  std::string registry = ReadFileBytes(Registry());
+  registry.replace(registry.find("\"PdfReadCmd\"=\""), 14, "\"PdfReadCmd\"=\"old ");
+  registry += "; " + std::string(400 << 10, 'c') + "\n";
+  WriteFileBytes(Registry(), registry);
+  const auto before = Snapshot(scratch_.Path());
+
+  const ProcessResult result = RunProcess(
+      {"/bin/sh", "-c", "trap '' XFSZ; ulimit -f 256; exec \"$0\" \"$@\"", QUILLANE_EXE, "/diag"},
+      Options());
+  EXPECT_EQ(result.err, "Quillane: Failed to set data for 'PdfReadCmd'\n");
+  EXPECT_EQ(result.exit_status, 1);
+  const auto after = Snapshot(scratch_.Path());
+  EXPECT_TRUE(before == after) << "files changed:" << Changes(before, after);
+}
+
 // An output that is a character device is written through, not replaced by a
 // regular file: /dev/full takes no byte, so the run fails with its write
 // error, and the device stays. The node is made here, as /dev/full is (only
