@@ -129,6 +129,7 @@ class InputFile {
   struct Impl;
 
  private:
+  friend class InputContent;
   std::unique_ptr<Impl> impl_;
 };
 
@@ -147,6 +148,50 @@ class OutputFile {
 
   void Write(const char* data, std::int64_t count);
   void Commit();
+
+  struct Impl;
+
+ private:
+  friend class InputContent;
+  std::unique_ptr<Impl> impl_;
+};
+
+// The whole content of an input file as one writable block of memory, held
+// for a run. Writes into the block stay in memory: the file is never written.
+// On POSIX the block is a private mapping of the file, which stays open so
+// that unchanged ranges can be copied to an output inside the kernel; on
+// Windows it is one buffer filled by large reads, and the file is closed at
+// once.
+class InputContent {
+ public:
+  // Takes over `file` and makes its Size() bytes available. Throws the read
+  // errors of InputFile, and "Cannot read file \"<full path>\". The file
+  // changed while it was being processed" when its size is no longer the one
+  // seen at open.
+  explicit InputContent(std::unique_ptr<InputFile> file);
+  ~InputContent();
+  InputContent(const InputContent&) = delete;
+  InputContent& operator=(const InputContent&) = delete;
+
+  // The first of Size() bytes; null when the file is empty.
+  char* Data();
+  const char* Data() const;
+  std::int64_t Size() const;
+
+  // Appends bytes [offset, offset + count) of the content to `output`, from
+  // the file itself where the platform can copy without passing them through
+  // memory. Errors as OutputFile::Write.
+  // REQUIRES: 0 <= offset, offset + count <= Size(), and none of these bytes
+  // was written through Data() since the content was taken.
+  void CopyUnchangedTo(OutputFile& output, std::int64_t offset, std::int64_t count);
+
+  // Throws "Cannot read file \"<full path>\". The file changed while it was
+  // being processed" when the file's size or modification time differ from
+  // those seen when it was opened (bytes copied from it could then belong to
+  // another version), and "Cannot read file \"<full path>\". <reason>" when
+  // part of a mapped file could not be read. Never throws where the content
+  // was read whole into memory.
+  void CheckUnchanged() const;
 
   struct Impl;
 

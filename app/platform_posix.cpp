@@ -5,12 +5,14 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -531,6 +533,170 @@ void OutputFile::Commit() {
     impl_->FailWrite(errno);
   }
   impl_->Committed = true;
+}
+
+// ---------------------------------------------------------------------------
+// Input content
+
+namespace {
+
+constexpr char kChangedReason[] = "The file changed while it was being processed";
+
+// A mapped input whose file another process shortens raises SIGBUS when a
+// page beyond the new end is touched, and so does a page that cannot be read.
+// The handler puts zero-filled memory in place of the rest of that mapping and
+// marks it, so the run goes on to CheckUnchanged and fails with a message
+// instead of being killed. The handler reads the slots, hence lock-free
+// atomics; a mapping that finds no free slot goes unguarded.
+struct GuardedMapping {
+  std::atomic<std::uintptr_t> Begin{0};
+  std::atomic<std::uintptr_t> End{0};
+  std::atomic<bool> Faulted{false};
+};
+
+constexpr int kGuardedMappings = 16;
+GuardedMapping guardedMappings[kGuardedMappings];
+std::uintptr_t guardPageSize = 4096;
+struct sigaction previousBusAction {};
+
+void OnBusError(int /*signal*/, siginfo_t* info, void* /*context*/) {
+  const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
+  for (GuardedMapping& mapping : guardedMappings) {
+    const std::uintptr_t begin = mapping.Begin.load();
+    const std::uintptr_t end = mapping.End.load();
+    if (begin == 0 || address < begin || address >= end) continue;
+    const std::uintptr_t page = address - (address - begin) % guardPageSize;
+    void* zeroes = ::mmap(reinterpret_cast<void*>(page), end - page, PROT_READ | PROT_WRITE,
+                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+    if (zeroes == MAP_FAILED) break;
+    mapping.Faulted.store(true);
+    return;
+  }
+  // Not ours: the access is retried under the disposition found at install.
+  ::sigaction(SIGBUS, &previousBusAction, nullptr);
+}
+
+GuardedMapping* GuardMapping(const char* data, std::int64_t size) {
+  static const bool installed = [] {
+    guardPageSize = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    struct sigaction action {};
+    action.sa_sigaction = OnBusError;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    return ::sigaction(SIGBUS, &action, &previousBusAction) == 0;
+  }();
+  if (!installed) return nullptr;
+  const auto begin = reinterpret_cast<std::uintptr_t>(data);
+  const std::uintptr_t length = (ToSize(size) + guardPageSize - 1) / guardPageSize * guardPageSize;
+  for (GuardedMapping& slot : guardedMappings) {
+    std::uintptr_t expected = 0;
+    if (!slot.Begin.compare_exchange_strong(expected, begin)) continue;
+    slot.Faulted.store(false);
+    slot.End.store(begin + length);
+    return &slot;
+  }
+  return nullptr;
+}
+
+void ReleaseGuard(GuardedMapping* slot) {
+  if (slot == nullptr) return;
+  slot->End.store(0);
+  slot->Begin.store(0);
+}
+
+}  // namespace
+
+struct InputContent::Impl {
+  std::unique_ptr<InputFile> File;
+  Text FullPath;
+  int Descriptor = -1;
+  char* Data = nullptr;
+  std::int64_t Size = 0;
+  // Non-zero while the content is a mapping of the file; otherwise it is a
+  // copy in `Buffer` and nothing done to the file can affect it.
+  std::size_t MappedLength = 0;
+  std::unique_ptr<char[]> Buffer;
+  GuardedMapping* Guard = nullptr;
+  timespec ModifiedTime{};
+  bool KernelCopyFailed = false;
+
+  [[noreturn]] void FailRead(const Text& reason) const {
+    throw Error("Cannot read file " + Quoted(FullPath) + ". " + reason);
+  }
+};
+
+InputContent::InputContent(std::unique_ptr<InputFile> file) : impl_(std::make_unique<Impl>()) {
+  Impl& content = *impl_;
+  content.FullPath = file->impl_->FullPath;
+  content.Descriptor = file->impl_->Descriptor;
+  content.Size = file->impl_->Size;
+  content.File = std::move(file);
+  struct stat info {};
+  if (::fstat(content.Descriptor, &info) != 0) content.FailRead(OsErrorText(errno));
+  if (S_ISREG(info.st_mode) && info.st_size != content.Size) content.FailRead(kChangedReason);
+  content.ModifiedTime = info.st_mtim;
+  if (content.Size == 0) return;
+
+  void* mapping = ::mmap(nullptr, ToSize(content.Size), PROT_READ | PROT_WRITE, MAP_PRIVATE,
+                         content.Descriptor, 0);
+  if (mapping == MAP_FAILED) {
+    // Not every file can be mapped (some special and network file systems):
+    // such a file is read whole instead.
+    content.Buffer = std::make_unique_for_overwrite<char[]>(ToSize(content.Size));
+    content.File->ReadExactly(0, content.Buffer.get(), content.Size);
+    content.Data = content.Buffer.get();
+    return;
+  }
+  content.Data = static_cast<char*>(mapping);
+  content.MappedLength = ToSize(content.Size);
+  content.Guard = GuardMapping(content.Data, content.Size);
+  // Faulting every page in at once is cheaper than one fault per page during
+  // the walk. MAP_POPULATE cannot be used: on a writable private mapping it
+  // copies every page. Older kernels refuse the advice; it is only a hint.
+  ::madvise(mapping, content.MappedLength, MADV_POPULATE_READ);
+}
+
+InputContent::~InputContent() {
+  ReleaseGuard(impl_->Guard);
+  if (impl_->MappedLength != 0) ::munmap(impl_->Data, impl_->MappedLength);
+}
+
+char* InputContent::Data() { return impl_->Data; }
+
+const char* InputContent::Data() const { return impl_->Data; }
+
+std::int64_t InputContent::Size() const { return impl_->Size; }
+
+void InputContent::CopyUnchangedTo(OutputFile& output, std::int64_t offset, std::int64_t count) {
+  Impl& content = *impl_;
+  while (content.MappedLength != 0 && !content.KernelCopyFailed && count > 0) {
+    off64_t from = offset;
+    const ssize_t copied = ::copy_file_range(content.Descriptor, &from, output.impl_->Descriptor,
+                                             nullptr, ToSize(count), 0);
+    if (copied > 0) {
+      offset += copied;
+      count -= copied;
+    } else if (copied == 0 || errno != EINTR) {
+      // Refused (EXDEV between some file systems, ENOSYS or EINVAL on older
+      // kernels and special files) or cut short: the rest is written from
+      // memory, which also reports the real cause of a lasting error.
+      content.KernelCopyFailed = true;
+    }
+  }
+  output.Write(content.Data + offset, count);
+}
+
+void InputContent::CheckUnchanged() const {
+  const Impl& content = *impl_;
+  // A copy in memory cannot change; only a mapping shows the file as it is.
+  if (content.MappedLength == 0) return;
+  struct stat info {};
+  if (::fstat(content.Descriptor, &info) != 0) content.FailRead(OsErrorText(errno));
+  if (info.st_size != content.Size || info.st_mtim.tv_sec != content.ModifiedTime.tv_sec ||
+      info.st_mtim.tv_nsec != content.ModifiedTime.tv_nsec) {
+    content.FailRead(kChangedReason);
+  }
+  if (content.Guard != nullptr && content.Guard->Faulted.load()) content.FailRead(OsErrorText(EIO));
 }
 
 // ---------------------------------------------------------------------------

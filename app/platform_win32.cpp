@@ -400,6 +400,38 @@ void OutputFile::Commit() {
 }
 
 // ---------------------------------------------------------------------------
+// Input content
+
+struct InputContent::Impl {
+  std::unique_ptr<char[]> buffer;
+  std::int64_t size = 0;
+};
+
+InputContent::InputContent(std::unique_ptr<InputFile> file) : impl_(std::make_unique<Impl>()) {
+  impl_->size = file->Size();
+  if (impl_->size == 0) return;
+  // One buffer of exactly the file's size, left uninitialised because every
+  // byte is read into it. The file is closed when `file` goes, right here.
+  impl_->buffer = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(impl_->size));
+  file->ReadExactly(0, impl_->buffer.get(), impl_->size);
+}
+
+InputContent::~InputContent() = default;
+
+char* InputContent::Data() { return impl_->buffer.get(); }
+
+const char* InputContent::Data() const { return impl_->buffer.get(); }
+
+std::int64_t InputContent::Size() const { return impl_->size; }
+
+void InputContent::CopyUnchangedTo(OutputFile& output, std::int64_t offset, std::int64_t count) {
+  output.Write(impl_->buffer.get() + offset, count);
+}
+
+// The content is a copy in memory, which nothing done to the file can change.
+void InputContent::CheckUnchanged() const {}
+
+// ---------------------------------------------------------------------------
 // Processes
 
 struct Process::Impl {

@@ -1,7 +1,6 @@
 #include "fileaccess/fileaccess.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "app/platform.h"
 #include "fstring/error.h"
@@ -9,6 +8,11 @@
 namespace quillane {
 
 namespace {
+
+// Patched runs closer together than this are written as one piece from
+// memory, the unchanged bytes between them included: below this distance one
+// write costs less than the extra calls of copying the gap from the file.
+constexpr Position kJoinedPatchGap = Position{1} << 20;
 
 [[noreturn]] void ThrowIndexOutOfBounds() { throw Error("IndexOutOfBounds"); }
 
@@ -18,38 +22,67 @@ FullyBufferedFileAccess::FullyBufferedFileAccess() = default;
 FullyBufferedFileAccess::~FullyBufferedFileAccess() = default;
 
 void FullyBufferedFileAccess::Load(const Text& path) {
-  platform::InputFile file(path);
-  const std::int64_t size = file.Size();
+  auto file = std::make_unique<platform::InputFile>(path);
   // Positions are 32-bit in the cross-reference sections we write, so a file
   // of 2 GiB or more is refused before a byte of it is read.
-  if (size >= kMaxFileSize) {
+  if (file->Size() >= kMaxFileSize) {
     throw Error("Cannot open file \"" + platform::ExpandFileName(path) +
                 "\". The file is too large (2 GiB or more).");
   }
-  // new char[] leaves the buffer uninitialised: zero-filling it first would
-  // touch every page twice.
-  auto buffer = std::unique_ptr<char[]>(new char[static_cast<std::size_t>(std::max<std::int64_t>(size, 1))]);
-  file.ReadExactly(0, buffer.get(), size);
-  loaded_ = std::move(buffer);
-  loadedSize_ = size;
+  content_ = std::make_unique<platform::InputContent>(std::move(file));
+  loaded_ = content_->Data();
+  loadedSize_ = content_->Size();
+  patches_.clear();
   appended_.clear();
 }
 
 void FullyBufferedFileAccess::Save(const Text& path) {
+  // Checked before the output exists, and again after the loaded bytes were
+  // copied, so that a file changed meanwhile never yields a mixed output.
+  if (content_ != nullptr) content_->CheckUnchanged();
   platform::OutputFile output(path);
-  output.Write(loaded_.get(), loadedSize_);
+  if (content_ != nullptr) {
+    SaveLoadedBytes(output);
+    content_->CheckUnchanged();
+  }
   output.Write(appended_.data(), static_cast<std::int64_t>(appended_.size()));
   output.Commit();
 }
 
+void FullyBufferedFileAccess::SaveLoadedBytes(platform::OutputFile& output) {
+  std::vector<Patch> pieces = patches_;
+  std::sort(pieces.begin(), pieces.end(),
+            [](const Patch& a, const Patch& b) { return a.Start < b.Start; });
+  Position done = 0;
+  for (std::size_t i = 0; i < pieces.size();) {
+    const Position start = pieces[i].Start;
+    Position end = pieces[i].End;
+    for (++i; i < pieces.size() && pieces[i].Start - end < kJoinedPatchGap; ++i) {
+      end = std::max(end, pieces[i].End);
+    }
+    content_->CopyUnchangedTo(output, done, start - done);
+    output.Write(loaded_ + start, end - start);
+    done = end;
+  }
+  content_->CopyUnchangedTo(output, done, loadedSize_ - done);
+}
+
 const char* FullyBufferedFileAccess::ConstByte(Position index) const {
-  if (index < loadedSize_) return loaded_.get() + index;
+  if (index < loadedSize_) return loaded_ + index;
   return appended_.data() + (index - loadedSize_);
 }
 
 char* FullyBufferedFileAccess::MutableByte(Position index) {
-  if (index < loadedSize_) return loaded_.get() + index;
+  if (index < loadedSize_) return loaded_ + index;
   return appended_.data() + (index - loadedSize_);
+}
+
+void FullyBufferedFileAccess::NotePatched(Position index) {
+  if (!patches_.empty() && index >= patches_.back().Start && index <= patches_.back().End) {
+    patches_.back().End = std::max(patches_.back().End, index + 1);
+  } else {
+    patches_.push_back({index, index + 1});
+  }
 }
 
 std::uint8_t FullyBufferedFileAccess::ByteAt(Position index) const {
@@ -67,7 +100,7 @@ Text FullyBufferedFileAccess::Substring(Position start, Position end) const {
   // The range may straddle the end of the loaded bytes.
   if (start < loadedSize_) {
     const Position stop = std::min(end, loadedSize_);
-    result.append(loaded_.get() + start, static_cast<std::size_t>(stop - start));
+    result.append(loaded_ + start, static_cast<std::size_t>(stop - start));
     start = stop;
   }
   if (start < end) {
@@ -86,13 +119,14 @@ void FullyBufferedFileAccess::Overwrite(Position index, const Text& text) {
     const Position p = index + static_cast<Position>(k);
     if (p < 0 || p >= Size()) ThrowIndexOutOfBounds();
     *MutableByte(p) = text[k];
+    if (p < loadedSize_) NotePatched(p);
   }
 }
 
 void FullyBufferedFileAccess::Append(const Text& text) { appended_ += text; }
 
 std::string_view FullyBufferedFileAccess::LoadedBytes() const {
-  return {loaded_.get(), static_cast<std::size_t>(loadedSize_)};
+  return {loaded_, static_cast<std::size_t>(loadedSize_)};
 }
 
 }  // namespace quillane

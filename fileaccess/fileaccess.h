@@ -8,10 +8,16 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "fstring/fstring.h"
 
 namespace quillane {
+
+namespace platform {
+class InputContent;
+class OutputFile;
+}  // namespace platform
 
 // A byte index into the file, 0 at its first byte. Held in 64 bits so that
 // arithmetic next to a position (p + 1, p - 2) can never overflow; files and
@@ -37,8 +43,10 @@ class FileAccess {
 
   // Writes everything held (loaded bytes with their patches, then everything
   // appended) to `path`, replacing an existing file only once the new one is
-  // complete. Throws "Cannot create file ..." or "Cannot write file ...".
-  // The object is unchanged and could be saved again.
+  // complete. Throws "Cannot create file ..." or "Cannot write file ...", and
+  // "Cannot read file \"<full path>\". The file changed while it was being
+  // processed" when the loaded file was changed by someone else meanwhile;
+  // nothing is written then. The object is unchanged and could be saved again.
   virtual void Save(const Text& path) = 0;
 
   // The byte at `index`; throws "IndexOutOfBounds" unless 0 <= index < Size().
@@ -67,6 +75,12 @@ class FileAccess {
   virtual std::string_view LoadedBytes() const = 0;
 };
 
+// Holds the loaded file as one block of memory of exactly its size (on POSIX
+// a private mapping of the file, which stays open until the object goes) and
+// what is appended in a separate text, so a large document is never copied
+// or moved when the update is added. Save writes the loaded bytes that were
+// never overwritten straight from the file where the platform can, and
+// checks that the file is still the one that was loaded.
 class FullyBufferedFileAccess final : public FileAccess {
  public:
   FullyBufferedFileAccess();
@@ -83,14 +97,22 @@ class FullyBufferedFileAccess final : public FileAccess {
   std::string_view LoadedBytes() const override;
 
  private:
+  // A run of loaded bytes [Start, End) written by Overwrite.
+  struct Patch {
+    Position Start;
+    Position End;
+  };
+
   char* MutableByte(Position index);
   const char* ConstByte(Position index) const;
+  void NotePatched(Position index);
+  void SaveLoadedBytes(platform::OutputFile& output);
 
-  // The loaded bytes live in one buffer of exactly their size (never
-  // zero-filled, never reallocated); appended bytes go to `appended_`, so a
-  // large document is never copied when the update is added.
-  std::unique_ptr<char[]> loaded_;
+  std::unique_ptr<platform::InputContent> content_;
+  char* loaded_ = nullptr;  // content_'s bytes, null while nothing is loaded
   Position loadedSize_ = 0;
+  // In the order written; runs that touch are joined as they are noted.
+  std::vector<Patch> patches_;
   Text appended_;
 };
 

@@ -15,6 +15,23 @@ bool NameEquals(std::string_view bytes, Position start, Position end, std::strin
          bytes.compare(static_cast<std::size_t>(start), name.size(), name) == 0;
 }
 
+// The bytes that end a name, white space and delimiters, as one table: the
+// walk tests every byte of every name, and two calls per byte would cost more
+// than the rest of the walk.
+class NameEnds {
+ public:
+  NameEnds() {
+    for (int c = 0; c < 256; ++c) {
+      const auto byte = static_cast<std::uint8_t>(c);
+      ends_[byte] = IsWhiteSpace(byte) || IsDelimiter(byte);
+    }
+  }
+  bool Test(char c) const { return ends_[static_cast<std::uint8_t>(c)]; }
+
+ private:
+  bool ends_[256] = {};
+};
+
 class ImageWalk {
  public:
   ImageWalk(FileAccess& source, ReplaceMode mode, const LogHook& log,
@@ -23,36 +40,41 @@ class ImageWalk {
 
   void Run() {
     const std::string_view bytes = source_.LoadedBytes();
+    const char* const data = bytes.data();
     const auto size = static_cast<Position>(bytes.size());
-    bool inName = false;
+    const NameEnds nameEnds;
+    // True once a key name "Subtype" was read: the next name is its value.
     bool wantValue = false;
-    Position nameStart[2] = {0, 0};
-    for (Position p = 0; p < size; ++p) {
-      if (!inName) {
-        // Outside a name only a "/" matters, so jump straight to the next one.
-        const void* slash = std::memchr(bytes.data() + p, '/', static_cast<std::size_t>(size - p));
-        if (slash == nullptr) break;
-        p = static_cast<const char*>(slash) - bytes.data();
-        inName = true;
-        nameStart[wantValue ? 1 : 0] = p + 1;
+    Position p = 0;
+    while (p < size) {
+      // Outside a name only a "/" matters; every other byte is passed over,
+      // also between "Subtype" and its value, so jump to the next "/".
+      const void* slash = std::memchr(data + p, '/', static_cast<std::size_t>(size - p));
+      if (slash == nullptr) return;
+      const Position start = static_cast<const char*>(slash) - data + 1;
+      if (!wantValue) {
+        // A key name counts only as exactly "Subtype" ended by white space or
+        // by the "/" of the next name (/Subtype/Image). Any other key name
+        // needs no further look: the byte that ends it is either a "/", which
+        // starts the next name, or a byte passed over like any other, so the
+        // search for the next "/" goes on from inside it.
+        const Position end = start + static_cast<Position>(kSubtype.size());
+        if (end < size && NameEquals(bytes, start, end, kSubtype)) {
+          const auto c = static_cast<std::uint8_t>(data[end]);
+          if (IsWhiteSpace(c) || c == '/') wantValue = true;
+        }
+        p = start;
         continue;
       }
-      const auto c = static_cast<std::uint8_t>(bytes[static_cast<std::size_t>(p)]);
-      if (!wantValue) {
-        if (IsWhiteSpace(c) || c == '/') {
-          inName = false;
-          if (NameEquals(bytes, nameStart[0], p, kSubtype)) wantValue = true;
-          // A "/" that ends a name starts the next one: /Subtype/Image.
-          if (c == '/') --p;
-        } else if (IsDelimiter(c)) {
-          inName = false;
-          wantValue = false;
-        }
-      } else if (IsWhiteSpace(c) || IsDelimiter(c)) {
-        if (NameEquals(bytes, nameStart[1], p, kImage)) HandleHit(p, nameStart[1]);
-        inName = false;
-        wantValue = false;
-      }
+      // A value name ends at any white space or delimiter, which is not
+      // examined again; a name that runs to the end of the data is never
+      // tested.
+      Position end = start;
+      while (end < size && !nameEnds.Test(data[end])) ++end;
+      if (end == size) return;
+      if (NameEquals(bytes, start, end, kImage)) HandleHit(end, start);
+      wantValue = false;
+      p = end + 1;
     }
   }
 

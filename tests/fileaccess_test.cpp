@@ -114,5 +114,73 @@ TEST(FullyBufferedFileAccess, OpenAndCreateFailuresNameTheFullPath) {
   EXPECT_EQ(entries, 1u);
 }
 
+// ---------------------------------------------------------------------------
+// Saving: the loaded bytes, with their patches, come from the loaded file
+
+// Empty when equal; otherwise the sizes and the first offset that differs, so
+// that a failure does not print megabytes.
+std::string FirstDifference(const std::string& expected, const std::string& actual) {
+  if (expected == actual) return "";
+  std::size_t offset = 0;
+  while (offset < expected.size() && offset < actual.size() && expected[offset] == actual[offset]) {
+    ++offset;
+  }
+  return "sizes " + std::to_string(expected.size()) + " and " + std::to_string(actual.size()) +
+         ", first difference at " + std::to_string(offset);
+}
+
+// A document large enough that patches lie both closer together and further
+// apart than the distance at which they are written in one piece.
+std::string LargeDocument() {
+  std::string bytes(3 * 1024 * 1024 + 17, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 131) >> 3);
+  return bytes;
+}
+
+TEST(FullyBufferedFileAccess, SavesEveryPatchWhereverItLies) {
+  const std::string original = LargeDocument();
+  const auto last = static_cast<Position>(original.size()) - 1;
+  const struct {
+    const char* situation;
+    std::vector<std::pair<Position, std::string>> patches;
+  } cases[] = {
+      {"none", {}},
+      {"first and last byte", {{0, "A"}, {last, "Z"}}},
+      {"close together", {{100, "Vexlo"}, {4000, "Vexlo"}, {70000, "Vexlo"}}},
+      {"far apart", {{10, "Vexlo"}, {1500000, "Vexlo"}, {3000000, "Vexlo"}}},
+      {"out of order, overlapping and touching",
+       {{2000000, "Vexlo"}, {50, "abcde"}, {52, "XYZ"}, {55, "tail"}, {2000003, "!!"}}},
+      {"inside an earlier one, written later", {{50, "abcdefgh"}, {2500000, "Vexlo"}, {52, "X"}}},
+      {"the last bytes", {{last - 4, "Vexlo"}}},
+  };
+  for (const auto& c : cases) {
+    LoadedFile file(original);
+    std::string expected = original;
+    for (const auto& [position, text] : c.patches) {
+      file.source.Overwrite(position, text);
+      expected.replace(static_cast<std::size_t>(position), text.size(), text);
+    }
+    file.source.Append("\r\nappended");
+    expected += "\r\nappended";
+    const std::string saved = file.folder.File("saved.pdf");
+    file.source.Save(saved);
+    EXPECT_EQ(FirstDifference(expected, ReadBytes(saved)), "") << c.situation;
+    // The loaded file itself is never written.
+    EXPECT_EQ(FirstDifference(original, ReadBytes(file.folder.File("input.pdf"))), "")
+        << c.situation;
+  }
+}
+
+TEST(FullyBufferedFileAccess, SavesOverItsOwnInput) {
+  LoadedFile file("%PDF-1.4 /Subtype/Image rest");
+  file.source.Overwrite(18, "Vexlo");
+  file.source.Append("+");
+  const std::string input = file.folder.File("input.pdf");
+  file.source.Save(input);
+  EXPECT_EQ(ReadBytes(input), "%PDF-1.4 /Subtype/Vexlo rest+");
+  // What is held is unchanged by the save.
+  EXPECT_EQ(file.source.Substring(0, file.source.Size()), "%PDF-1.4 /Subtype/Vexlo rest+");
+}
+
 }  // namespace
 }  // namespace quillane

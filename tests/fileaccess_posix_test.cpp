@@ -1,0 +1,121 @@
+// FullyBufferedFileAccess on POSIX, where the loaded file is mapped and stays
+// open until the object goes: a file that someone else changes meanwhile must
+// fail the save rather than yield a mixed output, and must not crash the run.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <numeric>
+
+#include "app/platform.h"
+#include "fileaccess/fileaccess.h"
+#include "fstring/error.h"
+#include "support/loaded_file.h"
+#include "support/test_util.h"
+
+namespace quillane {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::LoadedFile;
+using testing::ReadBytes;
+
+std::string ChangedMessage(const std::string& path) {
+  return "Cannot read file \"" + platform::ExpandFileName(path) +
+         "\". The file changed while it was being processed";
+}
+
+// Names in the folder other than the input, so that a leftover temporary
+// file shows.
+std::vector<std::string> OtherEntries(const LoadedFile& file) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(file.folder.Path())) {
+    const std::string name = entry.path().filename().string();
+    if (name != "input.pdf") names.push_back(name);
+  }
+  return names;
+}
+
+// Moves the file's modification time a second on, as a later write would,
+// without depending on the clock's resolution.
+void TouchLater(const std::string& path) {
+  fs::last_write_time(path, fs::last_write_time(path) + std::chrono::seconds(1));
+}
+
+TEST(FullyBufferedFileAccessPosix, SaveRefusesAnInputChangedMeanwhile) {
+  const std::string original(100000, 'a');
+  const struct {
+    const char* situation;
+    void (*change)(const std::string& path);
+  } cases[] = {
+      {"rewritten in place, same size",
+       [](const std::string& path) {
+         std::fstream(path, std::ios::in | std::ios::out | std::ios::binary) << "changed";
+         TouchLater(path);
+       }},
+      {"only its time moved on", [](const std::string& path) { TouchLater(path); }},
+      {"grown",
+       [](const std::string& path) {
+         std::ofstream(path, std::ios::app | std::ios::binary) << "more";
+       }},
+  };
+  for (const auto& c : cases) {
+    LoadedFile file(original);
+    const std::string input = file.folder.File("input.pdf");
+    c.change(input);
+    const std::string target = file.folder.File("out.pdf");
+    EXPECT_THROW_MESSAGE(file.source.Save(target), Error, ChangedMessage(input));
+    EXPECT_TRUE(OtherEntries(file).empty()) << c.situation;
+    // An existing output is left as it was.
+    test::WriteFileBytes(target, "old output");
+    EXPECT_THROW_MESSAGE(file.source.Save(target), Error, ChangedMessage(input));
+    EXPECT_EQ(ReadBytes(target), "old output") << c.situation;
+  }
+}
+
+TEST(FullyBufferedFileAccessPosix, InputShortenedAfterLoadFailsTheSaveWithoutACrash) {
+  // Several pages, so that whole pages of the mapping lie beyond the new end.
+  LoadedFile file(std::string(5 * 4096 + 100, 'x'));
+  const std::string input = file.folder.File("input.pdf");
+  fs::resize_file(input, 10);
+  // Touching the bytes beyond the new end would otherwise raise SIGBUS.
+  const std::string_view loaded = file.source.LoadedBytes();
+  const auto sum = std::accumulate(
+      loaded.begin(), loaded.end(), std::size_t{0},
+      [](std::size_t total, char c) { return total + static_cast<unsigned char>(c); });
+  EXPECT_GT(sum, 0u);
+  file.source.Overwrite(file.source.Size() - 5, "Vexlo");
+  EXPECT_THROW_MESSAGE(file.source.Save(file.folder.File("out.pdf")), Error, ChangedMessage(input));
+  EXPECT_TRUE(OtherEntries(file).empty());
+}
+
+TEST(FullyBufferedFileAccessPosix, SavesAcrossFileSystems) {
+  // The in-kernel copy is refused between some file systems; the bytes are
+  // then written from memory. /dev/shm is a memory file system on Linux.
+  if (!fs::is_directory("/dev/shm")) GTEST_SKIP() << "no /dev/shm";
+  const fs::path input =
+      fs::path("/dev/shm") / ("quillane-unit-" + std::to_string(::getpid()) + "-input.pdf");
+  std::string bytes(300000, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i % 251);
+  test::WriteFileBytes(input, bytes);
+  testing::TempFolder folder;
+  {
+    FullyBufferedFileAccess source;
+    source.Load(input.string());
+    source.Overwrite(1000, "Vexlo");
+    source.Append("end");
+    source.Save(folder.File("out.pdf"));
+  }
+  fs::remove(input);
+  std::string expected = bytes;
+  expected.replace(1000, 5, "Vexlo");
+  EXPECT_TRUE(test::BytesEqual(expected + "end", ReadBytes(folder.File("out.pdf"))));
+}
+
+}  // namespace
+}  // namespace quillane
