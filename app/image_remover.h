@@ -13,11 +13,9 @@
 #include "fstring/fstring.h"
 #include "pdf/replace_mode.h"
 #include "pdf/scanner.h"
+#include "pdf_util/pdf_util.h"
 
 namespace quillane {
-
-// The registry key that holds the configuration, under HKEY_CURRENT_USER.
-inline constexpr char kConfigurationKey[] = "Software\\Bramblecote Software\\quillane";
 
 class TImageRemover {
  public:

@@ -14,7 +14,6 @@ constexpr char kFileExtsPdfKey[] =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.pdf";
 constexpr char kUserChoiceKey[] =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.pdf\\UserChoice";
-constexpr char kConfigurationKey[] = "Software\\Bramblecote Software\\quillane";
 // Settings of earlier installations: read so that a reader command configured
 // there still counts, but never created or written.
 constexpr char kLegacyKey[] = "Software\\Fennimore Software\\quillane";
@@ -100,7 +99,7 @@ Text DeducePdfReadCommand(const Text& progId) {
   Text deduced;
   if (progId != kOwnProgId && progId != kOwnApplication) deduced = ReadRegisteredCommand(progId);
 
-  const Text result = cached.Custom || deduced.empty() ? cached.Command : deduced;
+  Text result = cached.Custom || deduced.empty() ? cached.Command : deduced;
   // Only a newly deduced command reaches this write: a custom or fallback
   // result is the cached command itself.
   if (result != cached.Command && registry.OpenKey(kConfigurationKey, true)) {

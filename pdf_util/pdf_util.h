@@ -12,6 +12,9 @@
 
 namespace quillane {
 
+// The registry key that holds Quillane's settings, under HKEY_CURRENT_USER.
+inline constexpr char kConfigurationKey[] = "Software\\Bramblecote Software\\quillane";
+
 // The ProgID (or application name) the current user has associated with ".pdf":
 // the "Progid" of the FileExts ".pdf\UserChoice" key when it is non-empty,
 // otherwise the FileExts ".pdf" key's "Progid", replaced by its "Application"
