@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <map>
 #include <optional>
 
 #include "app/command_line.h"
@@ -18,6 +17,7 @@ namespace quillane {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ScopedEnvironment;
 
 // ---------------------------------------------------------------------------
 // Exec translation
@@ -68,33 +68,6 @@ TEST(TranslateDesktopExecTest, DocumentPathArrivesAsOneArgument) {
 
 // ---------------------------------------------------------------------------
 // Association rules
-
-// Sets environment variables for one test and restores them afterwards.
-class ScopedEnvironment {
- public:
-  ScopedEnvironment() = default;
-  ScopedEnvironment(const ScopedEnvironment&) = delete;
-  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-  ~ScopedEnvironment() {
-    for (const auto& [name, value] : saved_) {
-      if (value) {
-        ::setenv(name.c_str(), value->c_str(), 1);
-      } else {
-        ::unsetenv(name.c_str());
-      }
-    }
-  }
-  void Set(const std::string& name, const std::string& value) {
-    if (saved_.count(name) == 0) {
-      const char* old = std::getenv(name.c_str());
-      saved_[name] = old == nullptr ? std::nullopt : std::optional<std::string>(old);
-    }
-    ::setenv(name.c_str(), value.c_str(), 1);
-  }
-
- private:
-  std::map<std::string, std::optional<std::string>> saved_;
-};
 
 // A desktop of its own: config home "cfg", config dir "etc", data home
 // "home", data dirs "sys1" and "sys2", and a registry file.

@@ -12,8 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
-#include <optional>
 #include <thread>
 
 #include "app/platform.h"
@@ -25,39 +23,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::ReadFileBytes;
+using test::ScopedEnvironment;
 using test::WriteFileBytes;
-
-// Sets environment variables for one test and restores them afterwards.
-class ScopedEnvironment {
- public:
-  ScopedEnvironment() = default;
-  ScopedEnvironment(const ScopedEnvironment&) = delete;
-  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-  ~ScopedEnvironment() {
-    for (const auto& [name, value] : saved_) {
-      if (value) {
-        ::setenv(name.c_str(), value->c_str(), 1);
-      } else {
-        ::unsetenv(name.c_str());
-      }
-    }
-  }
-  // `value` null unsets the variable.
-  void Set(const std::string& name, const char* value) {
-    if (saved_.count(name) == 0) {
-      const char* old = std::getenv(name.c_str());
-      saved_[name] = old == nullptr ? std::nullopt : std::optional<std::string>(old);
-    }
-    if (value == nullptr) {
-      ::unsetenv(name.c_str());
-    } else {
-      ::setenv(name.c_str(), value, 1);
-    }
-  }
-
- private:
-  std::map<std::string, std::optional<std::string>> saved_;
-};
 
 // The files in a folder, names only, for "nothing left behind" checks.
 std::vector<std::string> Listing(const fs::path& folder) {

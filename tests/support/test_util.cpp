@@ -241,6 +241,32 @@ std::string DescribeFirstDifference(const std::string& expected, const std::stri
   return text.str();
 }
 
+ScopedEnvironment::~ScopedEnvironment() {
+  for (const auto& [name, value] : saved_) {
+    if (value) {
+      ::setenv(name.c_str(), value->c_str(), 1);
+    } else {
+      ::unsetenv(name.c_str());
+    }
+  }
+}
+
+void ScopedEnvironment::Set(const std::string& name, const std::string& value) {
+  Set(name, value.c_str());
+}
+
+void ScopedEnvironment::Set(const std::string& name, const char* value) {
+  if (saved_.count(name) == 0) {
+    const char* old = std::getenv(name.c_str());
+    saved_[name] = old == nullptr ? std::nullopt : std::optional<std::string>(old);
+  }
+  if (value == nullptr) {
+    ::unsetenv(name.c_str());
+  } else {
+    ::setenv(name.c_str(), value, 1);
+  }
+}
+
 ::testing::AssertionResult BytesEqual(const std::string& expected, const std::string& actual) {
   if (expected == actual) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << DescribeFirstDifference(expected, actual);

@@ -1,7 +1,7 @@
 // Helpers shared by the test files: exact-message exception checks, scratch
 // folders that survive a failing test for inspection, whole-file reads and
-// writes, child processes with captured output, and a byte-diff printer that
-// shows where two byte strings part ways.
+// writes, child processes with captured output, environment variables set for
+// one test, and a byte-diff printer that shows where two byte strings part ways.
 #ifndef QUILLANE_TESTS_SUPPORT_TEST_UTIL_H_
 #define QUILLANE_TESTS_SUPPORT_TEST_UTIL_H_
 
@@ -51,6 +51,24 @@ class ScratchDir {
 
  private:
   std::filesystem::path path_;
+};
+
+// Sets environment variables of this process for one test; the destructor
+// gives every variable it touched its old value back (or unsets it again).
+// POSIX only: the definitions are not built for Windows.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment() = default;
+  ~ScopedEnvironment();
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+  void Set(const std::string& name, const std::string& value);
+  // `value` null unsets the variable.
+  void Set(const std::string& name, const char* value);
+
+ private:
+  std::map<std::string, std::optional<std::string>> saved_;
 };
 
 // The whole content of a file. Throws std::runtime_error when it cannot be read.
