@@ -46,6 +46,32 @@ const std::string kEncryptedMessage =
 const std::string kExistsMessage = "Quillane: Target output file already exists\n";
 
 // ---------------------------------------------------------------------------
+// Expected updates, written out by hand: these only frame the literal parts
+// every update shares (CR LF line ends in the section, LF in the objects).
+
+// `body` as object `id` ("4 0") once for each id, in that order.
+std::string Objects(const std::vector<std::string>& ids, const std::string& body) {
+  std::string objects;
+  for (const std::string& id : ids) objects += id + " obj\n" + body + "endobj\n";
+  return objects;
+}
+
+// A closing cross-reference table with its subsections and trailer entries.
+std::string TableSection(const std::string& subsections, const std::string& trailer,
+                         const std::string& startxref) {
+  return "xref\r\n" + subsections + "trailer\r\n<<\r\n" + trailer + ">>\r\nstartxref\r\n" +
+         startxref + "\r\n%%EOF\r\n";
+}
+
+// A closing cross-reference stream, object `id` ("9 0"), with the dictionary
+// entries after /W and its binary entries.
+std::string StreamSection(const std::string& id, const std::string& entries,
+                          const std::string& data, const std::string& startxref) {
+  return id + " obj\r\n<<\r\n/Type/XRef\r\n/W[1 4 2]\r\n" + entries + ">>\r\nstream\r\n" + data +
+         "endstream\r\nendobj\r\nstartxref\r\n" + startxref + "\r\n%%EOF\r\n";
+}
+
+// ---------------------------------------------------------------------------
 // Documents
 
 const std::string kCatalog = "<</Type/Catalog/Pages 2 0 R>>\n";
@@ -85,6 +111,15 @@ PdfBuilder TwoImages(XrefForm form) {
       .Form(form)
       .TrailerEntries("/Info 7 0 R");
   return pdf;
+}
+
+// The log of a default run over TwoImages: the section lookups given, then
+// both images found and replaced, then the output's path.
+std::vector<std::string> TwoImagesLog(std::vector<std::string> lookups, const std::string& out) {
+  lookups.insert(lookups.end(), {"Found image @ 268", "obj@235", "Number: 4#0", "object: 400000",
+                                 "Found image @ 401", "obj@367", "Number: 5#0", "object: 500000",
+                                 "output: " + out});
+  return lookups;
 }
 
 // A page without any image.
@@ -149,6 +184,15 @@ class EndToEndTest : public ::testing::Test {
     EXPECT_EQ(result.exit_status, 0);
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.out, "");
+  }
+
+  // Writes `input` as name.pdf, runs quillane on it with `flags` before "/in",
+  // expects a clean run, and returns the output's path, name_Vexlo.pdf.
+  std::string RunOn(const std::string& name, const std::string& input,
+                    std::vector<std::string> flags = {}) {
+    flags.insert(flags.end(), {"/in", Input(name + ".pdf", input)});
+    ExpectRunSucceeds(flags);
+    return dir_.File(name + "_Vexlo.pdf");
   }
 
   // The names in the scratch folder, sorted, without the log file.
@@ -240,101 +284,51 @@ TEST_F(EndToEndTest, TemplatesShipBesideTheExecutable) {
 
 TEST_F(EndToEndTest, DefaultModeTableFormReplacesEachImageAndKeepsInfo) {
   const std::string input = TwoImages(XrefForm::kTable).Build();
-  const std::string in = Input("two.pdf", input);
   ASSERT_EQ(input.size(), 876u);
 
-  ExpectRunSucceeds({"/in", in});
+  const std::string out = RunOn("two", input);
 
-  const std::string out = dir_.File("two_Vexlo.pdf");
-  const std::string expected = input + "4 0 obj\n" + kGrayBox +
-                               "endobj\n"
-                               "5 0 obj\n" +
-                               kGrayBox +
-                               "endobj\n"
-                               "xref\r\n"
-                               "4 1\r\n"
-                               "0000000876 00000 n\r\n"
-                               "5 1\r\n"
-                               "0000001009 00000 n\r\n"
-                               "trailer\r\n"
-                               "<<\r\n"
-                               "/Prev 645\r\n"
-                               "/Root 1 0 R\r\n"
-                               "/Size 8\r\n"
-                               "/Info 7 0 R\r\n"
-                               ">>\r\n"
-                               "startxref\r\n"
-                               "1142\r\n"
-                               "%%EOF\r\n";
+  const std::string expected = input + Objects({"4 0", "5 0"}, kGrayBox) +
+                               TableSection(
+                                   "4 1\r\n"
+                                   "0000000876 00000 n\r\n"
+                                   "5 1\r\n"
+                                   "0000001009 00000 n\r\n",
+                                   "/Prev 645\r\n"
+                                   "/Root 1 0 R\r\n"
+                                   "/Size 8\r\n"
+                                   "/Info 7 0 R\r\n",
+                                   "1142");
   EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(out)));
-  EXPECT_EQ(LogLines(), (std::vector<std::string>{
-                            "(startxre)f @ 864",
-                            "xref header: 'xref'",
-                            "reached dict end @ 853",
-                            "Found image @ 268",
-                            "obj@235",
-                            "Number: 4#0",
-                            "object: 400000",
-                            "Found image @ 401",
-                            "obj@367",
-                            "Number: 5#0",
-                            "object: 500000",
-                            "output: " + out,
-                        }));
+  EXPECT_EQ(
+      LogLines(),
+      TwoImagesLog({"(startxre)f @ 864", "xref header: 'xref'", "reached dict end @ 853"}, out));
   ExpectQpdfClean(out);
 }
 
 TEST_F(EndToEndTest, DefaultModeStreamFormReplacesEachImageAndKeepsInfo) {
   const std::string input = TwoImages(XrefForm::kStream).Build();
-  const std::string in = Input("two.pdf", input);
   ASSERT_EQ(input.size(), 835u);
 
-  ExpectRunSucceeds({"/in", in});
+  const std::string out = RunOn("two", input);
 
-  const std::string out = dir_.File("two_Vexlo.pdf");
-  const std::string expected = input + "4 0 obj\n" + kGrayBox +
-                               "endobj\n"
-                               "5 0 obj\n" +
-                               kGrayBox +
-                               "endobj\n"
-                               "9 0 obj\r\n"
-                               "<<\r\n"
-                               "/Type/XRef\r\n"
-                               "/W[1 4 2]\r\n"
-                               "/Root 1 0 R\r\n"
-                               "/Prev 645\r\n"
-                               "/Length 21\r\n"
-                               "/Size 10\r\n"
-                               "/Index [4 1 5 1 9 1]\r\n"
-                               "/Info 7 0 R\r\n"
-                               ">>\r\n"
-                               "stream\r\n" +
-                               std::string(
-                                   "\x01\x00\x00\x03"
-                                   "C\x00\x00"
-                                   "\x01\x00\x00\x03\xC8\x00\x00"
-                                   "\x01\x00\x00\x04M\x00\x00",
-                                   21) +
-                               "endstream\r\n"
-                               "endobj\r\n"
-                               "startxref\r\n"
-                               "1101\r\n"
-                               "%%EOF\r\n";
+  const std::string expected = input + Objects({"4 0", "5 0"}, kGrayBox) +
+                               StreamSection("9 0",
+                                             "/Root 1 0 R\r\n"
+                                             "/Prev 645\r\n"
+                                             "/Length 21\r\n"
+                                             "/Size 10\r\n"
+                                             "/Index [4 1 5 1 9 1]\r\n"
+                                             "/Info 7 0 R\r\n",
+                                             std::string("\x01\x00\x00\x03"
+                                                         "C\x00\x00"
+                                                         "\x01\x00\x00\x03\xC8\x00\x00"
+                                                         "\x01\x00\x00\x04M\x00\x00",
+                                                         21),
+                                             "1101");
   EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(out)));
-  EXPECT_EQ(LogLines(), (std::vector<std::string>{
-                            "(startxre)f @ 823",
-                            "xref header: '8'",
-                            "reached dict end @ 724",
-                            "Found image @ 268",
-                            "obj@235",
-                            "Number: 4#0",
-                            "object: 400000",
-                            "Found image @ 401",
-                            "obj@367",
-                            "Number: 5#0",
-                            "object: 500000",
-                            "output: " + out,
-                        }));
+  EXPECT_EQ(LogLines(),
+            TwoImagesLog({"(startxre)f @ 823", "xref header: '8'", "reached dict end @ 724"}, out));
   ExpectQpdfClean(out);
 }
 
@@ -373,6 +367,15 @@ class WorkedExampleTest : public EndToEndTest {
     body.insert(body.find("/Length"), 100 - body.size(), ' ');
     return body;
   }
+  // Runs a copy of the executable whose box template is Template100() on
+  // `input` (example.pdf) and returns the output's bytes.
+  std::string RunExample(const std::string& input) {
+    const std::string exe = ExecutableWithTemplates({{"otherimg.dat", Template100()}});
+    const ProcessResult result = Quillane({"/in", Input("example.pdf", input)}, exe);
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.err, "");
+    return ReadFileBytes(dir_.File("example_Vexlo.pdf"));
+  }
 };
 
 TEST_F(WorkedExampleTest, TableForm) {
@@ -380,73 +383,38 @@ TEST_F(WorkedExampleTest, TableForm) {
   ASSERT_EQ(input.size(), 5000u);
   ASSERT_EQ(input.substr(4000, 4), "xref");
   ASSERT_EQ(Template100().size(), 100u);
-  const std::string exe = ExecutableWithTemplates({{"otherimg.dat", Template100()}});
-  const std::string in = Input("example.pdf", input);
 
-  const ProcessResult result = Quillane({"/in", in}, exe);
-  EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(result.err, "");
-
-  const std::string expected = input + "12 0 obj\n" + Template100() +
-                               "endobj\n"
-                               "15 0 obj\n" +
-                               Template100() +
-                               "endobj\n"
-                               "xref\r\n"
-                               "12 1\r\n"
-                               "0000005000 00000 n\r\n"
-                               "15 1\r\n"
-                               "0000005116 00000 n\r\n"
-                               "trailer\r\n"
-                               "<<\r\n"
-                               "/Prev 4000\r\n"
-                               "/Root 1 0 R\r\n"
-                               "/Size 40\r\n"
-                               ">>\r\n"
-                               "startxref\r\n"
-                               "5232\r\n"
-                               "%%EOF\r\n";
-  EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(dir_.File("example_Vexlo.pdf"))));
+  const std::string expected = input + Objects({"12 0", "15 0"}, Template100()) +
+                               TableSection(
+                                   "12 1\r\n"
+                                   "0000005000 00000 n\r\n"
+                                   "15 1\r\n"
+                                   "0000005116 00000 n\r\n",
+                                   "/Prev 4000\r\n"
+                                   "/Root 1 0 R\r\n"
+                                   "/Size 40\r\n",
+                                   "5232");
+  EXPECT_TRUE(BytesEqual(expected, RunExample(input)));
 }
 
 TEST_F(WorkedExampleTest, StreamForm) {
   const std::string input = Input5000(XrefForm::kStream);
   ASSERT_EQ(input.size(), 5000u);
   ASSERT_EQ(input.substr(4000, 8), "39 0 obj");
-  const std::string exe = ExecutableWithTemplates({{"otherimg.dat", Template100()}});
-  const std::string in = Input("example.pdf", input);
 
-  const ProcessResult result = Quillane({"/in", in}, exe);
-  EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(result.err, "");
-
-  const std::string expected = input + "12 0 obj\n" + Template100() +
-                               "endobj\n"
-                               "15 0 obj\n" +
-                               Template100() +
-                               "endobj\n"
-                               "40 0 obj\r\n"
-                               "<<\r\n"
-                               "/Type/XRef\r\n"
-                               "/W[1 4 2]\r\n"
-                               "/Root 1 0 R\r\n"
-                               "/Prev 4000\r\n"
-                               "/Length 21\r\n"
-                               "/Size 41\r\n"
-                               "/Index [12 1 15 1 40 1]\r\n"
-                               ">>\r\n"
-                               "stream\r\n" +
-                               std::string(
-                                   "\x01\x00\x00\x13\x88\x00\x00"
-                                   "\x01\x00\x00\x13\xFC\x00\x00"
-                                   "\x01\x00\x00\x14\x70\x00\x00",
-                                   21) +
-                               "endstream\r\n"
-                               "endobj\r\n"
-                               "startxref\r\n"
-                               "5232\r\n"
-                               "%%EOF\r\n";
-  EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(dir_.File("example_Vexlo.pdf"))));
+  const std::string expected = input + Objects({"12 0", "15 0"}, Template100()) +
+                               StreamSection("40 0",
+                                             "/Root 1 0 R\r\n"
+                                             "/Prev 4000\r\n"
+                                             "/Length 21\r\n"
+                                             "/Size 41\r\n"
+                                             "/Index [12 1 15 1 40 1]\r\n",
+                                             std::string("\x01\x00\x00\x13\x88\x00\x00"
+                                                         "\x01\x00\x00\x13\xFC\x00\x00"
+                                                         "\x01\x00\x00\x14\x70\x00\x00",
+                                                         21),
+                                             "5232");
+  EXPECT_TRUE(BytesEqual(expected, RunExample(input)));
 }
 
 // ---------------------------------------------------------------------------
@@ -455,32 +423,22 @@ TEST_F(WorkedExampleTest, StreamForm) {
 TEST_F(EndToEndTest, TranslucentBoxTableFormWinsOverNoOther) {
   SetReplaceObject("tgraybox");
   const std::string input = TwoImages(XrefForm::kTable).Build();
-  const std::string in = Input("two.pdf", input);
 
-  ExpectRunSucceeds({"/noother", "/in", in});
+  const std::string out = RunOn("two", input, {"/noother"});
 
-  const std::string out = dir_.File("two_Vexlo.pdf");
-  const std::string expected = input + "4 0 obj\n" + kTranslucentBox9999 +
-                               "endobj\n"
-                               "5 0 obj\n" +
-                               kTranslucentBox9999 + "endobj\n" + kMask9999 +
-                               "xref\r\n"
-                               "4 1\r\n"
-                               "0000000876 00000 n\r\n"
-                               "5 1\r\n"
-                               "0000001024 00000 n\r\n"
-                               "9999 1\r\n"
-                               "0000001172 00001 n\r\n"
-                               "trailer\r\n"
-                               "<<\r\n"
-                               "/Prev 645\r\n"
-                               "/Root 1 0 R\r\n"
-                               "/Size 10000\r\n"
-                               "/Info 7 0 R\r\n"
-                               ">>\r\n"
-                               "startxref\r\n"
-                               "1308\r\n"
-                               "%%EOF\r\n";
+  const std::string expected = input + Objects({"4 0", "5 0"}, kTranslucentBox9999) + kMask9999 +
+                               TableSection(
+                                   "4 1\r\n"
+                                   "0000000876 00000 n\r\n"
+                                   "5 1\r\n"
+                                   "0000001024 00000 n\r\n"
+                                   "9999 1\r\n"
+                                   "0000001172 00001 n\r\n",
+                                   "/Prev 645\r\n"
+                                   "/Root 1 0 R\r\n"
+                                   "/Size 10000\r\n"
+                                   "/Info 7 0 R\r\n",
+                                   "1308");
   EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(out)));
   ExpectQpdfClean(out);
 }
@@ -488,39 +446,24 @@ TEST_F(EndToEndTest, TranslucentBoxTableFormWinsOverNoOther) {
 TEST_F(EndToEndTest, TranslucentBoxStreamForm) {
   SetReplaceObject("tgraybox");
   const std::string input = TwoImages(XrefForm::kStream).Build();
-  const std::string in = Input("two.pdf", input);
 
-  ExpectRunSucceeds({"/in", in});
+  const std::string out = RunOn("two", input);
 
-  const std::string out = dir_.File("two_Vexlo.pdf");
-  const std::string expected = input + "4 0 obj\n" + kTranslucentBox9999 +
-                               "endobj\n"
-                               "5 0 obj\n" +
-                               kTranslucentBox9999 + "endobj\n" + kMask9999 +
-                               "9 0 obj\r\n"
-                               "<<\r\n"
-                               "/Type/XRef\r\n"
-                               "/W[1 4 2]\r\n"
-                               "/Root 1 0 R\r\n"
-                               "/Prev 645\r\n"
-                               "/Length 28\r\n"
-                               "/Size 10000\r\n"
-                               "/Index [4 1 5 1 9999 1 9 1]\r\n"
-                               "/Info 7 0 R\r\n"
-                               ">>\r\n"
-                               "stream\r\n" +
-                               std::string(
-                                   "\x01\x00\x00\x03"
-                                   "C\x00\x00"
-                                   "\x01\x00\x00\x03\xD7\x00\x00"
-                                   "\x01\x00\x00\x04k\x00\x01"
-                                   "\x01\x00\x00\x04\xF3\x00\x00",
-                                   28) +
-                               "endstream\r\n"
-                               "endobj\r\n"
-                               "startxref\r\n"
-                               "1267\r\n"
-                               "%%EOF\r\n";
+  const std::string expected = input + Objects({"4 0", "5 0"}, kTranslucentBox9999) + kMask9999 +
+                               StreamSection("9 0",
+                                             "/Root 1 0 R\r\n"
+                                             "/Prev 645\r\n"
+                                             "/Length 28\r\n"
+                                             "/Size 10000\r\n"
+                                             "/Index [4 1 5 1 9999 1 9 1]\r\n"
+                                             "/Info 7 0 R\r\n",
+                                             std::string("\x01\x00\x00\x03"
+                                                         "C\x00\x00"
+                                                         "\x01\x00\x00\x03\xD7\x00\x00"
+                                                         "\x01\x00\x00\x04k\x00\x01"
+                                                         "\x01\x00\x00\x04\xF3\x00\x00",
+                                                         28),
+                                             "1267");
   EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(out)));
   ExpectQpdfClean(out);
 }
@@ -528,13 +471,11 @@ TEST_F(EndToEndTest, TranslucentBoxStreamForm) {
 TEST_F(EndToEndTest, ReplaceObjectValuesCompareCaseSensitively) {
   SetReplaceObject("None");
   const std::string input = TwoImages(XrefForm::kTable).Build();
-  const std::string in = Input("two.pdf", input);
 
-  ExpectRunSucceeds({"/in", in});
+  const std::string out = RunOn("two", input);
 
   // Not the light mode: the default update follows the input.
-  const std::string output = ReadFileBytes(dir_.File("two_Vexlo.pdf"));
-  EXPECT_TRUE(output.starts_with(input + "4 0 obj\n"));
+  EXPECT_TRUE(ReadFileBytes(out).starts_with(input + "4 0 obj\n"));
 }
 
 // The light mode needs no template and does not read the end of the file, so
@@ -581,38 +522,22 @@ TEST_F(EndToEndTest, LightModeRenamesEveryImageSubtypeInPlace) {
 TEST_F(EndToEndTest, XrefStreamDictionaryOpeningWithDecodeParms) {
   const std::string input =
       TwoImages(XrefForm::kStream).LeadingEntries("/DecodeParms<</Columns 7/Predictor 1>>").Build();
-  const std::string in = Input("decodeparms.pdf", input);
 
-  ExpectRunSucceeds({"/in", in});
+  const std::string out = RunOn("decodeparms", input);
 
-  const std::string out = dir_.File("decodeparms_Vexlo.pdf");
-  const std::string expected = input + "4 0 obj\n" + kGrayBox +
-                               "endobj\n"
-                               "5 0 obj\n" +
-                               kGrayBox +
-                               "endobj\n"
-                               "9 0 obj\r\n"
-                               "<<\r\n"
-                               "/Type/XRef\r\n"
-                               "/W[1 4 2]\r\n"
-                               "/Root 1 0 R\r\n"
-                               "/Prev 645\r\n"
-                               "/Length 21\r\n"
-                               "/Size 10\r\n"
-                               "/Index [4 1 5 1 9 1]\r\n"
-                               "/Info 7 0 R\r\n"
-                               ">>\r\n"
-                               "stream\r\n" +
-                               std::string(
-                                   "\x01\x00\x00\x03i\x00\x00"
-                                   "\x01\x00\x00\x03\xEE\x00\x00"
-                                   "\x01\x00\x00\x04s\x00\x00",
-                                   21) +
-                               "endstream\r\n"
-                               "endobj\r\n"
-                               "startxref\r\n"
-                               "1139\r\n"
-                               "%%EOF\r\n";
+  const std::string expected = input + Objects({"4 0", "5 0"}, kGrayBox) +
+                               StreamSection("9 0",
+                                             "/Root 1 0 R\r\n"
+                                             "/Prev 645\r\n"
+                                             "/Length 21\r\n"
+                                             "/Size 10\r\n"
+                                             "/Index [4 1 5 1 9 1]\r\n"
+                                             "/Info 7 0 R\r\n",
+                                             std::string("\x01\x00\x00\x03i\x00\x00"
+                                                         "\x01\x00\x00\x03\xEE\x00\x00"
+                                                         "\x01\x00\x00\x04s\x00\x00",
+                                                         21),
+                                             "1139");
   EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(out)));
   ExpectQpdfClean(out);
 }
@@ -620,11 +545,9 @@ TEST_F(EndToEndTest, XrefStreamDictionaryOpeningWithDecodeParms) {
 // A key written right after a name value ("/Plain/Size") is read as a key.
 TEST_F(EndToEndTest, KeyDirectlyAfterANameValueIsFound) {
   const std::string input = TwoImages(XrefForm::kTable).LeadingEntries("/Kind /Plain").Build();
-  const std::string in = Input("names.pdf", input);
 
-  ExpectRunSucceeds({"/in", in});
+  const std::string output = ReadFileBytes(RunOn("names", input));
 
-  const std::string output = ReadFileBytes(dir_.File("names_Vexlo.pdf"));
   EXPECT_NE(output.find("/Size 8\r\n", input.size()), std::string::npos)
       << EscapeBytes(output.substr(input.size()));
 }
@@ -665,11 +588,9 @@ TEST_F(EndToEndTest, CommentAtTheSectionOffsetIsSkipped) {
   const std::string built = TwoImages(XrefForm::kTable).Raw("% cross-reference table\n").Build();
   const std::size_t comment = built.find("% cross-reference table");
   const std::string input = WithStartxref(built, comment);
-  const std::string in = Input("comment.pdf", input);
 
-  ExpectRunSucceeds({"/in", in});
+  const std::string output = ReadFileBytes(RunOn("comment", input));
 
-  const std::string output = ReadFileBytes(dir_.File("comment_Vexlo.pdf"));
   EXPECT_NE(output.find("/Prev " + std::to_string(comment) + "\r\n", input.size()),
             std::string::npos);
   const std::vector<std::string> log = LogLines();
@@ -719,100 +640,57 @@ TEST_F(EndToEndTest, MissingSectionIsAnError) {
 // covers it.
 TEST_F(EndToEndTest, ExtraObjectAboveLargeTrailerSize) {
   SetReplaceObject("tgraybox");
+  const std::string mask =
+      "<</Type/XObject/Subtype/Image/Width 1/Height 1/ColorSpace/DeviceGray/BitsPerComponent 8"
+      "/Length 1>>\nstream\nf\nendstream\n";
   for (const XrefForm form : {XrefForm::kTable, XrefForm::kStream}) {
     const bool table = form == XrefForm::kTable;
     SCOPED_TRACE(table ? "table" : "stream");
-    const std::string name = table ? "large-table" : "large-stream";
     const std::string input = TwoImages(form).Size(12000).Build();
-    const std::string in = Input(name + ".pdf", input);
 
-    ExpectRunSucceeds({"/in", in});
+    const std::string out = RunOn(table ? "large-table" : "large-stream", input);
 
     const std::string expected =
         input +
-        (table
-             ? std::string("4 0 obj\n"
-                           "<</Type/XObject/Subtype/Image/Width 1/Height "
-                           "1/ColorSpace/DeviceGray/BitsPerComponent 8/SMask 12000 1 R/Length 1>>\n"
-                           "stream\n"
-                           "\xD0\n"
-                           "endstream\n"
-                           "endobj\n"
-                           "5 0 obj\n"
-                           "<</Type/XObject/Subtype/Image/Width 1/Height "
-                           "1/ColorSpace/DeviceGray/BitsPerComponent 8/SMask 12000 1 R/Length 1>>\n"
-                           "stream\n"
-                           "\xD0\n"
-                           "endstream\n"
-                           "endobj\n"
-                           "12000 1 obj\n"
-                           "<</Type/XObject/Subtype/Image/Width 1/Height "
-                           "1/ColorSpace/DeviceGray/BitsPerComponent 8/Length 1>>\n"
-                           "stream\n"
-                           "f\n"
-                           "endstream\n"
-                           "endobj\n"
-                           "xref\r\n"
-                           "4 1\r\n"
-                           "0000000880 00000 n\r\n"
-                           "5 1\r\n"
-                           "0000001029 00000 n\r\n"
-                           "12000 1\r\n"
-                           "0000001178 00001 n\r\n"
-                           "trailer\r\n"
-                           "<<\r\n"
-                           "/Prev 645\r\n"
-                           "/Root 1 0 R\r\n"
-                           "/Size 12001\r\n"
-                           "/Info 7 0 R\r\n"
-                           ">>\r\n"
-                           "startxref\r\n"
-                           "1315\r\n"
-                           "%%EOF\r\n")
-             : std::string("4 0 obj\n"
-                           "<</Type/XObject/Subtype/Image/Width 1/Height "
-                           "1/ColorSpace/DeviceGray/BitsPerComponent 8/SMask 12001 1 R/Length 1>>\n"
-                           "stream\n"
-                           "\xD0\n"
-                           "endstream\n"
-                           "endobj\n"
-                           "5 0 obj\n"
-                           "<</Type/XObject/Subtype/Image/Width 1/Height "
-                           "1/ColorSpace/DeviceGray/BitsPerComponent 8/SMask 12001 1 R/Length 1>>\n"
-                           "stream\n"
-                           "\xD0\n"
-                           "endstream\n"
-                           "endobj\n"
-                           "12001 1 obj\n"
-                           "<</Type/XObject/Subtype/Image/Width 1/Height "
-                           "1/ColorSpace/DeviceGray/BitsPerComponent 8/Length 1>>\n"
-                           "stream\n"
-                           "f\n"
-                           "endstream\n"
-                           "endobj\n"
-                           "12000 0 obj\r\n"
-                           "<<\r\n"
-                           "/Type/XRef\r\n"
-                           "/W[1 4 2]\r\n"
-                           "/Root 1 0 R\r\n"
-                           "/Prev 645\r\n"
-                           "/Length 28\r\n"
-                           "/Size 12002\r\n"
-                           "/Index [4 1 5 1 12001 1 12000 1]\r\n"
-                           "/Info 7 0 R\r\n"
-                           ">>\r\n"
-                           "stream\r\n" +
-                           std::string("\x01\x00\x00\x03G\x00\x00"
-                                       "\x01\x00\x00\x03\xDC\x00\x00"
-                                       "\x01\x00\x00\x04q\x00\x01"
-                                       "\x01\x00\x00\x04\xFA\x00\x00",
-                                       28) +
-                           "endstream\r\n"
-                           "endobj\r\n"
-                           "startxref\r\n"
-                           "1274\r\n"
-                           "%%EOF\r\n"));
-    EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(dir_.File(name + "_Vexlo.pdf"))));
+        (table ? Objects({"4 0", "5 0"},
+                         "<</Type/XObject/Subtype/Image/Width 1/Height "
+                         "1/ColorSpace/DeviceGray/BitsPerComponent 8/SMask 12000 1 R/Length 1>>\n"
+                         "stream\n"
+                         "\xD0\n"
+                         "endstream\n") +
+                     Objects({"12000 1"}, mask) +
+                     TableSection("4 1\r\n"
+                                  "0000000880 00000 n\r\n"
+                                  "5 1\r\n"
+                                  "0000001029 00000 n\r\n"
+                                  "12000 1\r\n"
+                                  "0000001178 00001 n\r\n",
+                                  "/Prev 645\r\n"
+                                  "/Root 1 0 R\r\n"
+                                  "/Size 12001\r\n"
+                                  "/Info 7 0 R\r\n",
+                                  "1315")
+               : Objects({"4 0", "5 0"},
+                         "<</Type/XObject/Subtype/Image/Width 1/Height "
+                         "1/ColorSpace/DeviceGray/BitsPerComponent 8/SMask 12001 1 R/Length 1>>\n"
+                         "stream\n"
+                         "\xD0\n"
+                         "endstream\n") +
+                     Objects({"12001 1"}, mask) +
+                     StreamSection("12000 0",
+                                   "/Root 1 0 R\r\n"
+                                   "/Prev 645\r\n"
+                                   "/Length 28\r\n"
+                                   "/Size 12002\r\n"
+                                   "/Index [4 1 5 1 12001 1 12000 1]\r\n"
+                                   "/Info 7 0 R\r\n",
+                                   std::string("\x01\x00\x00\x03G\x00\x00"
+                                               "\x01\x00\x00\x03\xDC\x00\x00"
+                                               "\x01\x00\x00\x04q\x00\x01"
+                                               "\x01\x00\x00\x04\xFA\x00\x00",
+                                               28),
+                                   "1274"));
+    EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(out)));
   }
 }
 
@@ -826,58 +704,34 @@ TEST_F(EndToEndTest, DocumentWithoutImages) {
   for (const Case& c : std::vector<Case>{
            // A table section is never empty: it lists the free object 0.
            {"table", XrefForm::kTable, "",
-            "xref\r\n"
-            "0 1\r\n"
-            "0000000000 65535 f\r\n"
-            "trailer\r\n"
-            "<<\r\n"
-            "/Prev 284\r\n"
-            "/Root 1 0 R\r\n"
-            "/Size 7\r\n"
-            ">>\r\n"
-            "startxref\r\n"
-            "448\r\n"
-            "%%EOF\r\n"},
+            TableSection("0 1\r\n"
+                         "0000000000 65535 f\r\n",
+                         "/Prev 284\r\n"
+                         "/Root 1 0 R\r\n"
+                         "/Size 7\r\n",
+                         "448")},
            {"stream", XrefForm::kStream, "",
-            "8 0 obj\r\n"
-            "<<\r\n"
-            "/Type/XRef\r\n"
-            "/W[1 4 2]\r\n"
-            "/Root 1 0 R\r\n"
-            "/Prev 284\r\n"
-            "/Length 7\r\n"
-            "/Size 9\r\n"
-            "/Index [8 1]\r\n"
-            ">>\r\n"
-            "stream\r\n" +
-                std::string("\x01\x00\x00\x01\xBE\x00\x00", 7) +
-                "endstream\r\n"
-                "endobj\r\n"
-                "startxref\r\n"
-                "446\r\n"
-                "%%EOF\r\n"},
+            StreamSection("8 0",
+                          "/Root 1 0 R\r\n"
+                          "/Prev 284\r\n"
+                          "/Length 7\r\n"
+                          "/Size 9\r\n"
+                          "/Index [8 1]\r\n",
+                          std::string("\x01\x00\x00\x01\xBE\x00\x00", 7), "446")},
            {"table-tgraybox", XrefForm::kTable, "tgraybox",
-            kMask9999 + "xref\r\n"
-                        "9999 1\r\n"
-                        "0000000448 00001 n\r\n"
-                        "trailer\r\n"
-                        "<<\r\n"
-                        "/Prev 284\r\n"
-                        "/Root 1 0 R\r\n"
-                        "/Size 10000\r\n"
-                        ">>\r\n"
-                        "startxref\r\n"
-                        "584\r\n"
-                        "%%EOF\r\n"},
+            kMask9999 + TableSection("9999 1\r\n"
+                                     "0000000448 00001 n\r\n",
+                                     "/Prev 284\r\n"
+                                     "/Root 1 0 R\r\n"
+                                     "/Size 10000\r\n",
+                                     "584")},
        }) {
     SCOPED_TRACE(c.name);
     SetReplaceObject(c.mode);
     const std::string input = NoImages(c.form).Build();
-    const std::string in = Input(c.name + ".pdf", input);
 
-    ExpectRunSucceeds({"/in", in});
+    const std::string out = RunOn(c.name, input);
 
-    const std::string out = dir_.File(c.name + "_Vexlo.pdf");
     EXPECT_TRUE(BytesEqual(input + c.update, ReadFileBytes(out)));
     // Neither /Encrypt nor /Info: both lookups reach the dictionary's end.
     const std::vector<std::string> log = LogLines();
@@ -909,25 +763,18 @@ std::string StreamDataHits(XrefForm form) {
 
 TEST_F(EndToEndTest, HitsInsideStreamDataAreNotRecorded) {
   const std::string input = StreamDataHits(XrefForm::kTable);
-  const std::string in = Input("streams.pdf", input);
 
-  ExpectRunSucceeds({"/in", in});
+  const std::string out = RunOn("streams", input);
 
-  const std::string expected = input + "4 0 obj\n" + kGrayBox +
-                               "endobj\n"
-                               "xref\r\n"
-                               "4 1\r\n"
-                               "0000000793 00000 n\r\n"
-                               "trailer\r\n"
-                               "<<\r\n"
-                               "/Prev 584\r\n"
-                               "/Root 1 0 R\r\n"
-                               "/Size 10\r\n"
-                               ">>\r\n"
-                               "startxref\r\n"
-                               "926\r\n"
-                               "%%EOF\r\n";
-  EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(dir_.File("streams_Vexlo.pdf"))));
+  const std::string expected = input + Objects({"4 0"}, kGrayBox) +
+                               TableSection(
+                                   "4 1\r\n"
+                                   "0000000793 00000 n\r\n",
+                                   "/Prev 584\r\n"
+                                   "/Root 1 0 R\r\n"
+                                   "/Size 10\r\n",
+                                   "926");
+  EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(out)));
   EXPECT_EQ(LogLines(), (std::vector<std::string>{
                             "(startxre)f @ 781",
                             "xref header: 'xref'",
@@ -943,22 +790,21 @@ TEST_F(EndToEndTest, HitsInsideStreamDataAreNotRecorded) {
                             "Found image @ 547",
                             "obj@464",
                             "Number: 9#0",
-                            "output: " + dir_.File("streams_Vexlo.pdf"),
+                            "output: " + out,
                         }));
 }
 
 TEST_F(EndToEndTest, LightModeRenamesHitsInsideStreamDataToo) {
   const std::string input = StreamDataHits(XrefForm::kStream);
-  const std::string in = Input("streams.pdf", input);
 
-  ExpectRunSucceeds({"/noother", "/in", in});
+  const std::string out = RunOn("streams", input, {"/noother"});
 
   std::string expected = input;
   for (const std::size_t image_name : {253u, 393u, 542u}) {
     ASSERT_EQ(expected.substr(image_name, 5), "Image");
     expected.replace(image_name, 5, "Vexlo");
   }
-  EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(dir_.File("streams_Vexlo.pdf"))));
+  EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(out)));
 }
 
 // Object numbers above 21474 do not fit a 32-bit key; they keep their number.
@@ -970,25 +816,16 @@ TEST_F(EndToEndTest, ImageObjectNumberAbove21474) {
                                 .Object(6, 0, ContentStream("q 80 0 0 80 10 10 cm /Im1 Do Q"))
                                 .Object(30000, 0, kGreyImage)
                                 .Build();
-  const std::string in = Input("large-number.pdf", input);
+  const std::string out = RunOn("large-number", input);
 
-  ExpectRunSucceeds({"/in", in});
-
-  const std::string out = dir_.File("large-number_Vexlo.pdf");
-  const std::string expected = input + "30000 0 obj\n" + kGrayBox +
-                               "endobj\n"
-                               "xref\r\n"
-                               "30000 1\r\n"
-                               "0000000637 00000 n\r\n"
-                               "trailer\r\n"
-                               "<<\r\n"
-                               "/Prev 441\r\n"
-                               "/Root 1 0 R\r\n"
-                               "/Size 30001\r\n"
-                               ">>\r\n"
-                               "startxref\r\n"
-                               "774\r\n"
-                               "%%EOF\r\n";
+  const std::string expected = input + Objects({"30000 0"}, kGrayBox) +
+                               TableSection(
+                                   "30000 1\r\n"
+                                   "0000000637 00000 n\r\n",
+                                   "/Prev 441\r\n"
+                                   "/Root 1 0 R\r\n"
+                                   "/Size 30001\r\n",
+                                   "774");
   EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(out)));
   const std::vector<std::string> log = LogLines();
   ASSERT_EQ(log.size(), 9u);
@@ -1014,66 +851,32 @@ TEST_F(EndToEndTest, RepeatedKeysAndNonZeroGeneration) {
                                   .Update()
                                   .Object(4, 0, kGreyImage)
                                   .Build();
-    const std::string name = table ? "revisions-table" : "revisions-stream";
-    const std::string in = Input(name + ".pdf", input);
+    const std::string out = RunOn(table ? "revisions-table" : "revisions-stream", input);
 
-    ExpectRunSucceeds({"/in", in});
-
-    const std::string expected =
-        input + (table ? std::string("4 0 obj\n" + kGrayBox +
-                                     "endobj\n"
-                                     "5 3 obj\n" +
-                                     kGrayBox +
-                                     "endobj\n"
-                                     "4 0 obj\n" +
-                                     kGrayBox +
-                                     "endobj\n"
-                                     "xref\r\n"
-                                     "4 1\r\n"
-                                     "0000001030 00000 n\r\n"
-                                     "5 1\r\n"
-                                     "0000001163 00003 n\r\n"
-                                     "4 1\r\n"
-                                     "0000001296 00000 n\r\n"
-                                     "trailer\r\n"
-                                     "<<\r\n"
-                                     "/Prev 941\r\n"
-                                     "/Root 1 0 R\r\n"
-                                     "/Size 7\r\n"
-                                     ">>\r\n"
-                                     "startxref\r\n"
-                                     "1429\r\n"
-                                     "%%EOF\r\n")
-                       : std::string("4 0 obj\n" + kGrayBox +
-                                     "endobj\n"
-                                     "5 3 obj\n" +
-                                     kGrayBox +
-                                     "endobj\n"
-                                     "4 0 obj\n" +
-                                     kGrayBox +
-                                     "endobj\n"
-                                     "9 0 obj\r\n"
-                                     "<<\r\n"
-                                     "/Type/XRef\r\n"
-                                     "/W[1 4 2]\r\n"
-                                     "/Root 1 0 R\r\n"
-                                     "/Prev 913\r\n"
-                                     "/Length 28\r\n"
-                                     "/Size 10\r\n"
-                                     "/Index [4 1 5 1 4 1 9 1]\r\n"
-                                     ">>\r\n"
-                                     "stream\r\n" +
-                                     std::string("\x01\x00\x00\x04 \x00\x00"
-                                                 "\x01\x00\x00\x04\xA5\x00\x03"
-                                                 "\x01\x00\x00\x05*\x00\x00"
-                                                 "\x01\x00\x00\x05\xAF\x00\x00",
-                                                 28) +
-                                     "endstream\r\n"
-                                     "endobj\r\n"
-                                     "startxref\r\n"
-                                     "1455\r\n"
-                                     "%%EOF\r\n"));
-    EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(dir_.File(name + "_Vexlo.pdf"))));
+    const std::string expected = input + Objects({"4 0", "5 3", "4 0"}, kGrayBox) +
+                                 (table ? TableSection("4 1\r\n"
+                                                       "0000001030 00000 n\r\n"
+                                                       "5 1\r\n"
+                                                       "0000001163 00003 n\r\n"
+                                                       "4 1\r\n"
+                                                       "0000001296 00000 n\r\n",
+                                                       "/Prev 941\r\n"
+                                                       "/Root 1 0 R\r\n"
+                                                       "/Size 7\r\n",
+                                                       "1429")
+                                        : StreamSection("9 0",
+                                                        "/Root 1 0 R\r\n"
+                                                        "/Prev 913\r\n"
+                                                        "/Length 28\r\n"
+                                                        "/Size 10\r\n"
+                                                        "/Index [4 1 5 1 4 1 9 1]\r\n",
+                                                        std::string("\x01\x00\x00\x04 \x00\x00"
+                                                                    "\x01\x00\x00\x04\xA5\x00\x03"
+                                                                    "\x01\x00\x00\x05*\x00\x00"
+                                                                    "\x01\x00\x00\x05\xAF\x00\x00",
+                                                                    28),
+                                                        "1455"));
+    EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(out)));
   }
 }
 
