@@ -16,8 +16,11 @@ Text Dword(std::uint32_t value) {
 }
 
 // A regedit export as a user would copy it from Windows (saved as UTF-8):
-// byte order mark, CR LF, comments, a wrapped hex list, foreign roots.
-const Text kExport =
+// byte order mark, CR LF, comments, a wrapped hex list, foreign roots. As
+// written back it lacks only the blank line at the end: blank lines are the
+// writer's own; everything else is kept, the dword and the hex lists in
+// regedit's spelling.
+const Text kExportAsWritten =
     "\xEF\xBB\xBF"
     "Windows Registry Editor Version 5.00\r\n"
     "\r\n"
@@ -34,8 +37,17 @@ const Text kExport =
     "\"Blob\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,\\\r\n"
     "  16,17,18,19\r\n"
     "\"Quad\"=hex(b):01,00,00,00,00,00,00,00\r\n"
-    "\"Empty\"=hex:\r\n"
-    "\r\n";
+    "\"Empty\"=hex:\r\n";
+const Text kExport = kExportAsWritten + "\r\n";
+
+// Checks that `file` holds value `name` of key `path` with this type and data.
+void ExpectValue(const RegistryFile& file, const Text& path, const Text& name, std::uint32_t type,
+                 const Text& data) {
+  const RegistryValue* value = file.FindValue(path, name);
+  ASSERT_NE(value, nullptr) << name;
+  EXPECT_EQ(value->Type, type) << name;
+  EXPECT_EQ(value->Data, data) << name;
+}
 
 TEST(RegistryFileTest, ReadsEveryFormOfAnExport) {
   const RegistryFile file = RegistryFile::Parse(kExport, kName);
@@ -65,39 +77,14 @@ TEST(RegistryFileTest, ReadsEveryFormOfAnExport) {
       {other, "Quad", 11, Text("\x01\0\0\0\0\0\0\0", 8)},
       {other, "Empty", kRegBinary, ""},
   };
-  for (const Expected& e : expected) {
-    const RegistryValue* value = file.FindValue(e.Path, e.Name);
-    ASSERT_NE(value, nullptr) << e.Name;
-    EXPECT_EQ(value->Type, e.Type) << e.Name;
-    EXPECT_EQ(value->Data, e.Data) << e.Name;
-  }
+  for (const Expected& e : expected) ExpectValue(file, e.Path, e.Name, e.Type, e.Data);
   EXPECT_EQ(file.FindValue(quillane, "CustomPdfReadCmd")->Comments,
             std::vector<Text>{"; pinned by hand"});
 }
 
 TEST(RegistryFileTest, WritesTheExportBackWithAllItsData) {
   const Text written = RegistryFile::Parse(kExport, kName).Write();
-  // Blank lines are the writer's own; everything else is kept, the dword and
-  // the hex lists in regedit's spelling.
-  EXPECT_TRUE(test::BytesEqual(
-      "\xEF\xBB\xBF"
-      "Windows Registry Editor Version 5.00\r\n"
-      "\r\n"
-      "; exported from the office machine\r\n"
-      "[HKEY_CURRENT_USER\\Software\\Bramblecote Software\\quillane]\r\n"
-      "\"ReplaceObject\"=\"tgraybox\"\r\n"
-      "; pinned by hand\r\n"
-      "\"CustomPdfReadCmd\"=dword:00000001\r\n"
-      "\"PdfReadCmd\"=\"\\\"C:\\\\Program Files\\\\Reader\\\\reader.exe\\\" \\\"%1\\\"\"\r\n"
-      "\r\n"
-      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\r\n"
-      "@=\"machine\"\r\n"
-      "\"Path\"=hex(2):25,00,50,00,41,00,54,00,48,00,25,00,00,00\r\n"
-      "\"Blob\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,\\\r\n"
-      "  16,17,18,19\r\n"
-      "\"Quad\"=hex(b):01,00,00,00,00,00,00,00\r\n"
-      "\"Empty\"=hex:\r\n",
-      written));
+  EXPECT_TRUE(test::BytesEqual(kExportAsWritten, written));
   // What the writer wrote comes back byte for byte.
   EXPECT_TRUE(test::BytesEqual(written, RegistryFile::Parse(written, kName).Write()));
 }
@@ -124,11 +111,7 @@ TEST(RegistryFileTest, TextThatCannotStandInQuotesIsKeptAsRawBytes) {
   file.SetValue("HKEY_CURRENT_USER\\K", "v", kRegSz, text);
   const Text written = file.Write();
   EXPECT_NE(written.find("\"v\"=hex(1):61,0d,0a,62,00,63,5c,22\n"), Text::npos) << written;
-  const RegistryFile reread = RegistryFile::Parse(written, kName);
-  const RegistryValue* value = reread.FindValue("HKEY_CURRENT_USER\\K", "v");
-  ASSERT_NE(value, nullptr);
-  EXPECT_EQ(value->Type, kRegSz);
-  EXPECT_EQ(value->Data, text);
+  ExpectValue(RegistryFile::Parse(written, kName), "HKEY_CURRENT_USER\\K", "v", kRegSz, text);
 }
 
 TEST(RegistryFileTest, LongHexListsWrapAndReadBack) {
@@ -144,11 +127,7 @@ TEST(RegistryFileTest, LongHexListsWrapAndReadBack) {
     start = end + 1;
   }
   EXPECT_LE(longest, 80u);
-  const RegistryFile reread = RegistryFile::Parse(written, kName);
-  const RegistryValue* value = reread.FindValue("HKEY_CURRENT_USER\\K", "Big");
-  ASSERT_NE(value, nullptr);
-  EXPECT_EQ(value->Type, 7u);
-  EXPECT_EQ(value->Data, data);
+  ExpectValue(RegistryFile::Parse(written, kName), "HKEY_CURRENT_USER\\K", "Big", 7, data);
 }
 
 TEST(RegistryFileTest, NamesCompareWithoutRegardToAsciiCase) {
