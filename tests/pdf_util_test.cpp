@@ -3,7 +3,6 @@
 #include "pdf_util/pdf_util.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <chrono>
 #include <filesystem>
@@ -11,7 +10,6 @@
 #include <sstream>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "app/platform.h"
@@ -23,34 +21,13 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::ReadFileBytes;
+using test::ScopedEnvironment;
 using test::ScratchDir;
 using test::WriteFileBytes;
 using Clock = std::chrono::steady_clock;
 
 // ---------------------------------------------------------------------------
 // Small helpers
-
-// Sets an environment variable for the lifetime of the object.
-class ScopedEnvironment {
- public:
-  ScopedEnvironment(std::string name, const std::string& value) : name_(std::move(name)) {
-    if (const char* old = getenv(name_.c_str())) old_ = old;
-    setenv(name_.c_str(), value.c_str(), 1);
-  }
-  ~ScopedEnvironment() {
-    if (old_) {
-      setenv(name_.c_str(), old_->c_str(), 1);
-    } else {
-      unsetenv(name_.c_str());
-    }
-  }
-  ScopedEnvironment(const ScopedEnvironment&) = delete;
-  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
- private:
-  std::string name_;
-  std::optional<std::string> old_;
-};
 
 // ---------------------------------------------------------------------------
 // Registry file pieces, in the export format of the Windows registry editor
@@ -112,12 +89,12 @@ std::string Association(const std::string& shellOwner, const char* verb,
 
 class ReaderIntegrationTest : public ::testing::Test {
  protected:
-  ReaderIntegrationTest()
-      : registry_("QUILLANE_REGISTRY", scratch_.File("registry.reg")),
-        configHome_("XDG_CONFIG_HOME", scratch_.File("desktop")),
-        configDirs_("XDG_CONFIG_DIRS", scratch_.File("desktop")),
-        dataHome_("XDG_DATA_HOME", scratch_.File("desktop")),
-        dataDirs_("XDG_DATA_DIRS", scratch_.File("desktop")) {
+  ReaderIntegrationTest() {
+    env_.Set("QUILLANE_REGISTRY", scratch_.File("registry.reg"));
+    for (const char* name :
+         {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_DATA_HOME", "XDG_DATA_DIRS"}) {
+      env_.Set(name, scratch_.File("desktop"));
+    }
     fs::create_directories(scratch_.File("desktop"));
   }
 
@@ -140,13 +117,8 @@ class ReaderIntegrationTest : public ::testing::Test {
   }
 
   ScratchDir scratch_;
-
- private:
-  ScopedEnvironment registry_;
-  ScopedEnvironment configHome_;
-  ScopedEnvironment configDirs_;
-  ScopedEnvironment dataHome_;
-  ScopedEnvironment dataDirs_;
+  // The variables set above; a test may set more. All are restored at its end.
+  ScopedEnvironment env_;
 };
 
 // ---------------------------------------------------------------------------
@@ -416,7 +388,7 @@ TEST_F(ReaderIntegrationTest, DiagnosticsWithoutHookStillRunDiscovery) {
 
 class StartPdfReaderTest : public ReaderIntegrationTest {
  protected:
-  StartPdfReaderTest() : record_("QUILLANE_FAKE_READER_RECORD", scratch_.File("record.txt")) {}
+  StartPdfReaderTest() { env_.Set("QUILLANE_FAKE_READER_RECORD", scratch_.File("record.txt")); }
 
   // Makes "Fake.Reader" the user's choice with `command` as its open command.
   void RegisterReader(const std::string& command) {
@@ -447,9 +419,6 @@ class StartPdfReaderTest : public ReaderIntegrationTest {
     StartPdfReader(document, waitForExit);
     return ::testing::internal::GetCapturedStderr();
   }
-
- private:
-  ScopedEnvironment record_;
 };
 
 TEST_F(StartPdfReaderTest, PathReplacesEveryPlaceholderAsItIs) {
@@ -492,7 +461,7 @@ TEST_F(StartPdfReaderTest, NoCommandIsReportedAndNothingStarts) {
 
 TEST_F(StartPdfReaderTest, WaitingReturnsOnlyAfterTheReaderHasEnded) {
   RegisterReader(Reader() + " \"%1\"");
-  ScopedEnvironment delay("QUILLANE_FAKE_READER_DELAY_MS", "700");
+  env_.Set("QUILLANE_FAKE_READER_DELAY_MS", "700");
   const auto start = Clock::now();
   Start(scratch_.File("report.pdf"), true);
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(700));
@@ -509,7 +478,7 @@ TEST_F(StartPdfReaderTest, WaitEndsSoonAfterAReaderThatExitsAtOnce) {
 
 TEST_F(StartPdfReaderTest, WithoutWaitingReturnsRightAfterTheStart) {
   RegisterReader(Reader() + " \"%1\"");
-  ScopedEnvironment delay("QUILLANE_FAKE_READER_DELAY_MS", "2000");
+  env_.Set("QUILLANE_FAKE_READER_DELAY_MS", "2000");
   const auto start = Clock::now();
   EXPECT_EQ(Start(scratch_.File("report.pdf"), false), "");
   EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500));
