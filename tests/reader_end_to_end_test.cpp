@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/pdf_builder.h"
@@ -89,16 +88,7 @@ class ReaderEndToEndTest : public ::testing::Test {
 
   // The arguments the stand-in was started with, once it has finished.
   std::vector<std::string> RecordedArguments() const {
-    for (int i = 0; i < 300 && !fs::exists(Record()); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    if (!fs::exists(Record())) return {"<reader not started>"};
-    std::vector<std::string> arguments;
-    std::string text = ReadFileBytes(Record());
-    for (std::size_t end; (end = text.find('\n')) != std::string::npos; text.erase(0, end + 1)) {
-      arguments.push_back(text.substr(0, end));
-    }
-    return arguments;
+    return RecordedReaderArguments(Record(), std::chrono::seconds(15));
   }
 
   ScratchDir scratch_;

@@ -15,6 +15,7 @@
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
@@ -239,6 +240,21 @@ std::string DescribeFirstDifference(const std::string& expected, const std::stri
        << "  actual   [" << from
        << "..]: " << EscapeBytes(actual.substr(std::min(from, actual.size()), 2 * context)) << "\n";
   return text.str();
+}
+
+std::vector<std::string> RecordedReaderArguments(const std::filesystem::path& record,
+                                                 std::chrono::milliseconds patience) {
+  const auto give_up = std::chrono::steady_clock::now() + patience;
+  while (!std::filesystem::exists(record) && std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  if (!std::filesystem::exists(record)) return {"<reader not started>"};
+  std::vector<std::string> arguments;
+  std::string text = ReadFileBytes(record);
+  for (std::size_t end; (end = text.find('\n')) != std::string::npos; text.erase(0, end + 1)) {
+    arguments.push_back(text.substr(0, end));
+  }
+  return arguments;
 }
 
 ScopedEnvironment::~ScopedEnvironment() {

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -99,6 +100,12 @@ struct ProcessOptions {
 // Standard input is /dev/null. Throws std::runtime_error when the child cannot
 // be started at all.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
+
+// The arguments the reader stand-in (tests/tools) wrote to its record file,
+// one a line, once the file exists; {"<reader not started>"} when it has not
+// appeared within `patience`.
+std::vector<std::string> RecordedReaderArguments(const std::filesystem::path& record,
+                                                 std::chrono::milliseconds patience);
 
 // A registry file (regedit export format) holding only the configuration
 // value "ReplaceObject" = `value` under the program's key.
