@@ -51,23 +51,25 @@ bool StartsWithIgnoringCase(const Text& text, std::size_t pos, const Text& prefi
          SameRegistryName(text.substr(pos, prefix.size()), prefix);
 }
 
-// Cuts the content into lines at LF, dropping the CR of a CR LF. A CR
+// Cuts the content into lines at LF, dropping the CRs that end a line (that
+// of a CR LF, a stray one before it, one at the end of the file). A CR
 // elsewhere stays part of its line.
 std::vector<Text> SplitLines(const Text& content, std::size_t start, bool& crLf) {
   std::vector<Text> lines;
   crLf = false;
   while (start <= content.size()) {
-    std::size_t end = content.find('\n', start);
-    if (end == Text::npos) {
-      if (start < content.size()) lines.push_back(content.substr(start));
-      break;
+    const std::size_t end = content.find('\n', start);
+    const std::size_t stop = end == Text::npos ? content.size() : end;
+    if (end == Text::npos && start == stop) break;
+    // Every CR before the line end belongs to the line end: a stray one kept
+    // in a comment would come back as part of the next line end once written.
+    std::size_t length = stop - start;
+    if (length > 0 && content[stop - 1] == '\r' && lines.empty() && end != Text::npos) {
+      crLf = true;
     }
-    std::size_t length = end - start;
-    if (length > 0 && content[end - 1] == '\r') {
-      --length;
-      if (lines.empty()) crLf = true;
-    }
+    while (length > 0 && content[start + length - 1] == '\r') --length;
     lines.push_back(content.substr(start, length));
+    if (end == Text::npos) break;
     start = end + 1;
   }
   return lines;
