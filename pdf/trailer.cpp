@@ -18,8 +18,8 @@ Position FindBytes(const FileAccess& source, std::string_view needle, Position f
   const std::string_view loaded = source.LoadedBytes();
   if (from >= to) return to;
   if (static_cast<Position>(loaded.size()) == source.Size()) {
-    const std::string_view range = loaded.substr(static_cast<std::size_t>(from),
-                                                 static_cast<std::size_t>(to - from));
+    const std::string_view range =
+        loaded.substr(static_cast<std::size_t>(from), static_cast<std::size_t>(to - from));
     const std::size_t hit = range.find(needle);
     return hit == std::string_view::npos ? to : from + static_cast<Position>(hit);
   }

@@ -73,7 +73,8 @@ TEST(FullyBufferedFileAccess, SaveWritesPatchesAndAppendedBytesAndReplacesTheTar
   EXPECT_EQ(ReadBytes(target).size(), 28u);
   // Nothing but the input and the output is left in the folder.
   std::size_t entries = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(file.folder.Path())) {
+  for ([[maybe_unused]] const auto& entry :
+       std::filesystem::directory_iterator(file.folder.Path())) {
     ++entries;
   }
   EXPECT_EQ(entries, 2u);
@@ -87,7 +88,9 @@ TEST(FullyBufferedFileAccess, OpenAndCreateFailuresNameTheFullPath) {
     source.Load(missing);
     ADD_FAILURE() << "no error";
   } catch (const Error& error) {
-    EXPECT_EQ(std::string(error.what()).rfind("Cannot open file \"" + platform::ExpandFileName(missing) + "\". ", 0), 0u)
+    EXPECT_EQ(std::string(error.what())
+                  .rfind("Cannot open file \"" + platform::ExpandFileName(missing) + "\". ", 0),
+              0u)
         << error.what();
   }
   EXPECT_EQ(source.Size(), 0);
@@ -99,7 +102,9 @@ TEST(FullyBufferedFileAccess, OpenAndCreateFailuresNameTheFullPath) {
     file.source.Save(nowhere);
     ADD_FAILURE() << "no error";
   } catch (const Error& error) {
-    EXPECT_EQ(std::string(error.what()).rfind("Cannot create file \"" + platform::ExpandFileName(nowhere) + "\". ", 0), 0u)
+    EXPECT_EQ(std::string(error.what())
+                  .rfind("Cannot create file \"" + platform::ExpandFileName(nowhere) + "\". ", 0),
+              0u)
         << error.what();
   }
   // A directory in the way of the output: the write fails, the directory and

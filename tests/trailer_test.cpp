@@ -54,8 +54,7 @@ TEST(ReadTrailer, EncryptEntryRefusesWhateverItsValue) {
     LoadedFile file(WithSection(section));
     const TrailerValues values = ReadTrailer(file.source, file.log);
     EXPECT_TRUE(values.encrypted) << encrypt;
-    EXPECT_EQ(file.lines.back(), std::string("Encrypt obj: ") +
-                                     (encrypt[9] == '5' ? "5" : "2"))
+    EXPECT_EQ(file.lines.back(), std::string("Encrypt obj: ") + (encrypt[9] == '5' ? "5" : "2"))
         << encrypt;
   }
 }
@@ -83,8 +82,9 @@ TEST(ReadTrailer, MissingSizeStaysZero) {
 }
 
 TEST(ReadTrailer, CommentsAtTheOffsetAreSkipped) {
-  LoadedFile file(WithSection(
-      "% a comment\r\n%another\nxref\n0 1\n0000000000 65535 f\r\ntrailer\n<</Size 3/Root 1 0 R>>\n"));
+  LoadedFile file(
+      WithSection("% a comment\r\n%another\nxref\n0 1\n0000000000 65535 f\r\ntrailer\n<</Size "
+                  "3/Root 1 0 R>>\n"));
   const TrailerValues values = ReadTrailer(file.source, file.log);
   EXPECT_FALSE(values.lastSectionIsStream);
   EXPECT_EQ(values.trailerSize, 3);
@@ -140,8 +140,10 @@ TEST(ReadTrailer, OnlyTheLastRevisionIsRead) {
   const std::string first = "xref\n0 1\n0000000000 65535 f\r\ntrailer\n<</Size 3/Root 1 0 R>>\n";
   std::string bytes = WithSection(first);
   const auto second = std::to_string(bytes.size());
-  bytes += "xref\n0 1\n0000000000 65535 f\r\ntrailer\n<</Size 5/Root 4 0 R/Prev 42>>\n"
-           "startxref\n" + second + "\n%%EOF\n";
+  bytes +=
+      "xref\n0 1\n0000000000 65535 f\r\ntrailer\n<</Size 5/Root 4 0 R/Prev 42>>\n"
+      "startxref\n" +
+      second + "\n%%EOF\n";
   LoadedFile file(bytes);
   const TrailerValues values = ReadTrailer(file.source, file.log);
   EXPECT_EQ(values.previousSectionOffset, std::stoi(second));

@@ -29,7 +29,8 @@ class UpdateWriterTest : public ::testing::Test {
                      Position inputSize = 5000) {
     LoadedFile file(std::string(static_cast<std::size_t>(inputSize), 'x'));
     WriteUpdate(file.source, keys, trailer_, mode, templates_.Path().string() + "/");
-    EXPECT_EQ(file.source.Substring(0, inputSize), std::string(static_cast<std::size_t>(inputSize), 'x'));
+    EXPECT_EQ(file.source.Substring(0, inputSize),
+              std::string(static_cast<std::size_t>(inputSize), 'x'));
     return file.source.Substring(inputSize, file.source.Size());
   }
 
@@ -134,7 +135,8 @@ TEST_F(UpdateWriterTest, MaskNeverTakesANumberTheDocumentUses) {
     trailer_.trailerSize = c.size;
     trailer_.lastSectionIsStream = c.stream;
     const std::string update = Update({100000}, ReplaceTGrayBox, 10);
-    const std::string number = std::string(c.maskHeader).substr(0, std::string(c.maskHeader).find(' '));
+    const std::string number =
+        std::string(c.maskHeader).substr(0, std::string(c.maskHeader).find(' '));
     EXPECT_NE(update.find("<</SMask " + number + " 1 R>>"), std::string::npos) << c.size;
     EXPECT_NE(update.find(std::string("\n") + c.maskHeader + "\nM\nendobj\n"), std::string::npos)
         << c.size;
@@ -153,8 +155,7 @@ TEST_F(UpdateWriterTest, GenerationsRepeatsAndOrderAreKept) {
   // on, whose bytes read 01 02 03 04.
   templates_.Write("otherimg.dat", "");
   const std::string update = Update({1500000, 700003, 700003}, ReplaceDefault, 16909060);
-  EXPECT_EQ(update.substr(0, 16 + 15 + 15),
-            "15 0 obj\nendobj\n7 3 obj\nendobj\n7 3 obj\nendobj\n");
+  EXPECT_EQ(update.substr(0, 16 + 15 + 15), "15 0 obj\nendobj\n7 3 obj\nendobj\n7 3 obj\nendobj\n");
   EXPECT_NE(update.find("/Index [15 1 7 1 7 1 40 1]\r\n"), std::string::npos);
   EXPECT_NE(update.find("stream\r\n\x01\x01\x02\x03\x04\x00\x00"
                         "\x01\x01\x02\x03\x14\x00\x03"
