@@ -77,7 +77,7 @@ bool IsAbsolutePath(const Text& path) { return !path.empty() && path[0] == '/'; 
 Text HomeDirectory() { return GetEnvironment("HOME"); }
 
 Text RegistryFilePath() {
-  const Text own = GetEnvironment("QUILLANE_REGISTRY");
+  Text own = GetEnvironment("QUILLANE_REGISTRY");
   if (!own.empty()) return own;
   // Relative XDG directories are invalid and to be ignored.
   const Text configHome = GetEnvironment("XDG_CONFIG_HOME");
@@ -566,6 +566,7 @@ void OnBusError(int /*signal*/, siginfo_t* info, void* /*context*/) {
     const std::uintptr_t end = mapping.End.load();
     if (begin == 0 || address < begin || address >= end) continue;
     const std::uintptr_t page = address - (address - begin) % guardPageSize;
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): the faulting address comes as a number.
     void* zeroes = ::mmap(reinterpret_cast<void*>(page), end - page, PROT_READ | PROT_WRITE,
                           MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
     if (zeroes == MAP_FAILED) break;
@@ -731,6 +732,7 @@ std::unique_ptr<Process> Process::Start(const Text& commandLine) {
   std::vector<Text> arguments = SplitCommandLine(commandLine);
   if (arguments.empty()) return nullptr;
   std::vector<char*> argv;
+  argv.reserve(arguments.size() + 1);
   for (Text& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
   auto impl = std::make_unique<Impl>();
