@@ -138,7 +138,8 @@ class InputFile {
 // Without Commit the temporary file is removed. Errors: "Cannot create file
 // \"<full path>\". <reason>" when the temporary file cannot be created,
 // "Cannot write file \"<full path>\". <reason>" for a failed or short write or
-// a failed rename; <full path> is always that of `path`.
+// a failed rename; <full path> is always that of `path`. An existing device,
+// pipe or socket at `path` is written through instead of being replaced.
 class OutputFile {
  public:
   explicit OutputFile(const Text& path);

@@ -130,8 +130,12 @@ ObjectHeader Scanner::FindObjectKeyBefore(Position p) const {
       const std::int32_t number = TextToIntDef(Trim(collected), -1);
       if (Logging()) Log("Number: " + IntToText(number) + "#" + IntToText(generation));
       // Object numbers are positive and generations non-negative; a signed
-      // header is no header, and taking it would replace another object.
-      if (number < 0 || generation < 0) return {kNoObject, keyword};
+      // header is no header, and taking it would replace another object. A
+      // generation of 100000 or more would spill into the number part of the
+      // key and name another object too (PDF generations stop at 65535).
+      if (number < 0 || generation < 0 || generation >= kObjectKeyFactor) {
+        return {kNoObject, keyword};
+      }
       return {MakeObjectKey(number, generation), keyword};
     }
     if (IsWhiteSpace(c)) {

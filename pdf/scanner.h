@@ -58,8 +58,9 @@ class Scanner {
   // Walks back from `p`, at most 500 bytes, to the header line "N G obj" of
   // the object that encloses `p`; the line must start after a CR or LF and
   // hold at most 50 bytes before "obj". Logs "obj@" and "Number: " lines.
-  // The key is kNoObject when no such header is found, or when its number or
-  // generation is not a non-negative 32-bit integer.
+  // The key is kNoObject when no such header is found, when its number or
+  // generation is not a non-negative 32-bit integer, or when the generation
+  // is 100000 or more (the key could not hold it).
   ObjectHeader FindObjectKeyBefore(Position p) const;
 
   void Log(const Text& line) const;

@@ -155,6 +155,8 @@ TEST(FindObjectKeyBefore, ReadsTheHeaderLineOfTheEnclosingObject) {
       // A negative number or generation would name another object.
       {"x\n-5 0 obj <<>>", kNoObject, "obj@7 | Number: -5#0"},
       {"x\n5 -2 obj <<>>", kNoObject, "obj@7 | Number: 5#-2"},
+      // A generation the key cannot hold would name object 6.
+      {"x\n5 100000 obj <<>>", kNoObject, "obj@11 | Number: 5#100000"},
       // Object numbers beyond 21474 keep their value in the 64-bit key.
       {"x\n30000 0 obj <<>>", MakeObjectKey(30000, 0), "obj@10 | Number: 30000#0"},
       {"x\n2147483648 0 obj <<>>", kNoObject, "obj@15 | Number: -1#0"},
