@@ -20,16 +20,6 @@ namespace fs = std::filesystem;
 constexpr char kPdfMimeType[] = "application/pdf";
 constexpr char kFilePlaceholder[] = "%1";
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-Text TrimBlanks(const Text& text) {
-  std::size_t first = 0;
-  std::size_t last = text.size();
-  while (first < last && IsBlank(text[first])) ++first;
-  while (last > first && IsBlank(text[last - 1])) --last;
-  return text.substr(first, last - first);
-}
-
 std::vector<Text> Split(const Text& text, char separator) {
   std::vector<Text> parts;
   std::size_t start = 0;

@@ -15,8 +15,6 @@ constexpr char kHexDigits[] = "0123456789abcdef";
 // columns or more; continuation lines start with two blanks.
 constexpr std::size_t kHexLineBreak = 77;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 std::optional<unsigned> HexDigitValue(char c) {
@@ -36,14 +34,6 @@ std::optional<std::uint32_t> ParseHex32(const Text& digits) {
     value = value * 16 + *digit;
   }
   return value;
-}
-
-Text TrimBlanks(const Text& text) {
-  std::size_t first = 0;
-  std::size_t last = text.size();
-  while (first < last && IsBlank(text[first])) ++first;
-  while (last > first && IsBlank(text[last - 1])) --last;
-  return text.substr(first, last - first);
 }
 
 bool StartsWithIgnoringCase(const Text& text, std::size_t pos, const Text& prefix) {

@@ -64,6 +64,14 @@ Text Trim(const Text& text) {
   return text.substr(first, last - first);
 }
 
+Text TrimBlanks(const Text& text) {
+  std::size_t first = 0;
+  std::size_t last = text.size();
+  while (first < last && IsBlank(text[first])) ++first;
+  while (last > first && IsBlank(text[last - 1])) --last;
+  return text.substr(first, last - first);
+}
+
 std::optional<std::int32_t> TryTextToInt(const Text& text) {
   std::size_t i = 0;
   while (i < text.size() && text[i] == ' ') ++i;

@@ -58,6 +58,13 @@ Text Copy(const Text& text, std::int64_t position, std::int64_t count);
 // Removes every leading and trailing byte of value 32 or less.
 Text Trim(const Text& text);
 
+// True for a blank: space or tab.
+inline bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Removes leading and trailing blanks (spaces and tabs) only, as line-based
+// text formats (registry exports, desktop entries) trim their fields.
+Text TrimBlanks(const Text& text);
+
 // Plain decimal, "-" for negative values, no leading zeros or blanks.
 Text IntToText(std::int64_t value);
 

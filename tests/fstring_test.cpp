@@ -85,6 +85,9 @@ TEST(Trim, RemovesBytesUpToBlankOnBothEnds) {
   EXPECT_EQ(Trim(std::string("\0 7\x01", 4)), "7");
   EXPECT_EQ(Trim(" \n "), "");
   EXPECT_EQ(Trim("a b"), "a b");
+  // TrimBlanks keeps every other control byte.
+  EXPECT_EQ(TrimBlanks(" \t12\r \t"), "12\r");
+  EXPECT_EQ(TrimBlanks("\t \t"), "");
 }
 
 TEST(TextToInt, DecimalWithOptionalSignAfterLeadingSpaces) {
