@@ -18,19 +18,9 @@ ROOT=$PWD
 BUILD=$ROOT/build/mingw
 
 echo "--- packages"
-export DEBIAN_FRONTEND=noninteractive
 # The -posix compiler alone: the mingw-w64 metapackage would add a second
 # thread model.
-packages=(wine wine64 g++-mingw-w64-x86-64-posix googletest cmake ninja-build qpdf python3)
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
-    missing+=("$package")
-done
-if ((${#missing[@]})); then
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+scripts/install-deps.sh wine wine64 g++-mingw-w64-x86-64-posix
 
 # A private wine installation inside the build folder, without a display:
 # with the null graphics driver message boxes are real, invisible windows

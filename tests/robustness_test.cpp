@@ -30,23 +30,6 @@ const std::string kRegistryHeader = "Windows Registry Editor Version 5.00\n\n";
 const std::string kEncryptedMessage =
     "Quillane: Quillane cannot handle this file, because the file is secured/encrypted.\n";
 
-// A one-page document with one image; `padding` bytes of comment make it as
-// large as a case needs.
-std::string OneImagePdf(std::size_t padding = 0, const std::string& trailerEntries = "") {
-  PdfBuilder builder;
-  builder.Object(1, 0, "<</Type/Catalog/Pages 2 0 R>>\n")
-      .Object(2, 0, "<</Type/Pages/Kids[3 0 R]/Count 1>>\n")
-      .Object(3, 0,
-              "<</Type/Page/Parent 2 0 R/MediaBox[0 0 100 100]"
-              "/Resources<</XObject<</Im1 4 0 R>>>>/Contents 5 0 R>>\n")
-      .Object(4, 0,
-              "<</Type/XObject/Subtype/Image/Width 1/Height 1/ColorSpace/DeviceGray"
-              "/BitsPerComponent 8/Length 1>>\nstream\n\x80\nendstream\n")
-      .Object(5, 0, "<</Length 29>>\nstream\nq 100 0 0 100 0 0 cm /Im1 Do Q\nendstream\n");
-  if (padding > 0) builder.Raw("%" + std::string(padding, 'x') + "\n");
-  return builder.TrailerEntries(trailerEntries).Build();
-}
-
 // Every entry below `root`: files with their bytes (those over 1 MiB by size
 // and modification time), folders and special files by kind. Two equal snapshots mean nothing
 // was created, changed, renamed or left behind.

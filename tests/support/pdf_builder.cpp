@@ -175,4 +175,19 @@ std::string PdfBuilder::Build() const {
   return prefix_ + out + trailing_;
 }
 
+std::string OneImagePdf(std::size_t padding, const std::string& trailerEntries) {
+  PdfBuilder builder;
+  builder.Object(1, 0, "<</Type/Catalog/Pages 2 0 R>>\n")
+      .Object(2, 0, "<</Type/Pages/Kids[3 0 R]/Count 1>>\n")
+      .Object(3, 0,
+              "<</Type/Page/Parent 2 0 R/MediaBox[0 0 100 100]"
+              "/Resources<</XObject<</Im1 4 0 R>>>>/Contents 5 0 R>>\n")
+      .Object(4, 0,
+              "<</Type/XObject/Subtype/Image/Width 1/Height 1/ColorSpace/DeviceGray"
+              "/BitsPerComponent 8/Length 1>>\nstream\n\x80\nendstream\n")
+      .Object(5, 0, "<</Length 29>>\nstream\nq 100 0 0 100 0 0 cm /Im1 Do Q\nendstream\n");
+  if (padding > 0) builder.Raw("%" + std::string(padding, 'x') + "\n");
+  return builder.TrailerEntries(trailerEntries).Build();
+}
+
 }  // namespace quillane::test

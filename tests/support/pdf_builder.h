@@ -6,6 +6,7 @@
 #ifndef QUILLANE_TESTS_SUPPORT_PDF_BUILDER_H_
 #define QUILLANE_TESTS_SUPPORT_PDF_BUILDER_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -97,6 +98,11 @@ class PdfBuilder {
   std::vector<Revision> revisions_;
   std::string trailing_;
 };
+
+// A one-page document with one 1x1 image (object 4), cross-reference table
+// form; `padding` bytes of comment make it as large as a case needs, and
+// `trailerEntries` are added to its trailer.
+std::string OneImagePdf(std::size_t padding = 0, const std::string& trailerEntries = "");
 
 }  // namespace quillane::test
 
