@@ -1,10 +1,10 @@
 #include "app/image_remover.h"
 
-#include "app/platform.h"
+#include "platform/platform.h"
 #include "pdf/image_walk.h"
 #include "pdf/trailer.h"
 #include "pdf/update_writer.h"
-#include "pdf_util/pdf_util.h"
+#include "reader/reader.h"
 
 namespace quillane {
 

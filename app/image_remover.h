@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "fileaccess/fileaccess.h"
-#include "fstring/fstring.h"
+#include "base/text.h"
 #include "pdf/replace_mode.h"
 #include "pdf/scanner.h"
-#include "pdf_util/pdf_util.h"
+#include "reader/reader.h"
 
 namespace quillane {
 

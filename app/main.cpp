@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "app/image_remover.h"
-#include "app/platform.h"
+#include "platform/platform.h"
 
 namespace {
 

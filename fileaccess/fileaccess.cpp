@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "app/platform.h"
-#include "fstring/error.h"
+#include "platform/platform.h"
+#include "base/error.h"
 
 namespace quillane {
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "fstring/fstring.h"
+#include "base/text.h"
 
 namespace quillane {
 

@@ -14,10 +14,10 @@
 #include <string_view>
 #include <vector>
 
-#include "app/command_line.h"
-#include "app/desktop_association.h"
-#include "app/registry_file.h"
-#include "fstring/error.h"
+#include "platform/command_line.h"
+#include "platform/posix/desktop_association.h"
+#include "platform/posix/registry_file.h"
+#include "base/error.h"
 #include "fuzz/memory_file_access.h"
 #include "pdf/image_walk.h"
 #include "pdf/trailer.h"

@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "fileaccess/fileaccess.h"
-#include "fstring/error.h"
+#include "base/error.h"
 
 namespace quillane::fuzz {
 

@@ -10,7 +10,8 @@
 #include <functional>
 
 #include "fileaccess/fileaccess.h"
-#include "fstring/fstring.h"
+#include "base/text.h"
+#include "pdf/object_key.h"
 
 namespace quillane {
 

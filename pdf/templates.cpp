@@ -1,6 +1,6 @@
 #include "pdf/templates.h"
 
-#include "app/platform.h"
+#include "platform/platform.h"
 
 namespace quillane {
 

@@ -9,7 +9,8 @@
 
 #include <optional>
 
-#include "fstring/fstring.h"
+#include "base/text.h"
+#include "pdf/object_key.h"
 #include "pdf/replace_mode.h"
 
 namespace quillane {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "fstring/error.h"
+#include "base/error.h"
 
 namespace quillane {
 

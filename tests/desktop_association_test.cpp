@@ -1,6 +1,6 @@
 // The freedesktop PDF association and the registry values the POSIX registry
 // derives from it, with temporary XDG folders.
-#include "app/desktop_association.h"
+#include "platform/posix/desktop_association.h"
 
 #include <stdlib.h>
 
@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <optional>
 
-#include "app/command_line.h"
-#include "app/platform.h"
+#include "platform/command_line.h"
+#include "platform/platform.h"
 #include "support/test_util.h"
 
 namespace quillane {

@@ -12,9 +12,9 @@
 #include <fstream>
 #include <numeric>
 
-#include "app/platform.h"
+#include "platform/platform.h"
 #include "fileaccess/fileaccess.h"
-#include "fstring/error.h"
+#include "base/error.h"
 #include "support/loaded_file.h"
 #include "support/test_util.h"
 

@@ -1,8 +1,9 @@
-#include "fstring/fstring.h"
+#include "base/text.h"
+#include "pdf/object_key.h"
 
 #include <gtest/gtest.h>
 
-#include "fstring/error.h"
+#include "base/error.h"
 #include "support/loaded_file.h"
 
 namespace quillane {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/platform.h"
+#include "platform/platform.h"
 
 namespace quillane {
 namespace {

@@ -1,6 +1,6 @@
 // Reader discovery, launch and the "/diag" report against real registry files
 // and a real child process (the reader stand-in tests/tools/fake_reader.cpp).
-#include "pdf_util/pdf_util.h"
+#include "reader/reader.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/platform.h"
-#include "fstring/error.h"
+#include "platform/platform.h"
+#include "base/error.h"
 #include "support/test_util.h"
 
 namespace quillane {

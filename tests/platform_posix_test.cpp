@@ -14,8 +14,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/platform.h"
-#include "fstring/error.h"
+#include "platform/platform.h"
+#include "base/error.h"
 #include "support/test_util.h"
 
 namespace quillane::platform {

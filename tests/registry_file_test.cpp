@@ -1,8 +1,8 @@
-#include "app/registry_file.h"
+#include "platform/posix/registry_file.h"
 
 #include <gtest/gtest.h>
 
-#include "fstring/error.h"
+#include "base/error.h"
 #include "support/test_util.h"
 
 namespace quillane {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "fstring/error.h"
+#include "base/error.h"
 #include "support/loaded_file.h"
 
 namespace quillane {

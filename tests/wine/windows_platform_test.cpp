@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/platform.h"
-#include "fstring/error.h"
+#include "platform/platform.h"
+#include "base/error.h"
 #include "message_box_probe.h"
 #include "tests/support/test_util.h"
 

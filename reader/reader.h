@@ -3,12 +3,12 @@
 // reader on a document, and writes the "/diag" report. The last command found is
 // cached in the configuration key, so that when the association points back at
 // Quillane itself the reader found before is used instead of starting ourselves.
-#ifndef QUILLANE_PDF_UTIL_PDF_UTIL_H_
-#define QUILLANE_PDF_UTIL_PDF_UTIL_H_
+#ifndef QUILLANE_READER_READER_H_
+#define QUILLANE_READER_READER_H_
 
 #include <functional>
 
-#include "fstring/fstring.h"
+#include "base/text.h"
 
 namespace quillane {
 
@@ -57,4 +57,4 @@ void LogDiagnostics(const std::function<void(const Text&)>& log);
 
 }  // namespace quillane
 
-#endif  // QUILLANE_PDF_UTIL_PDF_UTIL_H_
+#endif  // QUILLANE_READER_READER_H_

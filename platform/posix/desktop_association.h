@@ -3,14 +3,14 @@
 // installed desktop entries) pick a desktop entry for application/pdf, and the
 // POSIX registry presents that choice as the values Windows keeps for the
 // ".pdf" association, so reader discovery needs no set-up on Linux.
-#ifndef QUILLANE_APP_DESKTOP_ASSOCIATION_H_
-#define QUILLANE_APP_DESKTOP_ASSOCIATION_H_
+#ifndef QUILLANE_PLATFORM_POSIX_DESKTOP_ASSOCIATION_H_
+#define QUILLANE_PLATFORM_POSIX_DESKTOP_ASSOCIATION_H_
 
 #include <optional>
 #include <utility>
 #include <vector>
 
-#include "fstring/fstring.h"
+#include "base/text.h"
 
 namespace quillane {
 
@@ -82,4 +82,4 @@ std::optional<SuppliedValues> DesktopRegistryKey(const XdgDirectories& dirs, boo
 
 }  // namespace quillane
 
-#endif  // QUILLANE_APP_DESKTOP_ASSOCIATION_H_
+#endif  // QUILLANE_PLATFORM_POSIX_DESKTOP_ASSOCIATION_H_

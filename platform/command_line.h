@@ -2,12 +2,12 @@
 // framework the program was built with: Quillane's own command line on Windows
 // (GetCommandLineA) and the reader command it starts on POSIX both go through
 // it, so one rule decides what a quoted path becomes on either platform.
-#ifndef QUILLANE_APP_COMMAND_LINE_H_
-#define QUILLANE_APP_COMMAND_LINE_H_
+#ifndef QUILLANE_PLATFORM_COMMAND_LINE_H_
+#define QUILLANE_PLATFORM_COMMAND_LINE_H_
 
 #include <vector>
 
-#include "fstring/fstring.h"
+#include "base/text.h"
 
 namespace quillane {
 
@@ -27,4 +27,4 @@ std::vector<Text> SplitCommandLine(const Text& commandLine);
 
 }  // namespace quillane
 
-#endif  // QUILLANE_APP_COMMAND_LINE_H_
+#endif  // QUILLANE_PLATFORM_COMMAND_LINE_H_

@@ -1,4 +1,4 @@
-#include "app/desktop_association.h"
+#include "platform/posix/desktop_association.h"
 
 #include <unistd.h>
 
@@ -7,9 +7,9 @@
 #include <set>
 #include <system_error>
 
-#include "app/platform.h"
-#include "app/registry_file.h"
-#include "fstring/error.h"
+#include "platform/platform.h"
+#include "platform/posix/registry_file.h"
+#include "base/error.h"
 
 namespace quillane {
 

@@ -1,4 +1,4 @@
-#include "app/command_line.h"
+#include "platform/command_line.h"
 
 #include <utility>
 

@@ -1,8 +1,8 @@
-#include "pdf_util/pdf_util.h"
+#include "reader/reader.h"
 
 #include <cstdint>
 
-#include "app/platform.h"
+#include "platform/platform.h"
 
 namespace quillane {
 namespace {

@@ -2,8 +2,8 @@
 // conversion, registry, damaged input) is an Error carrying the exact message
 // that the user sees; nothing catches it but the entry point, which shows it in
 // the platform's error box.
-#ifndef QUILLANE_FSTRING_ERROR_H_
-#define QUILLANE_FSTRING_ERROR_H_
+#ifndef QUILLANE_BASE_ERROR_H_
+#define QUILLANE_BASE_ERROR_H_
 
 #include <stdexcept>
 #include <string>
@@ -17,4 +17,4 @@ class Error : public std::runtime_error {
 
 }  // namespace quillane
 
-#endif  // QUILLANE_FSTRING_ERROR_H_
+#endif  // QUILLANE_BASE_ERROR_H_

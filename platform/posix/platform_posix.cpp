@@ -24,11 +24,11 @@
 #include <thread>
 #include <utility>
 
-#include "app/command_line.h"
-#include "app/desktop_association.h"
-#include "app/platform.h"
-#include "app/registry_file.h"
-#include "fstring/error.h"
+#include "platform/command_line.h"
+#include "platform/posix/desktop_association.h"
+#include "platform/platform.h"
+#include "platform/posix/registry_file.h"
+#include "base/error.h"
 
 extern char** environ;
 

@@ -1,16 +1,12 @@
-#include "fstring/fstring.h"
+#include "base/text.h"
 
 #include <limits>
 
-#include "fstring/error.h"
+#include "base/error.h"
 
 namespace quillane {
 
 Text IntToText(std::int64_t value) { return std::to_string(value); }
-
-Text ObjectKeyToText(ObjectKey key) {
-  return IntToText(ObjectNumber(key)) + " " + IntToText(ObjectGeneration(key));
-}
 
 Text Copy(const Text& text, std::int64_t position, std::int64_t count) {
   const auto length = static_cast<std::int64_t>(text.size());

@@ -3,14 +3,14 @@
 // platform_posix.cpp elsewhere (a registry file, standard error for message
 // boxes, posix_spawnp for the reader). Nothing above this header includes a
 // platform header. Texts cross the seam as byte strings without conversion.
-#ifndef QUILLANE_APP_PLATFORM_H_
-#define QUILLANE_APP_PLATFORM_H_
+#ifndef QUILLANE_PLATFORM_PLATFORM_H_
+#define QUILLANE_PLATFORM_PLATFORM_H_
 
 #include <cstdint>
 #include <memory>
 #include <vector>
 
-#include "fstring/fstring.h"
+#include "base/text.h"
 
 namespace quillane::platform {
 
@@ -234,4 +234,4 @@ void PumpMessages();
 
 }  // namespace quillane::platform
 
-#endif  // QUILLANE_APP_PLATFORM_H_
+#endif  // QUILLANE_PLATFORM_PLATFORM_H_

@@ -1,6 +1,6 @@
 // Win32 implementation of the platform seam, through the explicit "A" APIs so
 // that every text crosses as the bytes of the user's code page.
-#include "app/platform.h"
+#include "platform/platform.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -17,8 +17,8 @@
 #include <algorithm>
 #include <limits>
 
-#include "app/command_line.h"
-#include "fstring/error.h"
+#include "platform/command_line.h"
+#include "base/error.h"
 
 namespace quillane::platform {
 

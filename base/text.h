@@ -1,10 +1,10 @@
-// Text utilities shared by the whole program: the byte-string type, the object
-// key and its text form, and the few basic text operations (1-based substring,
-// trim, decimal conversion) whose exact semantics the scanners, the writer and
-// the reader integration rely on. Everything here is pure: no file, registry or
+// Text utilities shared by the whole program: the byte-string type and the
+// few basic text operations (1-based substring, trim, decimal conversion)
+// whose exact semantics the scanners, the writer and the reader integration
+// rely on. Everything here is pure: no file, registry or
 // global state is touched.
-#ifndef QUILLANE_FSTRING_FSTRING_H_
-#define QUILLANE_FSTRING_FSTRING_H_
+#ifndef QUILLANE_BASE_TEXT_H_
+#define QUILLANE_BASE_TEXT_H_
 
 #include <cstdint>
 #include <optional>
@@ -15,23 +15,6 @@ namespace quillane {
 // A text is a sequence of bytes with an explicit length; any byte value, NUL
 // included, may occur in it and no character-set conversion is ever applied.
 using Text = std::string;
-
-// Names an indirect object as number * 100000 + generation. Held in 64 bits so
-// that object numbers above 21474, common in large documents, keep their
-// number instead of wrapping around.
-using ObjectKey = std::int64_t;
-inline constexpr ObjectKey kNoObject = -1;
-inline constexpr ObjectKey kObjectKeyFactor = 100000;
-
-inline constexpr ObjectKey MakeObjectKey(std::int64_t number, std::int64_t generation) {
-  return number * kObjectKeyFactor + generation;
-}
-// Truncating division: the remainder has the sign of the key.
-inline constexpr std::int64_t ObjectNumber(ObjectKey key) { return key / kObjectKeyFactor; }
-inline constexpr std::int64_t ObjectGeneration(ObjectKey key) { return key % kObjectKeyFactor; }
-
-// "number generation", one blank between: 1200000 gives "12 0", -1 gives "0 -1".
-Text ObjectKeyToText(ObjectKey key);
 
 // Replaces every occurrence of `pattern`, leftmost first and never overlapping;
 // the inserted replacement is not scanned again. An empty pattern leaves the
@@ -81,4 +64,4 @@ std::int32_t TextToInt(const Text& text);
 
 }  // namespace quillane
 
-#endif  // QUILLANE_FSTRING_FSTRING_H_
+#endif  // QUILLANE_BASE_TEXT_H_

@@ -3,13 +3,13 @@
 // into an ordered model and written back with everything the program did not
 // change kept as it was: other sections, other values, their order, their
 // data and the comment lines between them.
-#ifndef QUILLANE_APP_REGISTRY_FILE_H_
-#define QUILLANE_APP_REGISTRY_FILE_H_
+#ifndef QUILLANE_PLATFORM_POSIX_REGISTRY_FILE_H_
+#define QUILLANE_PLATFORM_POSIX_REGISTRY_FILE_H_
 
 #include <cstdint>
 #include <vector>
 
-#include "fstring/fstring.h"
+#include "base/text.h"
 
 namespace quillane {
 
@@ -93,4 +93,4 @@ Text Utf16LeToUtf8(const Text& data);
 
 }  // namespace quillane
 
-#endif  // QUILLANE_APP_REGISTRY_FILE_H_
+#endif  // QUILLANE_PLATFORM_POSIX_REGISTRY_FILE_H_

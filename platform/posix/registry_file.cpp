@@ -1,10 +1,10 @@
-#include "app/registry_file.h"
+#include "platform/posix/registry_file.h"
 
 #include <cstddef>
 #include <optional>
 #include <utility>
 
-#include "fstring/error.h"
+#include "base/error.h"
 
 namespace quillane {
 
