@@ -1,10 +1,12 @@
-// The process entry: hands the command line to the one job object and shows
-// any error that escapes in the platform's error box.
+// The process entry: hands the command line to the one job object, turns the
+// outcome into the exit status, and shows any error that escapes in the
+// platform's error box.
 #include <cstdio>
 #include <exception>
 #include <memory>
 
 #include "app/image_remover.h"
+#include "app/outcome.h"
 #include "platform/platform.h"
 
 namespace {
@@ -33,12 +35,17 @@ void InstallLogHook() {
   };
 }
 
+// Every outcome, refusals included, ends the process normally: the user has
+// seen what happened in a message box.
+int ExitStatusFor(quillane::Outcome /*outcome*/) { return 0; }
+
 }  // namespace
 
 int main(int argc, char** argv) {
   try {
     InstallLogHook();
-    ImageRemover.ProcessCommandLine(quillane::platform::CommandLineArguments(argc, argv));
+    return ExitStatusFor(
+        ImageRemover.ProcessCommandLine(quillane::platform::CommandLineArguments(argc, argv)));
   } catch (const std::exception& error) {
     quillane::platform::ShowErrorBox(error.what());
     return quillane::platform::ExitCodeAfterError();
@@ -46,5 +53,4 @@ int main(int argc, char** argv) {
     quillane::platform::ShowErrorBox("");
     return quillane::platform::ExitCodeAfterError();
   }
-  return 0;
 }

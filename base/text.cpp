@@ -101,4 +101,18 @@ std::int32_t TextToInt(const Text& text) {
   throw Error("'" + text + "' is not a valid integer value");
 }
 
+std::vector<Text> SplitText(const Text& text, char separator) {
+  std::vector<Text> pieces;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t end = text.find(separator, start);
+    if (end == Text::npos) {
+      pieces.push_back(text.substr(start));
+      return pieces;
+    }
+    pieces.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+}
+
 }  // namespace quillane

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quillane {
 
@@ -47,6 +48,10 @@ inline bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 // Removes leading and trailing blanks (spaces and tabs) only, as line-based
 // text formats (registry exports, desktop entries) trim their fields.
 Text TrimBlanks(const Text& text);
+
+// The pieces of `text` between the `separator` bytes, empty ones included, so
+// "a::b" gives "a", "", "b" and the empty text gives one empty piece.
+std::vector<Text> SplitText(const Text& text, char separator);
 
 // Plain decimal, "-" for negative values, no leading zeros or blanks.
 Text IntToText(std::int64_t value);

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "platform/platform.h"
 #include "base/error.h"
+#include "platform/platform.h"
 
 namespace quillane {
 
@@ -31,21 +31,25 @@ void FullyBufferedFileAccess::Load(const Text& path) {
     throw Error("Cannot open file \"" + platform::ExpandFileName(path) +
                 "\". The file is too large (2 GiB or more).");
   }
-  content_ = std::make_unique<platform::InputContent>(std::move(file));
+  content_ = file->Map();
   loaded_ = content_->Data();
-  loadedSize_ = content_->Size();
+  loadedSize_ = file->Size();
+  // A copy in memory needs the file no more; it is closed at once, so that on
+  // Windows, where it is held without sharing, the output may replace it.
+  if (content_->ViewsFile()) input_ = std::move(file);
   patches_.clear();
   appended_.clear();
 }
 
 void FullyBufferedFileAccess::Save(const Text& path) {
   // Checked before the output exists, and again after the loaded bytes were
-  // copied, so that a file changed meanwhile never yields a mixed output.
-  if (content_ != nullptr) content_->CheckUnchanged();
+  // copied, so that a file changed meanwhile never yields a mixed output. A
+  // copy held in memory cannot change; only a view of the file shows it.
+  CheckUnchanged();
   platform::OutputFile output(path);
   if (content_ != nullptr) {
     SaveLoadedBytes(output);
-    content_->CheckUnchanged();
+    CheckUnchanged();
   }
   output.Write(appended_.data(), static_cast<std::int64_t>(appended_.size()));
   output.Commit();
@@ -62,11 +66,26 @@ void FullyBufferedFileAccess::SaveLoadedBytes(platform::OutputFile& output) {
     for (++i; i < pieces.size() && pieces[i].Start - end < kJoinedPatchGap; ++i) {
       end = std::max(end, pieces[i].End);
     }
-    content_->CopyUnchangedTo(output, done, start - done);
+    CopyUnchanged(output, done, start - done);
     output.Write(loaded_ + start, end - start);
     done = end;
   }
-  content_->CopyUnchangedTo(output, done, loadedSize_ - done);
+  CopyUnchanged(output, done, loadedSize_ - done);
+}
+
+void FullyBufferedFileAccess::CopyUnchanged(platform::OutputFile& output, Position offset,
+                                            Position count) {
+  if (input_ != nullptr) {
+    input_->CopyTo(output, offset, count);
+  } else {
+    output.Write(loaded_ + offset, count);
+  }
+}
+
+void FullyBufferedFileAccess::CheckUnchanged() const {
+  if (input_ == nullptr) return;
+  input_->CheckUnchanged();
+  content_->CheckReadable();
 }
 
 const char* FullyBufferedFileAccess::ConstByte(Position index) const {

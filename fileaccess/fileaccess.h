@@ -15,7 +15,8 @@
 namespace quillane {
 
 namespace platform {
-class InputContent;
+class InputFile;
+class MappedBytes;
 class OutputFile;
 }  // namespace platform
 
@@ -107,8 +108,16 @@ class FullyBufferedFileAccess final : public FileAccess {
   const char* ConstByte(Position index) const;
   void NotePatched(Position index);
   void SaveLoadedBytes(platform::OutputFile& output);
+  // Bytes [offset, offset + count) as loaded: from the file itself while the
+  // content views it, from memory otherwise.
+  void CopyUnchanged(platform::OutputFile& output, Position offset, Position count);
+  // Throws when the file changed since it was loaded or part of it could not
+  // be read; a no-op for a copy held in memory.
+  void CheckUnchanged() const;
 
-  std::unique_ptr<platform::InputContent> content_;
+  // The loaded file, held open while content_ views it; null otherwise.
+  std::unique_ptr<platform::InputFile> input_;
+  std::unique_ptr<platform::MappedBytes> content_;
   char* loaded_ = nullptr;  // content_'s bytes, null while nothing is loaded
   Position loadedSize_ = 0;
   // In the order written; runs that touch are joined as they are noted.

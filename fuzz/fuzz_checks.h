@@ -14,16 +14,19 @@
 #include <string_view>
 #include <vector>
 
+#include "app/template_files.h"
 #include "platform/command_line.h"
 #include "platform/posix/desktop_association.h"
 #include "platform/posix/registry_file.h"
 #include "base/error.h"
-#include "fuzz/memory_file_access.h"
 #include "pdf/image_walk.h"
 #include "pdf/trailer.h"
 #include "pdf/update_writer.h"
+#include "support/memory_file_access.h"
 
 namespace quillane::fuzz {
+
+using test::MemoryFileAccess;
 
 namespace detail {
 
@@ -387,7 +390,9 @@ inline std::string CheckRun(std::string_view input, ReplaceMode mode,
       }
     }
     WalkImages(source, mode, log, imageKeys);
-    if (mode != ReplaceNone) WriteUpdate(source, imageKeys, trailer, mode, templateDirectory);
+    if (mode != ReplaceNone) {
+      WriteUpdate(source, imageKeys, trailer, LoadPlaceholderTemplates(mode, templateDirectory));
+    }
   } catch (const Error& error) {
     if (mode == ReplaceNone) return where + "the light mode failed: " + error.what();
     if (!detail::IsExpectedRunError(error.what())) {
@@ -432,8 +437,8 @@ inline std::string CompareRegistries(const RegistryFile& a, const RegistryFile& 
   if (a.TrailingComments != b.TrailingComments) return "trailing comments differ";
   if (a.Keys.size() != b.Keys.size()) return "number of sections differs";
   for (std::size_t k = 0; k < a.Keys.size(); ++k) {
-    const RegistryKey& x = a.Keys[k];
-    const RegistryKey& y = b.Keys[k];
+    const RegistrySection& x = a.Keys[k];
+    const RegistrySection& y = b.Keys[k];
     const std::string where = "section " + std::to_string(k) + " [" + x.Path + "]: ";
     if (x.Path != y.Path || x.Comments != y.Comments) return where + "path or comments differ";
     if (x.Values.size() != y.Values.size()) return where + "number of values differs";

@@ -1,9 +1,10 @@
-// The placeholder templates: files beside the executable whose bytes become
-// the body of every replacement object ("otherimg.dat", or "othertimg.dat" in
-// the translucent mode) and, in the translucent mode, one extra object shared
-// by all placeholders ("othertmsk.dat"). The program never looks inside them;
-// it only substitutes "${EXTRAOBJNR}" with the extra object's number and
-// generation.
+// The placeholder templates: the bytes of the data files deployed beside the
+// executable, which become the body of every replacement object
+// ("otherimg.dat", or "othertimg.dat" in the translucent mode) and, in the
+// translucent mode, one extra object shared by all placeholders
+// ("othertmsk.dat"). They arrive here as bytes (app/ reads the files); the
+// program never looks inside them and only substitutes "${EXTRAOBJNR}" with
+// the extra object's number and generation.
 #ifndef QUILLANE_PDF_TEMPLATES_H_
 #define QUILLANE_PDF_TEMPLATES_H_
 
@@ -28,12 +29,6 @@ struct PlaceholderTemplates {
   // The whole extra object; present (possibly empty) only in ReplaceTGrayBox.
   std::optional<Text> extra;
 };
-
-// Reads "otherimg.dat" from `programDirectory` (which ends with a path
-// separator), and in ReplaceTGrayBox then "othertimg.dat" and "othertmsk.dat".
-// Throws the file-open error of the first file that cannot be read.
-// REQUIRES: mode != ReplaceNone.
-PlaceholderTemplates LoadPlaceholderTemplates(ReplaceMode mode, const Text& programDirectory);
 
 // "N G obj\n" + body + "endobj\n"; in ReplaceTGrayBox the body has every
 // placeholder replaced by the text of `extraKey`.

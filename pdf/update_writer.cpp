@@ -99,8 +99,7 @@ ObjectKey ExtraObjectKeyFor(const TrailerValues& trailer) {
 }
 
 void WriteUpdate(FileAccess& source, const std::vector<ObjectKey>& imageKeys,
-                 const TrailerValues& trailer, ReplaceMode mode, const Text& programDirectory) {
-  PlaceholderTemplates templates = LoadPlaceholderTemplates(mode, programDirectory);
+                 const TrailerValues& trailer, const PlaceholderTemplates& templates) {
   std::optional<ObjectKey> extraKey;
   if (templates.extra) extraKey = ExtraObjectKeyFor(trailer);
 
@@ -116,7 +115,6 @@ void WriteUpdate(FileAccess& source, const std::vector<ObjectKey>& imageKeys,
     entries.push_back({key, base + static_cast<Position>(update.size())});
     update += ReplacementObjectText(key, templates, bodyExtraKey);
   }
-  templates.body.clear();
   if (extraKey) {
     entries.push_back({*extraKey, base + static_cast<Position>(update.size())});
     update += ExtraObjectText(templates, *extraKey);

@@ -22,13 +22,13 @@ namespace quillane {
 // number for a stream), so it never replaces an object the document uses.
 ObjectKey ExtraObjectKeyFor(const TrailerValues& trailer);
 
-// Loads the templates for `mode` from `programDirectory` and appends the whole
-// update to `source` in one piece. Throws the templates' file-open error, or
-// "The output would be too large (2 GiB or more)." before anything is
+// Appends the whole update to `source` in one piece: a replacement object
+// built from `templates` for each of `imageKeys`, in order, the extra object
+// when the templates have one, the cross-reference section and the end block.
+// Throws "The output would be too large (2 GiB or more)." before anything is
 // appended when the output would not fit 32-bit positions.
-// REQUIRES: mode != ReplaceNone.
 void WriteUpdate(FileAccess& source, const std::vector<ObjectKey>& imageKeys,
-                 const TrailerValues& trailer, ReplaceMode mode, const Text& programDirectory);
+                 const TrailerValues& trailer, const PlaceholderTemplates& templates);
 
 }  // namespace quillane
 

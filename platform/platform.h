@@ -1,8 +1,9 @@
 // The operating-system services Quillane uses, as one seam. Exactly one
-// implementation is linked: platform_win32.cpp on Windows (the "A" APIs), or
-// platform_posix.cpp elsewhere (a registry file, standard error for message
-// boxes, posix_spawnp for the reader). Nothing above this header includes a
-// platform header. Texts cross the seam as byte strings without conversion.
+// implementation is linked, chosen by the build: platform/win32/ (the Win32
+// "A" interfaces) or platform/posix/ (a registry file, standard error for
+// message boxes, posix_spawnp for the reader). Nothing outside platform/
+// includes a system header of one platform. Texts cross the seam as byte
+// strings without conversion.
 #ifndef QUILLANE_PLATFORM_PLATFORM_H_
 #define QUILLANE_PLATFORM_PLATFORM_H_
 
@@ -19,42 +20,43 @@ namespace quillane::platform {
 
 enum class RegistryRoot { kCurrentUser, kClassesRoot };
 
-// A registry accessor in the manner of the framework's TRegistry: one root,
-// at most one open key at a time. A successful open closes the previous key; a
-// path is relative to the key already open unless it begins with "\".
+// One open registry key, closed when the object goes. Paths are absolute:
+// below the root, components separated by "\".
 // Errors (all Error): "Invalid data type for '<name>'", "Failed to get data for
 // '<name>'", "Failed to set data for '<name>'"; <name> is empty for the
-// default value. A key that cannot be opened is no error: the open is false.
-class Registry {
+// default value. A key that cannot be opened is no error: the open gives null.
+class RegistryKey {
  public:
-  explicit Registry(RegistryRoot root = RegistryRoot::kCurrentUser);
-  ~Registry();
-  Registry(const Registry&) = delete;
-  Registry& operator=(const Registry&) = delete;
+  // Opens `path` with full access. Null when it cannot be opened.
+  static std::unique_ptr<RegistryKey> Open(RegistryRoot root, const Text& path);
+  // Opens `path` with full access, creating it and its missing parents first.
+  // Null when it can be neither opened nor created.
+  static std::unique_ptr<RegistryKey> OpenOrCreate(RegistryRoot root, const Text& path);
+  // Opens `path` for reading values only, never creating it. Null when it
+  // cannot be opened.
+  static std::unique_ptr<RegistryKey> OpenReadOnly(RegistryRoot root, const Text& path);
 
-  // Opens with full access; when `create` is true a missing key (and its
-  // parents) is created. True when the key is open.
-  bool OpenKey(const Text& path, bool create);
-  // Opens for reading only, never creating. True when the key is open.
-  bool OpenKeyReadOnly(const Text& path);
-  void CloseKey();
+  ~RegistryKey();
+  RegistryKey(const RegistryKey&) = delete;
+  RegistryKey& operator=(const RegistryKey&) = delete;
 
-  // REQUIRES for the value operations: a key is open.
   // True for a value of any type.
-  bool ValueExists(const Text& name);
+  bool ValueExists(const Text& name) const;
   // REG_SZ or REG_EXPAND_SZ as stored (no expansion), cut at the first NUL;
   // empty when the value is absent or has no data; other types throw
   // "Invalid data type for '<name>'".
-  Text ReadString(const Text& name);
-  // REG_DWORD, non-zero is true. Data longer than four bytes throw "Failed to
-  // get data for '<name>'"; any other type throws "Invalid data type".
-  bool ReadBool(const Text& name);
+  Text ReadString(const Text& name) const;
+  // REG_DWORD, non-zero is true. An absent value or data longer than four
+  // bytes throw "Failed to get data for '<name>'"; any other type throws
+  // "Invalid data type for '<name>'".
+  bool ReadBool(const Text& name) const;
   // Writes REG_SZ; failure throws "Failed to set data for '<name>'".
   void WriteString(const Text& name, const Text& value);
 
   struct Impl;
 
  private:
+  explicit RegistryKey(std::unique_ptr<Impl> impl);
   std::unique_ptr<Impl> impl_;
 };
 
@@ -65,10 +67,12 @@ enum class MessageIcon : std::uint32_t { kError = 16, kWarning = 48 };
 
 // A modal box with an OK button, captioned "Quillane". `applicationOwned`
 // selects the application window as owner instead of no window (Windows).
+// On POSIX the text goes to standard error as one line "Quillane: <text>".
 void ShowMessageBox(const Text& text, MessageIcon icon, bool applicationOwned);
 
 // The error display of an escaped exception: the message, completed with a
-// final "." when its last byte sorts after ".", error icon, application title.
+// final "." when its last byte sorts after ".", in an application-owned box
+// with the error icon.
 void ShowErrorBox(const Text& message);
 
 // The process exit status after an escaped exception was shown (0 on Windows,
@@ -92,6 +96,13 @@ Text TemporaryDirectory();
 // "/" on Windows.
 bool IsPathSeparator(char c);
 
+// The directory part of `path` up to and including its last separator; empty
+// when it has none.
+Text DirectoryOf(const Text& path);
+
+// The part of `path` after its last separator (all of it when it has none).
+Text FileNameOf(const Text& path);
+
 // True only for an existing file that is not a directory.
 bool FileExists(const Text& path);
 
@@ -111,6 +122,32 @@ Text LowerCase(const Text& text);
 // ---------------------------------------------------------------------------
 // Files
 
+class OutputFile;
+
+// The bytes of an input file held in memory for a run, writable: writes stay
+// in memory and never reach the file. On POSIX a private mapping of the file
+// (guarded, so that a page that cannot be read becomes zeroes and a later
+// CheckReadable fails instead of the process being killed); on Windows, and
+// where a file cannot be mapped, a copy read whole.
+class MappedBytes {
+ public:
+  virtual ~MappedBytes() = default;
+  MappedBytes(const MappedBytes&) = delete;
+  MappedBytes& operator=(const MappedBytes&) = delete;
+
+  // The first of the file's bytes; null when the file is empty.
+  virtual char* Data() = 0;
+  // True while the bytes are a view of the file rather than a copy in memory:
+  // only then can they change, or copies be made from the file itself.
+  virtual bool ViewsFile() const = 0;
+  // Throws "Cannot read file \"<full path>\". <reason>" when part of the
+  // mapping could not be read; never throws for a copy.
+  virtual void CheckReadable() const = 0;
+
+ protected:
+  MappedBytes() = default;
+};
+
 // An input file held open for reading. Errors: "Cannot open file \"<full
 // path>\". <reason>" on open (a directory, too, cannot be opened), "Cannot read
 // file \"<full path>\". <reason>" on a failed or short read.
@@ -121,17 +158,39 @@ class InputFile {
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
 
+  // The size seen when the file was opened.
   std::int64_t Size() const;
   // Reads exactly `count` bytes from `offset`; anything less throws.
-  void ReadExactly(std::int64_t offset, char* buffer, std::int64_t count);
+  void ReadExactly(std::int64_t offset, char* buffer, std::int64_t count) const;
   const Text& Path() const;
+
+  // All Size() bytes in memory (see MappedBytes). Throws the read errors, and
+  // "Cannot read file \"<full path>\". The file changed while it was being
+  // processed" when the file no longer has the size seen at open.
+  std::unique_ptr<MappedBytes> Map() const;
+
+  // Appends bytes [offset, offset + count) of the file to `output`, inside the
+  // kernel where the platform can, through memory otherwise. Errors as
+  // OutputFile::Write and ReadExactly.
+  // REQUIRES: 0 <= offset, offset + count <= Size().
+  void CopyTo(OutputFile& output, std::int64_t offset, std::int64_t count) const;
+
+  // Throws "Cannot read file \"<full path>\". The file changed while it was
+  // being processed" when the file's size or modification time differ from
+  // those seen when it was opened: bytes taken from it could then belong to
+  // another version. (Windows holds the file without sharing, so it cannot
+  // change there.)
+  void CheckUnchanged() const;
 
   struct Impl;
 
  private:
-  friend class InputContent;
   std::unique_ptr<Impl> impl_;
 };
+
+// Reads a whole file with one read of its size (the template files).
+// Errors as InputFile.
+Text ReadWholeFile(const Text& path);
 
 // A new file built in a temporary file beside `path` and renamed over `path`
 // by Commit, so that an existing file is replaced only by a complete one.
@@ -153,56 +212,11 @@ class OutputFile {
   struct Impl;
 
  private:
-  friend class InputContent;
+  // InputFile::CopyTo hands its bytes to the file without passing them
+  // through memory.
+  friend class InputFile;
   std::unique_ptr<Impl> impl_;
 };
-
-// The whole content of an input file as one writable block of memory, held
-// for a run. Writes into the block stay in memory: the file is never written.
-// On POSIX the block is a private mapping of the file, which stays open so
-// that unchanged ranges can be copied to an output inside the kernel; on
-// Windows it is one buffer filled by large reads, and the file is closed at
-// once.
-class InputContent {
- public:
-  // Takes over `file` and makes its Size() bytes available. Throws the read
-  // errors of InputFile, and "Cannot read file \"<full path>\". The file
-  // changed while it was being processed" when its size is no longer the one
-  // seen at open.
-  explicit InputContent(std::unique_ptr<InputFile> file);
-  ~InputContent();
-  InputContent(const InputContent&) = delete;
-  InputContent& operator=(const InputContent&) = delete;
-
-  // The first of Size() bytes; null when the file is empty.
-  char* Data();
-  const char* Data() const;
-  std::int64_t Size() const;
-
-  // Appends bytes [offset, offset + count) of the content to `output`, from
-  // the file itself where the platform can copy without passing them through
-  // memory. Errors as OutputFile::Write.
-  // REQUIRES: 0 <= offset, offset + count <= Size(), and none of these bytes
-  // was written through Data() since the content was taken.
-  void CopyUnchangedTo(OutputFile& output, std::int64_t offset, std::int64_t count);
-
-  // Throws "Cannot read file \"<full path>\". The file changed while it was
-  // being processed" when the file's size or modification time differ from
-  // those seen when it was opened (bytes copied from it could then belong to
-  // another version), and "Cannot read file \"<full path>\". <reason>" when
-  // part of a mapped file could not be read. Never throws where the content
-  // was read whole into memory.
-  void CheckUnchanged() const;
-
-  struct Impl;
-
- private:
-  std::unique_ptr<Impl> impl_;
-};
-
-// Reads a whole file with one read of its size (the template files).
-// Errors as InputFile.
-Text ReadWholeFile(const Text& path);
 
 // ---------------------------------------------------------------------------
 // Processes

@@ -20,18 +20,6 @@ namespace fs = std::filesystem;
 constexpr char kPdfMimeType[] = "application/pdf";
 constexpr char kFilePlaceholder[] = "%1";
 
-std::vector<Text> Split(const Text& text, char separator) {
-  std::vector<Text> parts;
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    std::size_t end = text.find(separator, start);
-    if (end == Text::npos) end = text.size();
-    parts.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return parts;
-}
-
 // Undoes the escapes of the desktop entry string type. Other backslash pairs
 // stay as written: the Exec quoting gives \" \` \$ their meaning afterwards.
 Text UnescapeString(const Text& value) {
@@ -71,7 +59,7 @@ Text UnescapeString(const Text& value) {
 std::vector<std::pair<Text, Text>> ReadGroup(const Text& content, const Text& group) {
   std::vector<std::pair<Text, Text>> entries;
   bool inGroup = false;
-  for (const Text& rawLine : Split(content, '\n')) {
+  for (const Text& rawLine : SplitText(content, '\n')) {
     Text line = rawLine;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     line = TrimBlanks(line);
@@ -117,7 +105,7 @@ bool IsExecutableFile(const Text& path) {
 // TryExec: an absolute path, or a name looked up in PATH.
 bool ProgramExists(const Text& program) {
   if (program.find('/') != Text::npos) return IsExecutableFile(program);
-  for (const Text& folder : Split(platform::GetEnvironment("PATH"), ':')) {
+  for (const Text& folder : SplitText(platform::GetEnvironment("PATH"), ':')) {
     if (!folder.empty() && IsExecutableFile(folder + "/" + program)) return true;
   }
   return false;
@@ -141,7 +129,7 @@ DesktopEntry ParseDesktopEntry(const Text& content, std::size_t dataDir) {
     } else if (key == "TryExec") {
       tryExec = UnescapeString(value);
     } else if (key == "MimeType") {
-      for (const Text& type : Split(value, ';')) {
+      for (const Text& type : SplitText(value, ';')) {
         const Text trimmed = TrimBlanks(type);
         if (!trimmed.empty()) entry.MimeTypes.push_back(trimmed);
       }
@@ -235,7 +223,7 @@ std::vector<Text> ListedIds(const MimeAppsList& list, const Text& group, const T
   std::vector<Text> ids;
   for (const auto& [key, value] : ReadGroup(list.Content, group)) {
     if (key != mimeType) continue;
-    for (const Text& id : Split(value, ';')) {
+    for (const Text& id : SplitText(value, ';')) {
       const Text trimmed = TrimBlanks(id);
       if (!trimmed.empty()) ids.push_back(trimmed);
     }
@@ -255,7 +243,7 @@ bool IsRemoved(const std::vector<Removal>& removals, const Text& id, std::size_t
 }
 
 void AddAbsoluteFolders(const Text& list, std::vector<Text>& out) {
-  for (Text folder : Split(list, ':')) {
+  for (Text folder : SplitText(list, ':')) {
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     if (!folder.empty() && folder[0] == '/') out.push_back(folder);
   }
@@ -354,7 +342,7 @@ XdgDirectories XdgDirectories::FromEnvironment() {
   system("XDG_CONFIG_DIRS", {"/etc/xdg"}, dirs.ConfigDirs);
   homeBased("XDG_DATA_HOME", "/.local/share", dirs.DataDirs);
   system("XDG_DATA_DIRS", {"/usr/local/share", "/usr/share"}, dirs.DataDirs);
-  for (const Text& desktop : Split(platform::GetEnvironment("XDG_CURRENT_DESKTOP"), ':')) {
+  for (const Text& desktop : SplitText(platform::GetEnvironment("XDG_CURRENT_DESKTOP"), ':')) {
     if (!desktop.empty()) dirs.CurrentDesktops.push_back(platform::LowerCase(desktop));
   }
   return dirs;
@@ -415,7 +403,7 @@ Text DefaultDesktopApplication(const XdgDirectories& dirs, const Text& mimeType)
 std::optional<SuppliedValues> DesktopRegistryKey(const XdgDirectories& dirs, bool classesRoot,
                                                  const Text& path) {
   std::vector<Text> components;
-  for (const Text& part : Split(path, '\\')) {
+  for (const Text& part : SplitText(path, '\\')) {
     if (!part.empty()) components.push_back(part);
   }
   auto matches = [&components](const std::vector<Text>& expected, std::size_t from) {

@@ -122,7 +122,7 @@ void Parser::ParseSection(const Text& line, RegistryFile& file) {
   if (line.size() < 2 || line.back() != ']') Fail("section header without a closing \"]\"");
   const Text path = line.substr(1, line.size() - 2);
   if (!IsWritableKeyPath(path)) Fail("empty key name in section header");
-  file.Keys.push_back(RegistryKey{path, {}, {}});
+  file.Keys.push_back(RegistrySection{path, {}, {}});
 }
 
 RegistryValue Parser::ParseValue(const Text& line) {
@@ -312,7 +312,7 @@ Text RegistryFile::Write() const {
   const Text eol = CrLf ? "\r\n" : "\n";
   Text out = ByteOrderMark ? "\xEF\xBB\xBF" : "";
   out += Text(kRegistryFileHeader) + eol;
-  for (const RegistryKey& key : Keys) {
+  for (const RegistrySection& key : Keys) {
     out += eol;
     for (const Text& comment : key.Comments) out += comment + eol;
     out += "[" + key.Path + "]" + eol;
@@ -329,7 +329,7 @@ Text RegistryFile::Write() const {
 }
 
 bool RegistryFile::KeyExists(const Text& path) const {
-  for (const RegistryKey& key : Keys) {
+  for (const RegistrySection& key : Keys) {
     if (key.Path.size() < path.size()) continue;
     if (key.Path.size() > path.size() && key.Path[path.size()] != '\\') continue;
     if (SameRegistryName(key.Path.substr(0, path.size()), path)) return true;
@@ -339,7 +339,7 @@ bool RegistryFile::KeyExists(const Text& path) const {
 
 const RegistryValue* RegistryFile::FindValue(const Text& path, const Text& name) const {
   const RegistryValue* found = nullptr;
-  for (const RegistryKey& key : Keys) {
+  for (const RegistrySection& key : Keys) {
     if (!SameRegistryName(key.Path, path)) continue;
     for (const RegistryValue& value : key.Values) {
       if (SameRegistryName(value.Name, name)) found = &value;
@@ -349,17 +349,17 @@ const RegistryValue* RegistryFile::FindValue(const Text& path, const Text& name)
 }
 
 void RegistryFile::AddKey(const Text& path) {
-  for (const RegistryKey& key : Keys) {
+  for (const RegistrySection& key : Keys) {
     if (SameRegistryName(key.Path, path)) return;
   }
-  Keys.push_back(RegistryKey{path, {}, {}});
+  Keys.push_back(RegistrySection{path, {}, {}});
 }
 
 void RegistryFile::SetValue(const Text& path, const Text& name, std::uint32_t type,
                             const Text& data) {
   RegistryValue* found = nullptr;
-  RegistryKey* lastSection = nullptr;
-  for (RegistryKey& key : Keys) {
+  RegistrySection* lastSection = nullptr;
+  for (RegistrySection& key : Keys) {
     if (!SameRegistryName(key.Path, path)) continue;
     lastSection = &key;
     for (RegistryValue& value : key.Values) {
@@ -372,7 +372,7 @@ void RegistryFile::SetValue(const Text& path, const Text& name, std::uint32_t ty
     return;
   }
   if (lastSection == nullptr) {
-    Keys.push_back(RegistryKey{path, {}, {}});
+    Keys.push_back(RegistrySection{path, {}, {}});
     lastSection = &Keys.back();
   }
   lastSection->Values.push_back(RegistryValue{name, type, data, {}});

@@ -33,7 +33,7 @@ struct RegistryValue {
   std::vector<Text> Comments;  // comment lines standing before the value
 };
 
-struct RegistryKey {
+struct RegistrySection {
   Text Path;  // as in the section header, root included: HKEY_CURRENT_USER\...
   std::vector<RegistryValue> Values;
   std::vector<Text> Comments;  // comment lines standing before the section
@@ -72,7 +72,7 @@ class RegistryFile {
   // the end of the file when the key has none).
   void SetValue(const Text& path, const Text& name, std::uint32_t type, const Text& data);
 
-  std::vector<RegistryKey> Keys;
+  std::vector<RegistrySection> Keys;
   std::vector<Text> TrailingComments;  // comment lines after the last value
   bool ByteOrderMark = false;
   bool CrLf = false;

@@ -1,6 +1,5 @@
-// Test helpers for the byte-level modules: a real file in a fresh temporary
-// folder, loaded into a FullyBufferedFileAccess, with the diagnostic lines of
-// the code under test collected for comparison.
+// Test helpers for the file-access tests: a real file in a fresh temporary
+// folder, loaded into a FullyBufferedFileAccess.
 #ifndef QUILLANE_TESTS_SUPPORT_LOADED_FILE_H_
 #define QUILLANE_TESTS_SUPPORT_LOADED_FILE_H_
 
@@ -12,9 +11,8 @@
 #include <vector>
 
 #include "fileaccess/fileaccess.h"
-#include "pdf/scanner.h"
 
-namespace quillane::testing {
+namespace quillane::test {
 
 // A folder of its own under the system's temporary directory, removed at the
 // end of the test.
@@ -52,39 +50,15 @@ inline std::string ReadBytes(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// `bytes` written to a file and loaded, plus a log hook that records lines.
+// `bytes` written to "input.pdf" in a folder of its own and loaded.
 class LoadedFile {
  public:
-  explicit LoadedFile(const std::string& bytes) {
-    source.Load(folder.Write("input.pdf", bytes));
-    log = [this](const Text& line) { lines.push_back(line); };
-  }
-
-  // The recorded lines joined by " | ", for compact assertions.
-  std::string Lines() const {
-    std::string joined;
-    for (const auto& line : lines) joined += (joined.empty() ? "" : " | ") + line;
-    return joined;
-  }
+  explicit LoadedFile(const std::string& bytes) { source.Load(folder.Write("input.pdf", bytes)); }
 
   TempFolder folder;
   FullyBufferedFileAccess source;
-  std::vector<Text> lines;
-  LogHook log;
 };
 
-}  // namespace quillane::testing
-
-#define EXPECT_THROW_MESSAGE(statement, type, message)                          \
-  do {                                                                          \
-    try {                                                                       \
-      statement;                                                                \
-      ADD_FAILURE() << "no exception from " #statement;                         \
-    } catch (const type& error) {                                               \
-      EXPECT_EQ(std::string(error.what()), std::string(message)) << #statement; \
-    } catch (...) {                                                             \
-      ADD_FAILURE() << "unexpected exception type from " #statement;            \
-    }                                                                           \
-  } while (false)
+}  // namespace quillane::test
 
 #endif  // QUILLANE_TESTS_SUPPORT_LOADED_FILE_H_

@@ -22,8 +22,8 @@ namespace quillane {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::LoadedFile;
-using testing::ReadBytes;
+using test::LoadedFile;
+using test::ReadBytes;
 
 std::string ChangedMessage(const std::string& path) {
   return "Cannot read file \"" + platform::ExpandFileName(path) +
@@ -69,11 +69,11 @@ TEST(FullyBufferedFileAccessPosix, SaveRefusesAnInputChangedMeanwhile) {
     const std::string input = file.folder.File("input.pdf");
     c.change(input);
     const std::string target = file.folder.File("out.pdf");
-    EXPECT_THROW_MESSAGE(file.source.Save(target), Error, ChangedMessage(input));
+    EXPECT_THROW_MSG(file.source.Save(target), Error, ChangedMessage(input));
     EXPECT_TRUE(OtherEntries(file).empty()) << c.situation;
     // An existing output is left as it was.
     test::WriteFileBytes(target, "old output");
-    EXPECT_THROW_MESSAGE(file.source.Save(target), Error, ChangedMessage(input));
+    EXPECT_THROW_MSG(file.source.Save(target), Error, ChangedMessage(input));
     EXPECT_EQ(ReadBytes(target), "old output") << c.situation;
   }
 }
@@ -90,7 +90,7 @@ TEST(FullyBufferedFileAccessPosix, InputShortenedAfterLoadFailsTheSaveWithoutACr
       [](std::size_t total, char c) { return total + static_cast<unsigned char>(c); });
   EXPECT_GT(sum, 0u);
   file.source.Overwrite(file.source.Size() - 5, "Vexlo");
-  EXPECT_THROW_MESSAGE(file.source.Save(file.folder.File("out.pdf")), Error, ChangedMessage(input));
+  EXPECT_THROW_MSG(file.source.Save(file.folder.File("out.pdf")), Error, ChangedMessage(input));
   EXPECT_TRUE(OtherEntries(file).empty());
 }
 
@@ -103,7 +103,7 @@ TEST(FullyBufferedFileAccessPosix, SavesAcrossFileSystems) {
   std::string bytes(300000, '\0');
   for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i % 251);
   test::WriteFileBytes(input, bytes);
-  testing::TempFolder folder;
+  test::TempFolder folder;
   {
     FullyBufferedFileAccess source;
     source.Load(input.string());

@@ -1,4 +1,4 @@
-#include "app/image_remover.h"
+#include "app/options.h"
 
 #include <gtest/gtest.h>
 
@@ -59,17 +59,35 @@ TEST(ParseArguments, ExactWordsValuesTakenWholeUnknownIgnored) {
        false},
   };
   for (const auto& c : cases) {
-    TImageRemover job;
-    const bool diag = job.ParseArguments(c.arguments);
+    const Options options = ParseArguments(c.arguments, std::nullopt);
     std::string shown;
     for (const auto& argument : c.arguments) shown += argument + " ";
-    EXPECT_EQ(diag, c.diag) << shown;
-    EXPECT_EQ(job.InputFile, c.input) << shown;
-    EXPECT_EQ(job.OutputFile, c.output) << shown;
-    EXPECT_EQ(job.OverwriteOutput, c.overwrite) << shown;
-    EXPECT_EQ(job.TempExec, c.tempExec) << shown;
-    EXPECT_EQ(job.ReplaceMode, c.mode) << shown;
-    EXPECT_EQ(job.Redirect, c.redirect) << shown;
+    EXPECT_EQ(options.Diagnostics, c.diag) << shown;
+    EXPECT_EQ(options.InputFile, c.input) << shown;
+    EXPECT_EQ(options.OutputFile, c.output) << shown;
+    EXPECT_EQ(options.OverwriteOutput, c.overwrite) << shown;
+    EXPECT_EQ(options.TempExec, c.tempExec) << shown;
+    EXPECT_EQ(options.ReplaceMode, c.mode) << shown;
+    EXPECT_EQ(options.Redirect, c.redirect) << shown;
+  }
+}
+
+TEST(ParseArguments, AStoredModeWinsOverNoother) {
+  const struct {
+    std::vector<Text> arguments;
+    std::optional<ReplaceMode> stored;
+    ReplaceMode mode;
+  } cases[] = {
+      {{"/noother"}, ReplaceTGrayBox, ReplaceTGrayBox},
+      {{}, ReplaceTGrayBox, ReplaceTGrayBox},
+      {{"/noother"}, ReplaceNone, ReplaceNone},
+      {{}, ReplaceNone, ReplaceNone},
+      {{"/noother"}, std::nullopt, ReplaceNone},
+      {{}, std::nullopt, ReplaceDefault},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ParseArguments(c.arguments, c.stored).ReplaceMode, c.mode)
+        << c.arguments.size() << " argument(s), stored " << (c.stored ? int{*c.stored} : -1);
   }
 }
 
@@ -93,30 +111,33 @@ TEST(OutputPath, SuffixBeforeTheLastExtensionOfTheFileName) {
       {"/docs/.hidden", "/docs/_Vexlo.hidden"},
   };
   for (const auto& c : cases) {
-    TImageRemover job;
-    job.InputFile = native(c.input);
-    bool temporary = true;
-    EXPECT_EQ(job.OutputPath(temporary), native(c.output)) << c.input;
-    EXPECT_FALSE(temporary);
+    Options options;
+    options.InputFile = native(c.input);
+    const OutputTarget target = OutputTargetFor(options);
+    EXPECT_EQ(target.Path, native(c.output)) << c.input;
+    EXPECT_FALSE(target.Temporary);
   }
 }
 
 TEST(OutputPath, TempExecPutsTheFileNameIntoTheTemporaryDirectory) {
-  TImageRemover job;
-  job.InputFile = "/my.docs/report.pdf";
-  job.TempExec = true;
-  bool temporary = false;
-  EXPECT_EQ(job.OutputPath(temporary), platform::TemporaryDirectory() + "report_Vexlo.pdf");
-  EXPECT_TRUE(temporary);
+  Options options;
+  options.InputFile = "/my.docs/report.pdf";
+  options.TempExec = true;
+  OutputTarget target = OutputTargetFor(options);
+  EXPECT_EQ(target.Path, platform::TemporaryDirectory() + "report_Vexlo.pdf");
+  EXPECT_TRUE(target.Temporary);
 
-  job.OutputFile = "given.pdf";
-  EXPECT_EQ(job.OutputPath(temporary), "given.pdf");
-  EXPECT_FALSE(temporary);
+  options.OutputFile = "given.pdf";
+  target = OutputTargetFor(options);
+  EXPECT_EQ(target.Path, "given.pdf");
+  EXPECT_FALSE(target.Temporary);
 }
 
 TEST(DirectoryOf, KeepsTheLastSeparator) {
-  EXPECT_EQ(DirectoryOf("/opt/quillane/quillane"), "/opt/quillane/");
-  EXPECT_EQ(DirectoryOf("quillane"), "");
+  EXPECT_EQ(platform::DirectoryOf("/opt/quillane/quillane"), "/opt/quillane/");
+  EXPECT_EQ(platform::DirectoryOf("quillane"), "");
+  EXPECT_EQ(platform::FileNameOf("/opt/quillane/quillane"), "quillane");
+  EXPECT_EQ(platform::FileNameOf("quillane"), "quillane");
 }
 
 }  // namespace

@@ -1,10 +1,11 @@
-// An in-memory FileAccess for the fuzz targets and their regression replay:
+// An in-memory FileAccess for the pdf/ tests, the fuzz targets and their
+// regression replay:
 // it holds the input bytes given at construction instead of loading a file,
 // and it enforces the REQUIRES clauses of RawByteAt and Substring, which the
 // real implementation leaves unchecked, so that a scanner that reads outside
 // the data is reported at once instead of reading a neighbour's bytes.
-#ifndef QUILLANE_FUZZ_MEMORY_FILE_ACCESS_H_
-#define QUILLANE_FUZZ_MEMORY_FILE_ACCESS_H_
+#ifndef QUILLANE_TESTS_SUPPORT_MEMORY_FILE_ACCESS_H_
+#define QUILLANE_TESTS_SUPPORT_MEMORY_FILE_ACCESS_H_
 
 #include <cstring>
 #include <memory>
@@ -14,7 +15,7 @@
 #include "fileaccess/fileaccess.h"
 #include "base/error.h"
 
-namespace quillane::fuzz {
+namespace quillane::test {
 
 // A caller broke a REQUIRES clause of FileAccess. Not an Error: a run must
 // never raise it, whatever the input.
@@ -93,6 +94,6 @@ class MemoryFileAccess final : public FileAccess {
   Text appended_;
 };
 
-}  // namespace quillane::fuzz
+}  // namespace quillane::test
 
-#endif  // QUILLANE_FUZZ_MEMORY_FILE_ACCESS_H_
+#endif  // QUILLANE_TESTS_SUPPORT_MEMORY_FILE_ACCESS_H_

@@ -3,12 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "base/error.h"
-#include "support/loaded_file.h"
+#include "support/memory_pdf.h"
+#include "support/test_util.h"
 
 namespace quillane {
 namespace {
 
-using testing::LoadedFile;
+using test::MemoryPdf;
 
 TEST(CharacterClasses, ExactlyThePdfSets) {
   std::string white;
@@ -35,7 +36,7 @@ TEST(ReadInteger, SkipsEverythingBeforeTheDigits) {
       {"2147483647 ", 0, 2147483647, 10},
   };
   for (const auto& c : cases) {
-    LoadedFile file(c.bytes);
+    MemoryPdf file(c.bytes);
     Scanner scanner(file.source, file.log);
     Position p = c.start;
     EXPECT_EQ(scanner.ReadInteger(p), c.value) << c.bytes;
@@ -44,15 +45,15 @@ TEST(ReadInteger, SkipsEverythingBeforeTheDigits) {
 }
 
 TEST(ReadInteger, NoDigitsOrTooManyIsTheConversionError) {
-  LoadedFile none("startxref\n%%EOF");
+  MemoryPdf none("startxref\n%%EOF");
   Scanner scanner(none.source, none.log);
   Position p = 0;
-  EXPECT_THROW_MESSAGE(scanner.ReadInteger(p), Error, "'' is not a valid integer value");
+  EXPECT_THROW_MSG(scanner.ReadInteger(p), Error, "'' is not a valid integer value");
 
-  LoadedFile big("x 2147483648 ");
+  MemoryPdf big("x 2147483648 ");
   Scanner bigScanner(big.source, big.log);
   p = 0;
-  EXPECT_THROW_MESSAGE(bigScanner.ReadInteger(p), Error,
+  EXPECT_THROW_MSG(bigScanner.ReadInteger(p), Error,
                        "'2147483648' is not a valid integer value");
 }
 
@@ -70,7 +71,7 @@ TEST(ReadToken, SkipsWhiteSpaceAndStopsBeforeWhiteSpaceOrDelimiter) {
       {"   ", "", 3},
   };
   for (const auto& c : cases) {
-    LoadedFile file(c.bytes);
+    MemoryPdf file(c.bytes);
     Scanner scanner(file.source, file.log);
     Position p = 0;
     EXPECT_EQ(scanner.ReadToken(p), c.token) << c.bytes;
@@ -105,7 +106,7 @@ TEST(FindKeyValue, FindsKeysAtAnyDepthAndCountsNestedDictionaries) {
       {"<</Sizes 3>>", "Size", -7, "reached dict end @ 10"},
   };
   for (const auto& c : cases) {
-    LoadedFile file(c.dictionary);
+    MemoryPdf file(c.dictionary);
     Scanner scanner(file.source, file.log);
     Position p = 0;
     std::int32_t value = -7;
@@ -120,7 +121,7 @@ TEST(FindKeyValue, FindsKeysAtAnyDepthAndCountsNestedDictionaries) {
 }
 
 TEST(FindKeyValue, LeavesThePositionBehindTheNumber) {
-  LoadedFile file("<</Size 22/Root 1 0 R>>");
+  MemoryPdf file("<</Size 22/Root 1 0 R>>");
   Scanner scanner(file.source, file.log);
   Position p = 0;
   std::int32_t value = 0;
@@ -129,7 +130,7 @@ TEST(FindKeyValue, LeavesThePositionBehindTheNumber) {
 }
 
 TEST(FindKeyValue, EndOfDataWithoutClosingLogsNothing) {
-  LoadedFile file("<</A 1");
+  MemoryPdf file("<</A 1");
   Scanner scanner(file.source, file.log);
   Position p = 0;
   std::int32_t value = -7;
@@ -168,7 +169,7 @@ TEST(FindObjectKeyBefore, ReadsTheHeaderLineOfTheEnclosingObject) {
       {"x\n" + std::string(48, ' ') + "12 0 obj <<>>", kNoObject, "obj@55"},
   };
   for (const auto& c : cases) {
-    LoadedFile file(c.bytes);
+    MemoryPdf file(c.bytes);
     Scanner scanner(file.source, file.log);
     const ObjectHeader header = scanner.FindObjectKeyBefore(file.source.Size() - 1);
     EXPECT_EQ(header.key, c.key) << c.bytes;
@@ -178,7 +179,7 @@ TEST(FindObjectKeyBefore, ReadsTheHeaderLineOfTheEnclosingObject) {
 
 TEST(FindObjectKeyBefore, GivesUpAfter500Bytes) {
   const std::string bytes = "x\n1 0 obj\n<<" + std::string(600, ' ') + ">>";
-  LoadedFile file(bytes);
+  MemoryPdf file(bytes);
   Scanner scanner(file.source, file.log);
   EXPECT_EQ(scanner.FindObjectKeyBefore(file.source.Size() - 1).key, kNoObject);
   EXPECT_EQ(file.Lines(), "");
@@ -187,9 +188,9 @@ TEST(FindObjectKeyBefore, GivesUpAfter500Bytes) {
 }
 
 TEST(FindObjectKeyBefore, HeaderOnTheFirstLineReadsBeforeTheData) {
-  LoadedFile file("12 0 obj <<>>");
+  MemoryPdf file("12 0 obj <<>>");
   Scanner scanner(file.source, file.log);
-  EXPECT_THROW_MESSAGE(scanner.FindObjectKeyBefore(10), Error, "IndexOutOfBounds");
+  EXPECT_THROW_MSG(scanner.FindObjectKeyBefore(10), Error, "IndexOutOfBounds");
 }
 
 // Every prefix of a small document through every scanner: nothing may read
@@ -201,7 +202,7 @@ TEST(Scanners, EveryPrefixStaysInBounds) {
       "endobj\nxref\n0 1\n0000000000 65535 f\r\ntrailer\n<</Size 4/Root 1 0 R>>\n"
       "startxref\n100\n%%EOF\n";
   for (std::size_t length = 1; length <= document.size(); ++length) {
-    LoadedFile file(document.substr(0, length));
+    MemoryPdf file(document.substr(0, length));
     Scanner scanner(file.source, file.log);
     for (Position start = 0; start < file.source.Size(); start += 7) {
       Position p = start;

@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "pdf/image_walk.h"
-#include "support/loaded_file.h"
+#include "support/memory_pdf.h"
 #include "support/test_util.h"
 
 namespace quillane {
 namespace {
 
-using testing::LoadedFile;
+using test::MemoryPdf;
 
 // The walk as first described, one step per byte. Returns where each hit's
 // value name starts; "Found image @" reports the byte that ended it.
@@ -88,7 +88,7 @@ TEST(ImageWalkAgainstByteByByteWalk, FindsAndRenamesTheSameNames) {
       expectedBytes.replace(hit.nameStart, 5, "Vexlo");
     }
 
-    LoadedFile file(document);
+    MemoryPdf file(document);
     std::vector<ObjectKey> keys;
     WalkImages(file.source, ReplaceNone, file.log, keys);
     ASSERT_EQ(file.Lines(), expectedLines) << test::EscapeBytes(document);

@@ -1,6 +1,7 @@
 // Reader discovery, launch and the "/diag" report against real registry files
 // and a real child process (the reader stand-in tests/tools/fake_reader.cpp).
-#include "reader/reader.h"
+#include "reader/discovery.h"
+#include "reader/launch.h"
 
 #include <gtest/gtest.h>
 
@@ -105,15 +106,16 @@ class ReaderIntegrationTest : public ::testing::Test {
   std::string RegistryBytes() const { return ReadFileBytes(scratch_.File("registry.reg")); }
 
   static bool KeyExists(const std::string& key) {
-    platform::Registry registry;
-    return registry.OpenKeyReadOnly(key);
+    return platform::RegistryKey::OpenReadOnly(platform::RegistryRoot::kCurrentUser, key) !=
+           nullptr;
   }
   // A text value of the current user's `key`, or nullopt when key or value is
   // missing.
   static std::optional<std::string> StoredText(const std::string& key, const std::string& name) {
-    platform::Registry registry;
-    if (!registry.OpenKeyReadOnly(key) || !registry.ValueExists(name)) return std::nullopt;
-    return registry.ReadString(name);
+    const auto registry =
+        platform::RegistryKey::OpenReadOnly(platform::RegistryRoot::kCurrentUser, key);
+    if (registry == nullptr || !registry->ValueExists(name)) return std::nullopt;
+    return registry->ReadString(name);
   }
 
   ScratchDir scratch_;

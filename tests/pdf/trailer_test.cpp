@@ -3,12 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "base/error.h"
-#include "support/loaded_file.h"
+#include "support/memory_pdf.h"
+#include "support/test_util.h"
 
 namespace quillane {
 namespace {
 
-using testing::LoadedFile;
+using test::MemoryPdf;
 
 const std::string kBody = "%PDF-1.4\n1 0 obj\n<</Type/Catalog>>\nendobj\n";
 
@@ -21,7 +22,7 @@ TEST(ReadTrailer, ClassicTable) {
   const std::string section =
       "xref\n0 2\n0000000000 65535 f\r\n0000000009 00000 n\r\n"
       "trailer\n<</Size 8/Root 1 0 R/Info 2 0 R>>\n";
-  LoadedFile file(WithSection(section));
+  MemoryPdf file(WithSection(section));
   const TrailerValues values = ReadTrailer(file.source, file.log);
   EXPECT_EQ(values.previousSectionOffset, 42);
   EXPECT_FALSE(values.lastSectionIsStream);
@@ -38,7 +39,7 @@ TEST(ReadTrailer, CrossReferenceStreamWithNestedDecodeParms) {
   const std::string section =
       "7 0 obj\n<</DecodeParms<</Columns 5/Predictor 12>>/Type/XRef/W[1 2 2]"
       "/Size 8/Root 1 0 R/Info 3 0 R/Length 0>>stream\n\nendstream\nendobj\n";
-  LoadedFile file(WithSection(section));
+  MemoryPdf file(WithSection(section));
   const TrailerValues values = ReadTrailer(file.source, file.log);
   EXPECT_TRUE(values.lastSectionIsStream);
   EXPECT_EQ(values.trailerSize, 8);
@@ -51,7 +52,7 @@ TEST(ReadTrailer, EncryptEntryRefusesWhateverItsValue) {
   for (const char* encrypt : {"/Encrypt 5 0 R", "/Encrypt<</Filter/Standard/V 2>>"}) {
     const std::string section = std::string("xref\n0 1\n0000000000 65535 f\r\ntrailer\n<</Size 8") +
                                 encrypt + "/Root 1 0 R>>\n";
-    LoadedFile file(WithSection(section));
+    MemoryPdf file(WithSection(section));
     const TrailerValues values = ReadTrailer(file.source, file.log);
     EXPECT_TRUE(values.encrypted) << encrypt;
     EXPECT_EQ(file.lines.back(), std::string("Encrypt obj: ") + (encrypt[9] == '5' ? "5" : "2"))
@@ -63,26 +64,26 @@ TEST(ReadTrailer, EncryptedCrossReferenceStreamBehindDecodeParms) {
   const std::string section =
       "9 0 obj\n<</DecodeParms<</Columns 4>>/Encrypt 12 0 R/Type/XRef/Size 10/Root 1 0 R>>"
       "stream\nendstream\nendobj\n";
-  LoadedFile file(WithSection(section));
+  MemoryPdf file(WithSection(section));
   EXPECT_TRUE(ReadTrailer(file.source, file.log).encrypted);
 }
 
 TEST(ReadTrailer, InfoIsKeptOnlyAsAReference) {
   const std::string section =
       "xref\n0 1\n0000000000 65535 f\r\ntrailer\n<</Size 8/Info<</Title(x 5)>>/Root 1 0 R>>\n";
-  LoadedFile file(WithSection(section));
+  MemoryPdf file(WithSection(section));
   const TrailerValues values = ReadTrailer(file.source, file.log);
   EXPECT_EQ(values.infoReference, "");
   EXPECT_EQ(values.rootReference, "1 0 R");
 }
 
 TEST(ReadTrailer, MissingSizeStaysZero) {
-  LoadedFile file(WithSection("xref\n0 1\n0000000000 65535 f\r\ntrailer\n<</Root 1 0 R>>\n"));
+  MemoryPdf file(WithSection("xref\n0 1\n0000000000 65535 f\r\ntrailer\n<</Root 1 0 R>>\n"));
   EXPECT_EQ(ReadTrailer(file.source, file.log).trailerSize, 0);
 }
 
 TEST(ReadTrailer, CommentsAtTheOffsetAreSkipped) {
-  LoadedFile file(
+  MemoryPdf file(
       WithSection("% a comment\r\n%another\nxref\n0 1\n0000000000 65535 f\r\ntrailer\n<</Size "
                   "3/Root 1 0 R>>\n"));
   const TrailerValues values = ReadTrailer(file.source, file.log);
@@ -105,8 +106,8 @@ TEST(ReadTrailer, AnOffsetThatNamesNoSectionIsAnError) {
       {WithSection("XREF\n0 1\n"), "XREF"},
   };
   for (const auto& c : cases) {
-    LoadedFile file(c.bytes);
-    EXPECT_THROW_MESSAGE(ReadTrailer(file.source, file.log), Error,
+    MemoryPdf file(c.bytes);
+    EXPECT_THROW_MSG(ReadTrailer(file.source, file.log), Error,
                          "No cross-reference section found at offset 42; the file may be "
                          "damaged.");
     EXPECT_EQ(file.lines.back(), std::string("xref header: '") + c.header + "'");
@@ -114,8 +115,8 @@ TEST(ReadTrailer, AnOffsetThatNamesNoSectionIsAnError) {
 }
 
 TEST(ReadTrailer, OffsetBeyondTheDataIsAnError) {
-  LoadedFile file(kBody + "startxref\n99999\n%%EOF\n");
-  EXPECT_THROW_MESSAGE(ReadTrailer(file.source, file.log), Error,
+  MemoryPdf file(kBody + "startxref\n99999\n%%EOF\n");
+  EXPECT_THROW_MSG(ReadTrailer(file.source, file.log), Error,
                        "No cross-reference section found at offset 99999; the file may be "
                        "damaged.");
 }
@@ -124,15 +125,15 @@ TEST(ReadTrailer, EndMarkerMoreThan99BytesFromTheEndIsNotFound) {
   // Trailing bytes push the "f" of startxref out of reach; the offset is then
   // read from the first number after Size - 100.
   const std::string section = "xref\n0 1\n0000000000 65535 f\r\ntrailer\n<</Size 3/Root 1 0 R>>\n";
-  LoadedFile file(WithSection(section, "%%EOF\n" + std::string(120, ' ') + "42"));
+  MemoryPdf file(WithSection(section, "%%EOF\n" + std::string(120, ' ') + "42"));
   const TrailerValues values = ReadTrailer(file.source, file.log);
   EXPECT_EQ(values.previousSectionOffset, 42);
   EXPECT_EQ(file.lines.front(), "(startxre)f @ " + std::to_string(file.source.Size() - 100));
 }
 
 TEST(ReadTrailer, EmptyFileIsAnIndexError) {
-  LoadedFile file("");
-  EXPECT_THROW_MESSAGE(ReadTrailer(file.source, file.log), Error, "IndexOutOfBounds");
+  MemoryPdf file("");
+  EXPECT_THROW_MSG(ReadTrailer(file.source, file.log), Error, "IndexOutOfBounds");
   EXPECT_EQ(file.Lines(), "(startxre)f @ -1");
 }
 
@@ -144,7 +145,7 @@ TEST(ReadTrailer, OnlyTheLastRevisionIsRead) {
       "xref\n0 1\n0000000000 65535 f\r\ntrailer\n<</Size 5/Root 4 0 R/Prev 42>>\n"
       "startxref\n" +
       second + "\n%%EOF\n";
-  LoadedFile file(bytes);
+  MemoryPdf file(bytes);
   const TrailerValues values = ReadTrailer(file.source, file.log);
   EXPECT_EQ(values.previousSectionOffset, std::stoi(second));
   EXPECT_EQ(values.trailerSize, 5);

@@ -1,12 +1,10 @@
-// Reader integration: works out the command that opens a PDF document in the
-// user's own PDF reader from the ".pdf" association in the registry, starts that
-// reader on a document, and writes the "/diag" report. The last command found is
-// cached in the configuration key, so that when the association points back at
-// Quillane itself the reader found before is used instead of starting ourselves.
-#ifndef QUILLANE_READER_READER_H_
-#define QUILLANE_READER_READER_H_
-
-#include <functional>
+// Reader discovery: works out the command that opens a PDF document in the
+// user's own PDF reader from the ".pdf" association in the registry. The last
+// command found is cached in the configuration key, so that when the
+// association points back at Quillane itself the reader found before is used
+// instead of starting ourselves.
+#ifndef QUILLANE_READER_DISCOVERY_H_
+#define QUILLANE_READER_DISCOVERY_H_
 
 #include "base/text.h"
 
@@ -38,23 +36,6 @@ Text GetPdfProgId();
 // REQUIRES: `progId` is non-empty.
 Text DeducePdfReadCommand(const Text& progId);
 
-// Opens `documentPath` in the user's PDF reader: every "%1" of the command is
-// replaced by the path as it is, without added quotes. With `waitForExit` the
-// call returns only once the reader has ended, dispatching pending window
-// messages every 200 ms meanwhile; without it, right after the start.
-// Refusals are warning boxes and are not reported to the caller: "Could not
-// deduce command to start PDF reader" when there is no ProgID or no command,
-// "Failed to start PDF reader" when the process cannot be started.
-// Throws the registry errors of GetPdfProgId and DeducePdfReadCommand.
-void StartPdfReader(const Text& documentPath, bool waitForExit);
-
-// The "/diag" report, one line per call of `log`, without line terminators:
-// "Diagnostics", "PDF Prog.ID: " + ProgID and, when the ProgID is non-empty,
-// "PDF cmd: " + DeducePdfReadCommand(ProgID), with its registry side effects.
-// An empty `log` drops the lines; the discovery still runs.
-// Throws the registry errors of GetPdfProgId and DeducePdfReadCommand.
-void LogDiagnostics(const std::function<void(const Text&)>& log);
-
 }  // namespace quillane
 
-#endif  // QUILLANE_READER_READER_H_
+#endif  // QUILLANE_READER_DISCOVERY_H_

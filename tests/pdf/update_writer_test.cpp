@@ -3,23 +3,20 @@
 #include <gtest/gtest.h>
 
 #include "base/error.h"
-#include "support/loaded_file.h"
+#include "support/memory_pdf.h"
 
 namespace quillane {
 namespace {
 
-using testing::LoadedFile;
+using test::MemoryPdf;
 
 using namespace std::string_literals;
 
-// An input of `inputSize` bytes and a program folder holding the templates;
-// Update() returns exactly the bytes the writer appended.
+// An input of `inputSize` bytes and the templates of each mode; Update()
+// returns exactly the bytes the writer appended.
 class UpdateWriterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    templates_.Write("otherimg.dat", std::string(99, 'B') + "\n");
-    templates_.Write("othertimg.dat", "<</SMask ${EXTRAOBJNR} R>>\n");
-    templates_.Write("othertmsk.dat", "${EXTRAOBJNR} obj\nM\nendobj\n");
     trailer_.trailerSize = 40;
     trailer_.previousSectionOffset = 4000;
     trailer_.rootReference = "1 0 R";
@@ -27,8 +24,8 @@ class UpdateWriterTest : public ::testing::Test {
 
   std::string Update(const std::vector<ObjectKey>& keys, ReplaceMode mode = ReplaceDefault,
                      Position inputSize = 5000) {
-    LoadedFile file(std::string(static_cast<std::size_t>(inputSize), 'x'));
-    WriteUpdate(file.source, keys, trailer_, mode, templates_.Path().string() + "/");
+    MemoryPdf file(std::string(static_cast<std::size_t>(inputSize), 'x'));
+    WriteUpdate(file.source, keys, trailer_, Templates(mode));
     EXPECT_EQ(file.source.Substring(0, inputSize),
               std::string(static_cast<std::size_t>(inputSize), 'x'));
     return file.source.Substring(inputSize, file.source.Size());
@@ -38,7 +35,19 @@ class UpdateWriterTest : public ::testing::Test {
     return header + "\n" + std::string(99, 'B') + "\nendobj\n";
   }
 
-  testing::TempFolder templates_;
+  PlaceholderTemplates Templates(ReplaceMode mode) const {
+    PlaceholderTemplates templates;
+    templates.mode = mode;
+    templates.body = defaultBody_;
+    if (mode == ReplaceTGrayBox) {
+      templates.body = "<</SMask ${EXTRAOBJNR} R>>\n";
+      templates.extra = "${EXTRAOBJNR} obj\nM\nendobj\n";
+    }
+    return templates;
+  }
+
+  // The bytes of "otherimg.dat".
+  std::string defaultBody_ = std::string(99, 'B') + "\n";
   TrailerValues trailer_;
 };
 
@@ -145,7 +154,7 @@ TEST_F(UpdateWriterTest, MaskNeverTakesANumberTheDocumentUses) {
 }
 
 TEST_F(UpdateWriterTest, DefaultModeLeavesPlaceholdersInTheBodyAlone) {
-  templates_.Write("otherimg.dat", "${EXTRAOBJNR}\n");
+  defaultBody_ = "${EXTRAOBJNR}\n";
   EXPECT_EQ(Update({300000}, ReplaceDefault, 10).substr(0, 29), "3 0 obj\n${EXTRAOBJNR}\nendobj\n");
 }
 
@@ -153,7 +162,7 @@ TEST_F(UpdateWriterTest, GenerationsRepeatsAndOrderAreKept) {
   trailer_.lastSectionIsStream = true;
   // Object 15 before 12, object 7 twice, generation 3; positions from 16909060
   // on, whose bytes read 01 02 03 04.
-  templates_.Write("otherimg.dat", "");
+  defaultBody_.clear();
   const std::string update = Update({1500000, 700003, 700003}, ReplaceDefault, 16909060);
   EXPECT_EQ(update.substr(0, 16 + 15 + 15), "15 0 obj\nendobj\n7 3 obj\nendobj\n7 3 obj\nendobj\n");
   EXPECT_NE(update.find("/Index [15 1 7 1 7 1 40 1]\r\n"), std::string::npos);
@@ -164,28 +173,12 @@ TEST_F(UpdateWriterTest, GenerationsRepeatsAndOrderAreKept) {
 }
 
 TEST_F(UpdateWriterTest, TableEntriesForGenerationsAndRepeats) {
-  templates_.Write("otherimg.dat", "");
+  defaultBody_.clear();
   EXPECT_EQ(Update({700003, 700003}, ReplaceDefault, 10),
             "7 3 obj\nendobj\n7 3 obj\nendobj\n"
             "xref\r\n7 1\r\n0000000010 00003 n\r\n7 1\r\n0000000025 00003 n\r\n"
             "trailer\r\n<<\r\n/Prev 4000\r\n/Root 1 0 R\r\n/Size 40\r\n>>\r\n"
             "startxref\r\n40\r\n%%EOF\r\n");
-}
-
-TEST_F(UpdateWriterTest, MissingTemplatesFailBeforeAnythingIsAppended) {
-  std::filesystem::remove(templates_.Path() / "otherimg.dat");
-  for (const ReplaceMode mode : {ReplaceDefault, ReplaceTGrayBox}) {
-    LoadedFile file("abc");
-    try {
-      WriteUpdate(file.source, {}, trailer_, mode, templates_.Path().string() + "/");
-      ADD_FAILURE() << "no error";
-    } catch (const Error& error) {
-      EXPECT_EQ(std::string(error.what()).rfind("Cannot open file \"", 0), 0u) << error.what();
-      EXPECT_NE(std::string(error.what()).find("otherimg.dat\". "), std::string::npos)
-          << error.what();
-    }
-    EXPECT_EQ(file.source.Size(), 3);
-  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "base/error.h"
 #include "support/loaded_file.h"
+#include "support/test_util.h"
 
 namespace quillane {
 namespace {
@@ -116,8 +117,8 @@ TEST(TextToInt, DecimalWithOptionalSignAfterLeadingSpaces) {
   };
   for (const auto& c : cases) EXPECT_EQ(TryTextToInt(c.text), c.value) << '"' << c.text << '"';
   EXPECT_EQ(TextToIntDef("x", -1), -1);
-  EXPECT_THROW_MESSAGE(TextToInt(""), Error, "'' is not a valid integer value");
-  EXPECT_THROW_MESSAGE(TextToInt("4294967296"), Error, "'4294967296' is not a valid integer value");
+  EXPECT_THROW_MSG(TextToInt(""), Error, "'' is not a valid integer value");
+  EXPECT_THROW_MSG(TextToInt("4294967296"), Error, "'4294967296' is not a valid integer value");
 }
 
 }  // namespace

@@ -233,24 +233,33 @@ const char kUserChoice[] =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.pdf\\UserChoice";
 
 TEST_F(DesktopTest, RegistryReadsAnswerFromTheAssociation) {
+  using platform::RegistryKey;
+  constexpr auto kUser = platform::RegistryRoot::kCurrentUser;
+  constexpr auto kClasses = platform::RegistryRoot::kClassesRoot;
   App("sys1", "org.example.Viewer.desktop", "viewer --new %U", "application/pdf;");
-  platform::Registry user;
-  ASSERT_TRUE(user.OpenKeyReadOnly(kUserChoice));
-  EXPECT_TRUE(user.ValueExists("Progid"));
-  EXPECT_EQ(user.ReadString("progid"), "org.example.Viewer.desktop");
-  ASSERT_TRUE(user.OpenKeyReadOnly(
-      "\\software\\microsoft\\windows\\currentversion\\explorer\\fileexts\\.PDF"));
-  EXPECT_FALSE(user.ValueExists("Progid"));
-  EXPECT_FALSE(user.OpenKeyReadOnly(
-      "\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.doc"));
+  const auto choice = RegistryKey::OpenReadOnly(kUser, kUserChoice);
+  ASSERT_NE(choice, nullptr);
+  EXPECT_TRUE(choice->ValueExists("Progid"));
+  EXPECT_EQ(choice->ReadString("progid"), "org.example.Viewer.desktop");
+  const auto fileExts = RegistryKey::OpenReadOnly(
+      kUser, "software\\microsoft\\windows\\currentversion\\explorer\\fileexts\\.PDF");
+  ASSERT_NE(fileExts, nullptr);
+  EXPECT_FALSE(fileExts->ValueExists("Progid"));
+  EXPECT_EQ(RegistryKey::OpenReadOnly(
+                kUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.doc"),
+            nullptr);
 
-  platform::Registry classes(platform::RegistryRoot::kClassesRoot);
-  ASSERT_TRUE(classes.OpenKeyReadOnly("org.example.Viewer.desktop\\Shell"));
-  EXPECT_EQ(classes.ReadString(""), "");
-  ASSERT_TRUE(classes.OpenKeyReadOnly("open\\command"));
-  EXPECT_EQ(classes.ReadString(""), "viewer --new \"%1\"");
-  EXPECT_FALSE(classes.OpenKeyReadOnly("\\org.example.Viewer.desktop\\Shell\\edit\\command"));
-  EXPECT_FALSE(classes.OpenKeyReadOnly("\\other.desktop\\Shell"));
+  const auto shell = RegistryKey::OpenReadOnly(kClasses, "org.example.Viewer.desktop\\Shell");
+  ASSERT_NE(shell, nullptr);
+  EXPECT_EQ(shell->ReadString(""), "");
+  const auto command =
+      RegistryKey::OpenReadOnly(kClasses, "org.example.Viewer.desktop\\Shell\\open\\command");
+  ASSERT_NE(command, nullptr);
+  EXPECT_EQ(command->ReadString(""), "viewer --new \"%1\"");
+  EXPECT_EQ(
+      RegistryKey::OpenReadOnly(kClasses, "org.example.Viewer.desktop\\Shell\\edit\\command"),
+      nullptr);
+  EXPECT_EQ(RegistryKey::OpenReadOnly(kClasses, "other.desktop\\Shell"), nullptr);
   // Nothing was written.
   EXPECT_FALSE(fs::exists(Folder("registry")));
 }
@@ -266,15 +275,17 @@ TEST_F(DesktopTest, ValuesInTheRegistryFileWin) {
             "\"Hash\"=\"x\"\n"
             "[HKEY_CLASSES_ROOT\\viewer.desktop\\Shell\\open\\command]\n"
             "@=\"custom \\\"%1\\\"\"\n");
-  platform::Registry user;
-  ASSERT_TRUE(user.OpenKeyReadOnly(kUserChoice));
-  EXPECT_EQ(user.ReadString("Progid"), "viewer.desktop");  // the file has none
-  platform::Registry classes(platform::RegistryRoot::kClassesRoot);
-  ASSERT_TRUE(classes.OpenKeyReadOnly("viewer.desktop\\Shell\\open\\command"));
-  EXPECT_EQ(classes.ReadString(""), "custom \"%1\"");
+  using platform::RegistryKey;
+  constexpr auto kUser = platform::RegistryRoot::kCurrentUser;
+  constexpr auto kClasses = platform::RegistryRoot::kClassesRoot;
+  auto ReadKey = [](platform::RegistryRoot root, const std::string& path, const char* name) {
+    const auto key = RegistryKey::OpenReadOnly(root, path);
+    return key == nullptr ? std::string("<no key>") : key->ReadString(name);
+  };
+  EXPECT_EQ(ReadKey(kUser, kUserChoice, "Progid"), "viewer.desktop");  // the file has none
+  EXPECT_EQ(ReadKey(kClasses, "viewer.desktop\\Shell\\open\\command", ""), "custom \"%1\"");
   // Any desktop ID named by the file is looked up too.
-  ASSERT_TRUE(classes.OpenKeyReadOnly("\\other.desktop\\Shell\\open\\command"));
-  EXPECT_EQ(classes.ReadString(""), "other \"%1\"");
+  EXPECT_EQ(ReadKey(kClasses, "other.desktop\\Shell\\open\\command", ""), "other \"%1\"");
 
   Write("registry/registry.reg",
         "Windows Registry Editor Version 5.00\n"
@@ -282,8 +293,7 @@ TEST_F(DesktopTest, ValuesInTheRegistryFileWin) {
             std::string(kUserChoice) +
             "]\n"
             "\"Progid\"=\"other.desktop\"\n");
-  ASSERT_TRUE(user.OpenKeyReadOnly("\\" + std::string(kUserChoice)));
-  EXPECT_EQ(user.ReadString("Progid"), "other.desktop");
+  EXPECT_EQ(ReadKey(kUser, kUserChoice, "Progid"), "other.desktop");
 }
 
 }  // namespace

@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "support/loaded_file.h"
+#include "support/memory_pdf.h"
 
 namespace quillane {
 namespace {
 
-using testing::LoadedFile;
+using test::MemoryPdf;
 
 // The keys found, compactly: "12 0 15 0".
 std::string Keys(const std::vector<ObjectKey>& keys) {
@@ -20,7 +20,7 @@ std::string Keys(const std::vector<ObjectKey>& keys) {
 }
 
 std::string Found(const std::string& bytes) {
-  LoadedFile file(bytes);
+  MemoryPdf file(bytes);
   std::vector<ObjectKey> keys;
   WalkImages(file.source, ReplaceDefault, file.log, keys);
   return Keys(keys);
@@ -57,14 +57,14 @@ TEST(WalkImages, RecognisesSubtypeImageHowEverItIsSpelled) {
 }
 
 TEST(WalkImages, LogsTheHitTheHeaderAndTheKey) {
-  LoadedFile file("x\n12 0 obj\n<</Type/XObject/Subtype/Image/Width 10>>");
+  MemoryPdf file("x\n12 0 obj\n<</Type/XObject/Subtype/Image/Width 10>>");
   std::vector<ObjectKey> keys;
   WalkImages(file.source, ReplaceDefault, file.log, keys);
   EXPECT_EQ(file.Lines(), "Found image @ 40 | obj@7 | Number: 12#0 | object: 1200000");
 }
 
 TEST(WalkImages, DroppedStreamHitKeepsItsEarlierLines) {
-  LoadedFile file("x\n12 0 obj\n<<>>stream\n/Subtype/Image ");
+  MemoryPdf file("x\n12 0 obj\n<<>>stream\n/Subtype/Image ");
   std::vector<ObjectKey> keys;
   WalkImages(file.source, ReplaceDefault, file.log, keys);
   EXPECT_TRUE(keys.empty());
@@ -80,7 +80,7 @@ TEST(WalkImages, RepeatsAndFileOrderAreKept) {
 TEST(WalkImages, LightModeRenamesInPlaceAndRecordsNothing) {
   const std::string bytes =
       "%PDF\n1 0 obj\n<</Subtype/Image>>stream\n/Subtype /Image\nendstream\n/Subtype/Form";
-  LoadedFile file(bytes);
+  MemoryPdf file(bytes);
   std::vector<ObjectKey> keys;
   WalkImages(file.source, ReplaceNone, file.log, keys);
   EXPECT_TRUE(keys.empty());

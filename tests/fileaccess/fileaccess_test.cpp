@@ -5,13 +5,14 @@
 #include "platform/platform.h"
 #include "base/error.h"
 #include "support/loaded_file.h"
+#include "support/test_util.h"
 
 namespace quillane {
 namespace {
 
-using testing::LoadedFile;
-using testing::ReadBytes;
-using testing::TempFolder;
+using test::LoadedFile;
+using test::ReadBytes;
+using test::TempFolder;
 
 TEST(FullyBufferedFileAccess, LoadsEveryByteAtTheChunkBoundaries) {
   for (const std::size_t size : {0u, 1u, 4095u, 4096u, 4097u, 8193u}) {
@@ -29,8 +30,8 @@ TEST(FullyBufferedFileAccess, LoadsEveryByteAtTheChunkBoundaries) {
 TEST(FullyBufferedFileAccess, ByteAtGuardsItsIndex) {
   LoadedFile file("abc");
   EXPECT_EQ(file.source.ByteAt(2), 'c');
-  EXPECT_THROW_MESSAGE(file.source.ByteAt(-1), Error, "IndexOutOfBounds");
-  EXPECT_THROW_MESSAGE(file.source.ByteAt(3), Error, "IndexOutOfBounds");
+  EXPECT_THROW_MSG(file.source.ByteAt(-1), Error, "IndexOutOfBounds");
+  EXPECT_THROW_MSG(file.source.ByteAt(3), Error, "IndexOutOfBounds");
   EXPECT_EQ(file.source.RawByteAt(0), 'a');
 }
 
@@ -46,10 +47,10 @@ TEST(FullyBufferedFileAccess, SubstringTakesHalfOpenRanges) {
 
 TEST(FullyBufferedFileAccess, OverwriteStopsAtTheEndWithBytesBeforeItWritten) {
   LoadedFile file("/Subtype/Ima");
-  EXPECT_THROW_MESSAGE(file.source.Overwrite(file.source.Size() - 2, "Image"), Error,
+  EXPECT_THROW_MSG(file.source.Overwrite(file.source.Size() - 2, "Image"), Error,
                        "IndexOutOfBounds");
   EXPECT_EQ(file.source.Substring(0, file.source.Size()), "/Subtype/IIm");
-  EXPECT_THROW_MESSAGE(file.source.Overwrite(-1, "x"), Error, "IndexOutOfBounds");
+  EXPECT_THROW_MSG(file.source.Overwrite(-1, "x"), Error, "IndexOutOfBounds");
   file.source.Overwrite(9, "Vex");
   file.source.Overwrite(0, "");
   EXPECT_EQ(file.source.Substring(0, file.source.Size()), "/Subtype/Vex");

@@ -1,0 +1,32 @@
+// How one invocation ended, as a value the entry point turns into the exit
+// status and tests read directly. Errors are not outcomes: they are
+// exceptions, shown by the entry point.
+#ifndef QUILLANE_APP_OUTCOME_H_
+#define QUILLANE_APP_OUTCOME_H_
+
+namespace quillane {
+
+enum class Outcome {
+  // No input was given: nothing was read or written.
+  kNothingToDo,
+  // The output was written (with "/tempexec" also shown in the reader and
+  // deleted once the reader had ended).
+  kSaved,
+  // "/redirect": the input was handed to the reader.
+  kHandedOver,
+  // "/diag": the diagnostics report was written.
+  kDiagnosticsWritten,
+  // The input is encrypted; the refusal was shown and nothing written.
+  kRefusedEncrypted,
+  // The output exists and "/overwrite" was not given; the refusal was shown
+  // and nothing written.
+  kRefusedOutputExists,
+  // No reader command could be deduced, or the reader could not be started;
+  // the warning was shown. With "/tempexec" the output had been written and
+  // was deleted again.
+  kReaderNotStarted,
+};
+
+}  // namespace quillane
+
+#endif  // QUILLANE_APP_OUTCOME_H_

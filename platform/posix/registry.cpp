@@ -1,0 +1,171 @@
+// The registry on POSIX: a text file in the format Windows' registry editor
+// exports, at $QUILLANE_REGISTRY, else $XDG_CONFIG_HOME/quillane/registry.reg
+// (~/.config/quillane/registry.reg). Where the file holds nothing for the
+// ".pdf" association, the desktop's own association supplies the keys and
+// values Windows would hold, so reader discovery needs no set-up.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <optional>
+
+#include "base/error.h"
+#include "platform/platform.h"
+#include "platform/posix/desktop_association.h"
+#include "platform/posix/posix_util.h"
+#include "platform/posix/registry_file.h"
+
+namespace quillane::platform {
+
+namespace {
+
+const char kCurrentUserName[] = "HKEY_CURRENT_USER";
+const char kClassesRootName[] = "HKEY_CLASSES_ROOT";
+
+Text RegistryFilePath() {
+  Text own = GetEnvironment("QUILLANE_REGISTRY");
+  if (!own.empty()) return own;
+  // Relative XDG directories are invalid and to be ignored.
+  const Text configHome = GetEnvironment("XDG_CONFIG_HOME");
+  if (posix::IsAbsolutePath(configHome)) return configHome + "/quillane/registry.reg";
+  return GetEnvironment("HOME") + "/.config/quillane/registry.reg";
+}
+
+// The registry file's content; a missing file is an empty registry, while
+// every other failure (a folder, no access, a malformed line) is an error.
+RegistryFile LoadRegistryFile(const Text& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 && errno == ENOENT) return RegistryFile{};
+  return RegistryFile::Parse(ReadWholeFile(path), path);
+}
+
+void SaveRegistryFile(const Text& path, const RegistryFile& file) {
+  posix::CreateFolders(posix::SplitFolder(path).first);
+  const Text content = file.Write();
+  OutputFile output(path);
+  output.Write(content.data(), posix::ToInt64(content.size()));
+  output.Commit();
+}
+
+// Joins the components of a key path, dropping empty ones, so "a\\b\" is a\b.
+Text NormaliseKeyPath(const Text& path) {
+  Text result;
+  for (const Text& part : SplitText(path, '\\')) {
+    if (part.empty()) continue;
+    if (!result.empty()) result += '\\';
+    result += part;
+  }
+  return result;
+}
+
+Text RegistryErrorName(const Text& what, const Text& name) { return what + " '" + name + "'"; }
+
+}  // namespace
+
+struct RegistryKey::Impl {
+  Text FullPath;  // root name included: HKEY_CURRENT_USER\...
+  Text FilePath;  // the registry file as found when the key was opened
+  RegistryFile Snapshot;
+  // What the desktop's PDF association supplies for this key; the file's own
+  // values come first.
+  std::vector<RegistryValue> Supplied;
+
+  const RegistryValue* Find(const Text& name) const {
+    if (const RegistryValue* value = Snapshot.FindValue(FullPath, name)) return value;
+    for (const RegistryValue& value : Supplied) {
+      if (SameRegistryName(value.Name, name)) return &value;
+    }
+    return nullptr;
+  }
+
+  static std::unique_ptr<Impl> Open(RegistryRoot root, const Text& path, bool create);
+};
+
+std::unique_ptr<RegistryKey::Impl> RegistryKey::Impl::Open(RegistryRoot root, const Text& path,
+                                                           bool create) {
+  const Text relative = NormaliseKeyPath(path);
+  const Text rootName = root == RegistryRoot::kCurrentUser ? kCurrentUserName : kClassesRootName;
+  const Text full = relative.empty() ? rootName : rootName + "\\" + relative;
+  const Text filePath = RegistryFilePath();
+  RegistryFile file = LoadRegistryFile(filePath);
+  const std::optional<SuppliedValues> supplied = DesktopRegistryKey(
+      XdgDirectories::FromEnvironment(), root == RegistryRoot::kClassesRoot, relative);
+  if (!relative.empty() && !file.KeyExists(full) && !supplied) {
+    if (!create || !IsWritableKeyPath(full)) return nullptr;
+    // The real registry creates a key at once, so the file is written now.
+    file.AddKey(full);
+    try {
+      SaveRegistryFile(filePath, file);
+    } catch (const Error&) {
+      return nullptr;
+    }
+  }
+  auto impl = std::make_unique<Impl>();
+  impl->FullPath = full;
+  impl->FilePath = filePath;
+  impl->Snapshot = std::move(file);
+  if (supplied) {
+    for (const auto& [name, text] : *supplied) impl->Supplied.push_back({name, kRegSz, text, {}});
+  }
+  return impl;
+}
+
+RegistryKey::RegistryKey(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+RegistryKey::~RegistryKey() = default;
+
+std::unique_ptr<RegistryKey> RegistryKey::Open(RegistryRoot root, const Text& path) {
+  auto impl = Impl::Open(root, path, false);
+  return impl ? std::unique_ptr<RegistryKey>(new RegistryKey(std::move(impl))) : nullptr;
+}
+
+std::unique_ptr<RegistryKey> RegistryKey::OpenOrCreate(RegistryRoot root, const Text& path) {
+  auto impl = Impl::Open(root, path, true);
+  return impl ? std::unique_ptr<RegistryKey>(new RegistryKey(std::move(impl))) : nullptr;
+}
+
+std::unique_ptr<RegistryKey> RegistryKey::OpenReadOnly(RegistryRoot root, const Text& path) {
+  return Open(root, path);
+}
+
+bool RegistryKey::ValueExists(const Text& name) const { return impl_->Find(name) != nullptr; }
+
+Text RegistryKey::ReadString(const Text& name) const {
+  const RegistryValue* value = impl_->Find(name);
+  if (value == nullptr || value->Data.empty()) return "";
+  Text text;
+  if (value->Type == kRegSz) {
+    text = value->Data;
+  } else if (value->Type == kRegExpandSz) {
+    text = Utf16LeToUtf8(value->Data);
+  } else {
+    throw Error(RegistryErrorName("Invalid data type for", name));
+  }
+  return text.substr(0, text.find('\0'));
+}
+
+bool RegistryKey::ReadBool(const Text& name) const {
+  const RegistryValue* value = impl_->Find(name);
+  // An absent value fails like a query with a four-byte buffer that is too
+  // small: the registry reports no data.
+  if (value == nullptr || value->Data.size() > 4) {
+    throw Error(RegistryErrorName("Failed to get data for", name));
+  }
+  if (value->Type != kRegDword) throw Error(RegistryErrorName("Invalid data type for", name));
+  return value->Data.find_first_not_of('\0') != Text::npos;
+}
+
+void RegistryKey::WriteString(const Text& name, const Text& value) {
+  const Text failed = RegistryErrorName("Failed to set data for", name);
+  if (!IsWritableValueName(name)) throw Error(failed);
+  try {
+    // Read again so that nothing written to the file since the open is lost.
+    RegistryFile file = LoadRegistryFile(impl_->FilePath);
+    file.SetValue(impl_->FullPath, name, kRegSz, value);
+    SaveRegistryFile(impl_->FilePath, file);
+    impl_->Snapshot = std::move(file);
+  } catch (const Error&) {
+    throw Error(failed);
+  }
+}
+
+}  // namespace quillane::platform

@@ -1,0 +1,45 @@
+// Processes on Windows: CreateProcessA with the reader's command line, and the
+// message pump that keeps the application responsive while it waits.
+#include "platform/platform.h"
+#include "platform/win32/win32_util.h"
+
+namespace quillane::platform {
+
+struct Process::Impl {
+  HANDLE process = nullptr;
+};
+
+Process::Process(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+Process::~Process() { CloseHandle(impl_->process); }
+
+std::unique_ptr<Process> Process::Start(const Text& commandLine) {
+  // CreateProcessA may write into the command line, so it gets its own copy.
+  std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
+  mutableLine.push_back('\0');
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &started)) {
+    return nullptr;
+  }
+  CloseHandle(started.hThread);
+  auto impl = std::make_unique<Impl>();
+  impl->process = started.hProcess;
+  return std::unique_ptr<Process>(new Process(std::move(impl)));
+}
+
+bool Process::WaitForExit(std::uint32_t milliseconds) {
+  return WaitForSingleObject(impl_->process, milliseconds) != WAIT_TIMEOUT;
+}
+
+void PumpMessages() {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
+}  // namespace quillane::platform

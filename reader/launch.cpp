@@ -1,0 +1,54 @@
+#include "reader/launch.h"
+
+#include <cstdint>
+
+#include "platform/platform.h"
+#include "reader/discovery.h"
+
+namespace quillane {
+namespace {
+
+constexpr char kDocumentPlaceholder[] = "%1";
+constexpr std::uint32_t kWaitStepMilliseconds = 200;
+
+void Warn(const Text& text) {
+  platform::ShowMessageBox(text, platform::MessageIcon::kWarning, true);
+}
+
+}  // namespace
+
+ReaderStart StartPdfReader(const Text& documentPath, bool waitForExit) {
+  const Text progId = GetPdfProgId();
+  Text command;
+  if (!progId.empty()) command = DeducePdfReadCommand(progId);
+  if (command.empty()) {
+    Warn("Could not deduce command to start PDF reader");
+    return ReaderStart::kNoCommand;
+  }
+
+  // The path goes in as it is: registered commands quote "%1" themselves when
+  // they expect blanks, and "%2", "%*", "%L" and the like are left alone.
+  const Text commandLine = ReplaceAll(command, kDocumentPlaceholder, documentPath);
+  const auto process = platform::Process::Start(commandLine);
+  if (process == nullptr) {
+    Warn("Failed to start PDF reader");
+    return ReaderStart::kFailed;
+  }
+  if (!waitForExit) return ReaderStart::kStarted;
+  // Short waits with the message queue emptied in between keep the
+  // application responsive while the reader is open.
+  while (!process->WaitForExit(kWaitStepMilliseconds)) platform::PumpMessages();
+  return ReaderStart::kStarted;
+}
+
+void LogDiagnostics(const std::function<void(const Text&)>& log) {
+  const auto emit = [&log](const Text& line) {
+    if (log) log(line);
+  };
+  emit("Diagnostics");
+  const Text progId = GetPdfProgId();
+  emit("PDF Prog.ID: " + progId);
+  if (!progId.empty()) emit("PDF cmd: " + DeducePdfReadCommand(progId));
+}
+
+}  // namespace quillane

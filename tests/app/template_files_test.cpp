@@ -1,0 +1,47 @@
+#include "app/template_files.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "base/error.h"
+#include "support/loaded_file.h"
+#include "support/test_util.h"
+
+namespace quillane {
+namespace {
+
+// Each mode reads its files in order, and the first one missing fails the
+// load with the file-open error naming it; "otherimg.dat" is read in the
+// translucent mode too, though its bytes are not used there.
+TEST(LoadPlaceholderTemplates, ReadsTheModesFilesAndNamesTheFirstMissingOne) {
+  test::TempFolder folder;
+  const std::string directory = folder.Path().string() + "/";
+  folder.Write("othertimg.dat", "T\n");
+  folder.Write("othertmsk.dat", "");
+  for (const ReplaceMode mode : {ReplaceDefault, ReplaceTGrayBox}) {
+    try {
+      LoadPlaceholderTemplates(mode, directory);
+      ADD_FAILURE() << "no error in mode " << int{mode};
+    } catch (const Error& error) {
+      const std::string message = error.what();
+      EXPECT_EQ(message.rfind("Cannot open file \"", 0), 0u) << message;
+      EXPECT_NE(message.find("otherimg.dat\". "), std::string::npos) << message;
+    }
+  }
+
+  folder.Write("otherimg.dat", "I\n");
+  const PlaceholderTemplates defaults = LoadPlaceholderTemplates(ReplaceDefault, directory);
+  EXPECT_EQ(defaults.body, "I\n");
+  EXPECT_FALSE(defaults.extra.has_value());
+  const PlaceholderTemplates translucent = LoadPlaceholderTemplates(ReplaceTGrayBox, directory);
+  EXPECT_EQ(translucent.body, "T\n");
+  // An empty mask file is a present, empty extra object.
+  EXPECT_EQ(translucent.extra, std::optional<Text>(""));
+
+  std::filesystem::remove(folder.Path() / "othertmsk.dat");
+  EXPECT_THROW(LoadPlaceholderTemplates(ReplaceTGrayBox, directory), Error);
+}
+
+}  // namespace
+}  // namespace quillane
