@@ -15,13 +15,13 @@
 #include <vector>
 
 #include "app/template_files.h"
-#include "platform/command_line.h"
-#include "platform/posix/desktop_association.h"
-#include "platform/posix/registry_file.h"
 #include "base/error.h"
 #include "pdf/image_walk.h"
 #include "pdf/trailer.h"
 #include "pdf/update_writer.h"
+#include "platform/command_line.h"
+#include "platform/posix/desktop_association.h"
+#include "platform/posix/registry_file.h"
 #include "support/memory_file_access.h"
 
 namespace quillane::fuzz {

@@ -67,11 +67,13 @@ Text ReadRegisteredCommand(const Text& progId) {
 
 Text GetPdfProgId() {
   Text progId;
-  if (const auto userChoice = RegistryKey::OpenReadOnly(RegistryRoot::kCurrentUser, kUserChoiceKey)) {
+  if (const auto userChoice =
+          RegistryKey::OpenReadOnly(RegistryRoot::kCurrentUser, kUserChoiceKey)) {
     progId = userChoice->ReadString("Progid");
   }
   if (!progId.empty()) return progId;
-  if (const auto fileExts = RegistryKey::OpenReadOnly(RegistryRoot::kCurrentUser, kFileExtsPdfKey)) {
+  if (const auto fileExts =
+          RegistryKey::OpenReadOnly(RegistryRoot::kCurrentUser, kFileExtsPdfKey)) {
     progId = fileExts->ReadString("Progid");
     if (fileExts->ValueExists("Application")) progId = fileExts->ReadString("Application");
   }

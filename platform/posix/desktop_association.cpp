@@ -7,9 +7,9 @@
 #include <set>
 #include <system_error>
 
+#include "base/error.h"
 #include "platform/platform.h"
 #include "platform/posix/registry_file.h"
-#include "base/error.h"
 
 namespace quillane {
 

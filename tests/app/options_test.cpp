@@ -78,12 +78,9 @@ TEST(ParseArguments, AStoredModeWinsOverNoother) {
     std::optional<ReplaceMode> stored;
     ReplaceMode mode;
   } cases[] = {
-      {{"/noother"}, ReplaceTGrayBox, ReplaceTGrayBox},
-      {{}, ReplaceTGrayBox, ReplaceTGrayBox},
-      {{"/noother"}, ReplaceNone, ReplaceNone},
-      {{}, ReplaceNone, ReplaceNone},
-      {{"/noother"}, std::nullopt, ReplaceNone},
-      {{}, std::nullopt, ReplaceDefault},
+      {{"/noother"}, ReplaceTGrayBox, ReplaceTGrayBox}, {{}, ReplaceTGrayBox, ReplaceTGrayBox},
+      {{"/noother"}, ReplaceNone, ReplaceNone},         {{}, ReplaceNone, ReplaceNone},
+      {{"/noother"}, std::nullopt, ReplaceNone},        {{}, std::nullopt, ReplaceDefault},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(ParseArguments(c.arguments, c.stored).ReplaceMode, c.mode)

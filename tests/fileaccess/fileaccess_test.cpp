@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/platform.h"
 #include "base/error.h"
+#include "platform/platform.h"
 #include "support/loaded_file.h"
 #include "support/test_util.h"
 
@@ -48,7 +48,7 @@ TEST(FullyBufferedFileAccess, SubstringTakesHalfOpenRanges) {
 TEST(FullyBufferedFileAccess, OverwriteStopsAtTheEndWithBytesBeforeItWritten) {
   LoadedFile file("/Subtype/Ima");
   EXPECT_THROW_MSG(file.source.Overwrite(file.source.Size() - 2, "Image"), Error,
-                       "IndexOutOfBounds");
+                   "IndexOutOfBounds");
   EXPECT_EQ(file.source.Substring(0, file.source.Size()), "/Subtype/IIm");
   EXPECT_THROW_MSG(file.source.Overwrite(-1, "x"), Error, "IndexOutOfBounds");
   file.source.Overwrite(9, "Vex");

@@ -53,8 +53,7 @@ TEST(ReadInteger, NoDigitsOrTooManyIsTheConversionError) {
   MemoryPdf big("x 2147483648 ");
   Scanner bigScanner(big.source, big.log);
   p = 0;
-  EXPECT_THROW_MSG(bigScanner.ReadInteger(p), Error,
-                       "'2147483648' is not a valid integer value");
+  EXPECT_THROW_MSG(bigScanner.ReadInteger(p), Error, "'2147483648' is not a valid integer value");
 }
 
 TEST(ReadToken, SkipsWhiteSpaceAndStopsBeforeWhiteSpaceOrDelimiter) {
@@ -195,32 +194,68 @@ TEST(FindObjectKeyBefore, HeaderOnTheFirstLineReadsBeforeTheData) {
 
 // Every prefix of a small document through every scanner: nothing may read
 // outside the data (the sanitizer build turns that into a failure).
+// Every scanner, started at every position of every prefix of a small
+// document, stays inside the data (the in-memory file reports any read
+// outside it as a contract violation, which fails the test), leaves its
+// position where its contract says, raises only its own errors, and finds
+// only what the document holds.
 TEST(Scanners, EveryPrefixStaysInBounds) {
   const std::string document =
       "%PDF-1.4\n1 0 obj\n<</Type/Catalog/Pages 2 0 R>>\nendobj\n"
       "3 0 obj\n<</Subtype/Image/Length 3/DecodeParms<</K -1>>>>stream\nabc\nendstream\n"
       "endobj\nxref\n0 1\n0000000000 65535 f\r\ntrailer\n<</Size 4/Root 1 0 R>>\n"
       "startxref\n100\n%%EOF\n";
+  const std::string notAnInteger = " is not a valid integer value";
   for (std::size_t length = 1; length <= document.size(); ++length) {
     MemoryPdf file(document.substr(0, length));
-    Scanner scanner(file.source, file.log);
-    for (Position start = 0; start < file.source.Size(); start += 7) {
+    const Scanner scanner(file.source, file.log);
+    const Position size = file.source.Size();
+    for (Position start = 0; start < size; ++start) {
+      const std::string where = "prefix " + std::to_string(length) + " at " + std::to_string(start);
       Position p = start;
       try {
-        scanner.ReadInteger(p);
-      } catch (const Error&) {
+        const std::int32_t value = scanner.ReadInteger(p);
+        // Left right behind the digits it converted.
+        ASSERT_GT(p, start) << where;
+        ASSERT_LE(p, size) << where;
+        EXPECT_TRUE(IsDigit(file.source.ByteAt(p - 1))) << where;
+        EXPECT_TRUE(p == size || !IsDigit(file.source.ByteAt(p))) << where;
+        EXPECT_GE(value, 0) << where;
+      } catch (const Error& error) {
+        const std::string message = error.what();
+        EXPECT_TRUE(message.size() > notAnInteger.size() &&
+                    message.compare(message.size() - notAnInteger.size(), notAnInteger.size(),
+                                    notAnInteger) == 0)
+            << where << ": " << message;
       }
+
       p = start;
-      scanner.ReadToken(p);
+      const Text token = scanner.ReadToken(p);
+      ASSERT_GE(p, start) << where;
+      ASSERT_LE(p, size) << where;
+      EXPECT_EQ(token, file.source.Substring(p - static_cast<Position>(token.size()), p)) << where;
+
       p = start;
-      std::int32_t value = 0;
+      std::int32_t value = -7;
       try {
-        scanner.FindKeyValue("Size", value, p);
-      } catch (const Error&) {
+        if (scanner.FindKeyValue("Size", value, p)) {
+          EXPECT_EQ(value, 4) << where;
+        } else {
+          EXPECT_EQ(value, -7) << where;
+        }
+        EXPECT_LE(p, size) << where;
+      } catch (const Error& error) {
+        EXPECT_NE(std::string(error.what()).find(notAnInteger), std::string::npos) << where;
       }
+
       try {
-        scanner.FindObjectKeyBefore(start);
-      } catch (const Error&) {
+        const ObjectHeader header = scanner.FindObjectKeyBefore(start);
+        EXPECT_TRUE(header.key == kNoObject || header.key == 100000 || header.key == 300000)
+            << where << ": " << header.key;
+        EXPECT_LE(header.keyword, start) << where;
+      } catch (const Error& error) {
+        // A header on the first line has no line start before it.
+        EXPECT_EQ(std::string(error.what()), "IndexOutOfBounds") << where;
       }
     }
   }

@@ -108,8 +108,8 @@ TEST(ReadTrailer, AnOffsetThatNamesNoSectionIsAnError) {
   for (const auto& c : cases) {
     MemoryPdf file(c.bytes);
     EXPECT_THROW_MSG(ReadTrailer(file.source, file.log), Error,
-                         "No cross-reference section found at offset 42; the file may be "
-                         "damaged.");
+                     "No cross-reference section found at offset 42; the file may be "
+                     "damaged.");
     EXPECT_EQ(file.lines.back(), std::string("xref header: '") + c.header + "'");
   }
 }
@@ -117,8 +117,8 @@ TEST(ReadTrailer, AnOffsetThatNamesNoSectionIsAnError) {
 TEST(ReadTrailer, OffsetBeyondTheDataIsAnError) {
   MemoryPdf file(kBody + "startxref\n99999\n%%EOF\n");
   EXPECT_THROW_MSG(ReadTrailer(file.source, file.log), Error,
-                       "No cross-reference section found at offset 99999; the file may be "
-                       "damaged.");
+                   "No cross-reference section found at offset 99999; the file may be "
+                   "damaged.");
 }
 
 TEST(ReadTrailer, EndMarkerMoreThan99BytesFromTheEndIsNotFound) {

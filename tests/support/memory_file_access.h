@@ -12,8 +12,8 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "fileaccess/fileaccess.h"
 #include "base/error.h"
+#include "fileaccess/fileaccess.h"
 
 namespace quillane::test {
 

@@ -115,7 +115,10 @@ std::string RegistryWithReplaceObject(const std::string& value);
 // the light mode does), or -1 when the two differ in any other way.
 int CountRenamedImageNames(const std::string& input, const std::string& output);
 
-// True when `program` is found in PATH (for optional checkers).
+// True when `program` is found in PATH. A checker that is missing lets the
+// check be skipped on a developer's machine; under CI=true (as .ci/run sets
+// it) a missing checker is a test failure instead, so that CI never passes
+// a check it did not make.
 bool ProgramAvailable(const std::string& program);
 
 // Bytes shown readably: printable ASCII as is, "\r" "\n" "\t" "\\" escaped,

@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/platform.h"
 #include "base/error.h"
 #include "message_box_probe.h"
+#include "platform/platform.h"
 #include "tests/support/test_util.h"
 
 // windows.h maps DeleteFile to DeleteFileA; the tests call the seam's DeleteFile.
@@ -131,17 +131,18 @@ TEST_F(WindowsRegistryTest, ReadStringTakesTextTypesAsStoredUpToTheFirstNul) {
       {"", REG_SZ, std::string("default\0", 8), "default"},
   };
   for (const auto& c : kCases) SetRaw(c.name, c.type, c.data);
-  Registry registry;
-  ASSERT_TRUE(registry.OpenKeyReadOnly(scratch_));
-  for (const auto& c : kCases) EXPECT_EQ(c.expected, registry.ReadString(c.name)) << c.name;
-  EXPECT_EQ("", registry.ReadString("absent"));
+  const auto registry = RegistryKey::OpenReadOnly(RegistryRoot::kCurrentUser, scratch_);
+  ASSERT_NE(registry, nullptr);
+  for (const auto& c : kCases) EXPECT_EQ(c.expected, registry->ReadString(c.name)) << c.name;
+  EXPECT_EQ("", registry->ReadString("absent"));
 }
 
 TEST_F(WindowsRegistryTest, ReadStringRefusesOtherTypes) {
   SetRaw("number", REG_DWORD, Dword(1));
   SetRaw("", REG_BINARY, "xy");
-  Registry registry;
-  ASSERT_TRUE(registry.OpenKey(scratch_, false));
+  const auto key = RegistryKey::Open(RegistryRoot::kCurrentUser, scratch_);
+  ASSERT_NE(key, nullptr);
+  const RegistryKey& registry = *key;
   EXPECT_THROW_MSG(registry.ReadString("number"), Error, "Invalid data type for 'number'");
   EXPECT_THROW_MSG(registry.ReadString(""), Error, "Invalid data type for ''");
 }
@@ -153,8 +154,9 @@ TEST_F(WindowsRegistryTest, ReadBoolTakesFourByteDwordsOnly) {
   SetRaw("qword", REG_QWORD, std::string(8, '\1'));
   SetRaw("text", REG_SZ, std::string("1\0", 2));
   SetRaw("binary", REG_BINARY, Dword(1));
-  Registry registry;
-  ASSERT_TRUE(registry.OpenKey(scratch_, false));
+  const auto key = RegistryKey::Open(RegistryRoot::kCurrentUser, scratch_);
+  ASSERT_NE(key, nullptr);
+  const RegistryKey& registry = *key;
   EXPECT_FALSE(registry.ReadBool("zero"));
   EXPECT_TRUE(registry.ReadBool("one"));
   EXPECT_TRUE(registry.ReadBool("high"));
@@ -167,8 +169,9 @@ TEST_F(WindowsRegistryTest, ReadBoolTakesFourByteDwordsOnly) {
 TEST_F(WindowsRegistryTest, ValueExistsForAnyTypeAndNoData) {
   SetRaw("number", REG_DWORD, Dword(7));
   SetRaw("nothing", REG_NONE, "");
-  Registry registry;
-  ASSERT_TRUE(registry.OpenKeyReadOnly(scratch_));
+  const auto key = RegistryKey::OpenReadOnly(RegistryRoot::kCurrentUser, scratch_);
+  ASSERT_NE(key, nullptr);
+  const RegistryKey& registry = *key;
   EXPECT_TRUE(registry.ValueExists("number"));
   EXPECT_TRUE(registry.ValueExists("nothing"));
   EXPECT_FALSE(registry.ValueExists("absent"));
@@ -179,9 +182,9 @@ TEST_F(WindowsRegistryTest, ValueExistsForAnyTypeAndNoData) {
 TEST_F(WindowsRegistryTest, WriteStringStoresRegSzWithItsTerminator) {
   const std::string command = "\"C:\\Program Files\\Reader\\r.exe\" \"%1\"";
   {
-    Registry registry;
-    ASSERT_TRUE(registry.OpenKey(scratch_, false));
-    registry.WriteString("PdfReadCmd", command);
+    const auto registry = RegistryKey::Open(RegistryRoot::kCurrentUser, scratch_);
+    ASSERT_NE(registry, nullptr);
+    registry->WriteString("PdfReadCmd", command);
   }
   DWORD type = 0;
   char data[256];
@@ -191,37 +194,20 @@ TEST_F(WindowsRegistryTest, WriteStringStoresRegSzWithItsTerminator) {
   EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
   EXPECT_EQ(command + '\0', std::string(data, size));
 
-  Registry readOnly;
-  ASSERT_TRUE(readOnly.OpenKeyReadOnly(scratch_));
-  EXPECT_THROW_MSG(readOnly.WriteString("PdfReadCmd", "other"), Error,
+  const auto readOnly = RegistryKey::OpenReadOnly(RegistryRoot::kCurrentUser, scratch_);
+  ASSERT_NE(readOnly, nullptr);
+  EXPECT_THROW_MSG(readOnly->WriteString("PdfReadCmd", "other"), Error,
                    "Failed to set data for 'PdfReadCmd'");
 }
 
-TEST_F(WindowsRegistryTest, PathsAreRelativeToTheOpenKeyUnlessTheyBeginWithABackslash) {
-  Registry registry;
-  EXPECT_FALSE(registry.OpenKey(scratch_ + "\\missing", false));
+TEST_F(WindowsRegistryTest, OnlyOpenOrCreateCreatesKeys) {
+  EXPECT_EQ(RegistryKey::Open(RegistryRoot::kCurrentUser, scratch_ + "\\missing"), nullptr);
+  EXPECT_EQ(RegistryKey::OpenReadOnly(RegistryRoot::kCurrentUser, scratch_ + "\\missing"), nullptr);
   EXPECT_FALSE(KeyExists(scratch_ + "\\missing")) << "opening without create creates nothing";
 
-  ASSERT_TRUE(registry.OpenKey(scratch_, false));
-  ASSERT_TRUE(registry.OpenKey("child\\grandchild", true));
+  ASSERT_NE(RegistryKey::OpenOrCreate(RegistryRoot::kCurrentUser, scratch_ + "\\child\\grandchild"),
+            nullptr);
   EXPECT_TRUE(KeyExists(scratch_ + "\\child\\grandchild"));
-
-  // From the root again, whatever is open.
-  ASSERT_TRUE(registry.OpenKey("\\" + scratch_ + "\\sibling", true));
-  EXPECT_TRUE(KeyExists(scratch_ + "\\sibling"));
-  EXPECT_FALSE(KeyExists(scratch_ + "\\child\\grandchild\\" + scratch_));
-
-  // With nothing open a relative path starts at the root.
-  registry.CloseKey();
-  EXPECT_TRUE(registry.OpenKeyReadOnly(scratch_ + "\\child"));
-}
-
-TEST_F(WindowsRegistryTest, AFailedOpenLeavesThePreviousKeyOpen) {
-  SetRaw("marker", REG_SZ, std::string("here\0", 5));
-  Registry registry;
-  ASSERT_TRUE(registry.OpenKey(scratch_, false));
-  EXPECT_FALSE(registry.OpenKeyReadOnly("missing"));
-  EXPECT_EQ("here", registry.ReadString("marker"));
 }
 
 // HKEY_CLASSES_ROOT shows HKLM\Software\Classes merged with the user's
@@ -275,14 +261,16 @@ TEST_F(WindowsRegistryTest, ClassesRootIsReadThroughItsOwnRoot) {
   ASSERT_TRUE(scratchClass.Visible()) << "no writable classes key shows in HKEY_CLASSES_ROOT";
   scratchClass.SetDefaultVerb("view");
 
-  Registry classes(RegistryRoot::kClassesRoot);
-  ASSERT_TRUE(classes.OpenKeyReadOnly(name + "\\Shell"));
-  EXPECT_EQ("view", classes.ReadString(""));
-  ASSERT_TRUE(classes.OpenKeyReadOnly("view\\command"));
-  EXPECT_EQ("viewer \"%1\"", classes.ReadString(""));
+  const auto shell = RegistryKey::OpenReadOnly(RegistryRoot::kClassesRoot, name + "\\Shell");
+  ASSERT_NE(shell, nullptr);
+  EXPECT_EQ("view", shell->ReadString(""));
+  const auto command =
+      RegistryKey::OpenReadOnly(RegistryRoot::kClassesRoot, name + "\\Shell\\view\\command");
+  ASSERT_NE(command, nullptr);
+  EXPECT_EQ("viewer \"%1\"", command->ReadString(""));
 
-  Registry user;
-  EXPECT_FALSE(user.OpenKeyReadOnly(name + "\\Shell")) << "the default root is HKCU";
+  EXPECT_EQ(RegistryKey::OpenReadOnly(RegistryRoot::kCurrentUser, name + "\\Shell"), nullptr)
+      << "the current user's root is not the classes root";
 }
 
 // ---------------------------------------------------------------------------

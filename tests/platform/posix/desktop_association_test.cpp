@@ -256,9 +256,8 @@ TEST_F(DesktopTest, RegistryReadsAnswerFromTheAssociation) {
       RegistryKey::OpenReadOnly(kClasses, "org.example.Viewer.desktop\\Shell\\open\\command");
   ASSERT_NE(command, nullptr);
   EXPECT_EQ(command->ReadString(""), "viewer --new \"%1\"");
-  EXPECT_EQ(
-      RegistryKey::OpenReadOnly(kClasses, "org.example.Viewer.desktop\\Shell\\edit\\command"),
-      nullptr);
+  EXPECT_EQ(RegistryKey::OpenReadOnly(kClasses, "org.example.Viewer.desktop\\Shell\\edit\\command"),
+            nullptr);
   EXPECT_EQ(RegistryKey::OpenReadOnly(kClasses, "other.desktop\\Shell"), nullptr);
   // Nothing was written.
   EXPECT_FALSE(fs::exists(Folder("registry")));

@@ -3,8 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <gtest/gtest.h>
+#include <cstdio>
 
 #include <algorithm>
 #include <filesystem>
