@@ -15,7 +15,7 @@ namespace {
 // load with the file-open error naming it; "otherimg.dat" is read in the
 // translucent mode too, though its bytes are not used there.
 TEST(LoadPlaceholderTemplates, ReadsTheModesFilesAndNamesTheFirstMissingOne) {
-  test::TempFolder folder;
+  test::ScratchDir folder;
   const std::string directory = folder.Path().string() + "/";
   folder.Write("othertimg.dat", "T\n");
   folder.Write("othertmsk.dat", "");

@@ -23,7 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::LoadedFile;
-using test::ReadBytes;
+using test::ReadFileBytes;
 
 std::string ChangedMessage(const std::string& path) {
   return "Cannot read file \"" + platform::ExpandFileName(path) +
@@ -74,7 +74,7 @@ TEST(FullyBufferedFileAccessPosix, SaveRefusesAnInputChangedMeanwhile) {
     // An existing output is left as it was.
     test::WriteFileBytes(target, "old output");
     EXPECT_THROW_MSG(file.source.Save(target), Error, ChangedMessage(input));
-    EXPECT_EQ(ReadBytes(target), "old output") << c.situation;
+    EXPECT_EQ(ReadFileBytes(target), "old output") << c.situation;
   }
 }
 
@@ -103,7 +103,7 @@ TEST(FullyBufferedFileAccessPosix, SavesAcrossFileSystems) {
   std::string bytes(300000, '\0');
   for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i % 251);
   test::WriteFileBytes(input, bytes);
-  test::TempFolder folder;
+  test::ScratchDir folder;
   {
     FullyBufferedFileAccess source;
     source.Load(input.string());
@@ -114,7 +114,7 @@ TEST(FullyBufferedFileAccessPosix, SavesAcrossFileSystems) {
   fs::remove(input);
   std::string expected = bytes;
   expected.replace(1000, 5, "Vexlo");
-  EXPECT_TRUE(test::BytesEqual(expected + "end", ReadBytes(folder.File("out.pdf"))));
+  EXPECT_TRUE(test::BytesEqual(expected + "end", ReadFileBytes(folder.File("out.pdf"))));
 }
 
 }  // namespace

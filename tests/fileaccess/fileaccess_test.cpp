@@ -11,8 +11,8 @@ namespace quillane {
 namespace {
 
 using test::LoadedFile;
-using test::ReadBytes;
-using test::TempFolder;
+using test::ReadFileBytes;
+using test::ScratchDir;
 
 TEST(FullyBufferedFileAccess, LoadsEveryByteAtTheChunkBoundaries) {
   for (const std::size_t size : {0u, 1u, 4095u, 4096u, 4097u, 8193u}) {
@@ -23,7 +23,7 @@ TEST(FullyBufferedFileAccess, LoadsEveryByteAtTheChunkBoundaries) {
     EXPECT_EQ(file.source.Substring(0, file.source.Size()), bytes);
     const std::string saved = file.folder.File("saved.pdf");
     file.source.Save(saved);
-    EXPECT_EQ(ReadBytes(saved), bytes) << size;
+    EXPECT_EQ(ReadFileBytes(saved), bytes) << size;
   }
 }
 
@@ -68,10 +68,10 @@ TEST(FullyBufferedFileAccess, SaveWritesPatchesAndAppendedBytesAndReplacesTheTar
   EXPECT_EQ(file.source.Size(), 28);
   const std::string target = file.folder.Write("out.pdf", std::string(100000, 'o'));
   file.source.Save(target);
-  EXPECT_EQ(ReadBytes(target), std::string("%PDF-1.4 /Subtype/Vexlo\0tail", 28));
+  EXPECT_EQ(ReadFileBytes(target), std::string("%PDF-1.4 /Subtype/Vexlo\0tail", 28));
   // The object is unchanged and can be saved again.
   file.source.Save(target);
-  EXPECT_EQ(ReadBytes(target).size(), 28u);
+  EXPECT_EQ(ReadFileBytes(target).size(), 28u);
   // Nothing but the input and the output is left in the folder.
   std::size_t entries = 0;
   for ([[maybe_unused]] const auto& entry :
@@ -82,7 +82,7 @@ TEST(FullyBufferedFileAccess, SaveWritesPatchesAndAppendedBytesAndReplacesTheTar
 }
 
 TEST(FullyBufferedFileAccess, OpenAndCreateFailuresNameTheFullPath) {
-  TempFolder folder;
+  ScratchDir folder;
   const std::string missing = folder.File("missing.pdf");
   FullyBufferedFileAccess source;
   try {
@@ -170,9 +170,9 @@ TEST(FullyBufferedFileAccess, SavesEveryPatchWhereverItLies) {
     expected += "\r\nappended";
     const std::string saved = file.folder.File("saved.pdf");
     file.source.Save(saved);
-    EXPECT_EQ(FirstDifference(expected, ReadBytes(saved)), "") << c.situation;
+    EXPECT_EQ(FirstDifference(expected, ReadFileBytes(saved)), "") << c.situation;
     // The loaded file itself is never written.
-    EXPECT_EQ(FirstDifference(original, ReadBytes(file.folder.File("input.pdf"))), "")
+    EXPECT_EQ(FirstDifference(original, ReadFileBytes(file.folder.File("input.pdf"))), "")
         << c.situation;
   }
 }
@@ -183,7 +183,7 @@ TEST(FullyBufferedFileAccess, SavesOverItsOwnInput) {
   file.source.Append("+");
   const std::string input = file.folder.File("input.pdf");
   file.source.Save(input);
-  EXPECT_EQ(ReadBytes(input), "%PDF-1.4 /Subtype/Vexlo rest+");
+  EXPECT_EQ(ReadFileBytes(input), "%PDF-1.4 /Subtype/Vexlo rest+");
   // What is held is unchanged by the save.
   EXPECT_EQ(file.source.Substring(0, file.source.Size()), "%PDF-1.4 /Subtype/Vexlo rest+");
 }

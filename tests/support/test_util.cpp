@@ -26,16 +26,6 @@ std::runtime_error SystemError(const std::string& what) {
   return std::runtime_error(what + ": " + std::strerror(errno));
 }
 
-// Folder names may only hold what every file system accepts.
-std::string SafeName(std::string name) {
-  for (char& c : name) {
-    const bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                      c == '-' || c == '_';
-    if (!keep) c = '_';
-  }
-  return name;
-}
-
 std::vector<std::string> BuildEnvironment(
     const std::map<std::string, std::optional<std::string>>& overrides) {
   std::vector<std::string> result;
@@ -84,26 +74,6 @@ void DrainPipes(int out_fd, int err_fd, std::string& out, std::string& err) {
 }
 
 }  // namespace
-
-ScratchDir::ScratchDir() {
-  const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = "quillane-";
-  if (info != nullptr) name += SafeName(std::string(info->test_suite_name()) + "." + info->name());
-  std::string pattern = (std::filesystem::temp_directory_path() / (name + "-XXXXXX")).string();
-  if (mkdtemp(pattern.data()) == nullptr) throw SystemError("mkdtemp " + pattern);
-  path_ = pattern;
-}
-
-ScratchDir::~ScratchDir() {
-  if (::testing::Test::HasFailure()) {
-    std::fprintf(stderr, "scratch folder kept: %s\n", path_.c_str());
-    return;
-  }
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-std::string ScratchDir::File(const std::string& name) const { return (path_ / name).string(); }
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options) {
   if (argv.empty()) throw std::runtime_error("RunProcess: empty argv");

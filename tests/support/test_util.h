@@ -49,6 +49,8 @@ class ScratchDir {
   const std::filesystem::path& Path() const { return path_; }
   // Path() / name, as a string.
   std::string File(const std::string& name) const;
+  // Writes `bytes` to the file `name` inside the folder; returns its path.
+  std::string Write(const std::string& name, const std::string& bytes) const;
 
  private:
   std::filesystem::path path_;

@@ -2,14 +2,61 @@
 // build compiles only this file of support/): file contents and byte
 // comparisons.
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
 #include "support/test_util.h"
 
 namespace quillane::test {
+namespace {
+
+// Folder names may only hold what every file system accepts.
+std::string SafeName(std::string name) {
+  for (char& c : name) {
+    const bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      c == '-' || c == '_';
+    if (!keep) c = '_';
+  }
+  return name;
+}
+
+}  // namespace
+
+ScratchDir::ScratchDir() {
+  const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = "quillane-";
+  if (info != nullptr) name += SafeName(std::string(info->test_suite_name()) + "." + info->name());
+  // A fresh name: create_directory fails on one that exists already.
+  static std::atomic<unsigned> counter{0};
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    path_ = std::filesystem::temp_directory_path() /
+            (name + "-" + std::to_string(random()) + "-" + std::to_string(counter++));
+    if (std::filesystem::create_directory(path_)) return;
+  }
+  throw std::runtime_error("cannot create a scratch folder for " + name);
+}
+
+ScratchDir::~ScratchDir() {
+  if (::testing::Test::HasFailure()) {
+    std::fprintf(stderr, "scratch folder kept: %s\n", path_.string().c_str());
+    return;
+  }
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::string ScratchDir::File(const std::string& name) const { return (path_ / name).string(); }
+
+std::string ScratchDir::Write(const std::string& name, const std::string& bytes) const {
+  WriteFileBytes(path_ / name, bytes);
+  return File(name);
+}
 
 std::string ReadFileBytes(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);

@@ -14,11 +14,12 @@
 #include <vector>
 
 #include "base/error.h"
-#include "message_box_probe.h"
 #include "platform/platform.h"
 #include "tests/support/test_util.h"
 
-// windows.h maps DeleteFile to DeleteFileA; the tests call the seam's DeleteFile.
+// windows.h comes after the seam and its DeleteFile macro goes: it maps
+// DeleteFile to DeleteFileA, and the tests call the seam's DeleteFile.
+#include "message_box_probe.h"
 #undef DeleteFile
 
 namespace quillane::platform {
