@@ -2,6 +2,10 @@
 // the per-system primitives.
 #include "platform/platform.h"
 
+#include <algorithm>
+
+#include "platform/file_copies.h"
+
 namespace quillane::platform {
 
 void ShowErrorBox(const Text& message) {
@@ -23,6 +27,29 @@ Text ReadWholeFile(const Text& path) {
   Text content(static_cast<std::size_t>(file.Size()), '\0');
   file.ReadExactly(0, content.data(), file.Size());
   return content;
+}
+
+std::unique_ptr<MappedBytes> CopyIntoMemory(const InputFile& input) {
+  const std::int64_t size = input.Size();
+  if (size == 0) return std::make_unique<CopiedBytes>(nullptr);
+  // Left uninitialised because every byte is read into it.
+  auto data = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(size));
+  input.ReadExactly(0, data.get(), size);
+  return std::make_unique<CopiedBytes>(std::move(data));
+}
+
+void CopyThroughMemory(const InputFile& input, OutputFile& output, std::int64_t offset,
+                       std::int64_t count) {
+  constexpr std::int64_t kPiece = std::int64_t{1} << 20;
+  std::unique_ptr<char[]> buffer;
+  while (count > 0) {
+    const std::int64_t piece = std::min(count, kPiece);
+    if (!buffer) buffer = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(piece));
+    input.ReadExactly(offset, buffer.get(), piece);
+    output.Write(buffer.get(), piece);
+    offset += piece;
+    count -= piece;
+  }
 }
 
 }  // namespace quillane::platform

@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "base/error.h"
+#include "platform/file_copies.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_util.h"
 
@@ -124,19 +125,6 @@ class MappedFile final : public MappedBytes {
   GuardedMapping* guard_ = nullptr;
 };
 
-// The file's bytes read whole into memory, for files that cannot be mapped
-// and for the empty file.
-class CopiedFile final : public MappedBytes {
- public:
-  explicit CopiedFile(std::unique_ptr<char[]> data) : data_(std::move(data)) {}
-  char* Data() override { return data_.get(); }
-  bool ViewsFile() const override { return false; }
-  void CheckReadable() const override {}
-
- private:
-  std::unique_ptr<char[]> data_;
-};
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -204,15 +192,13 @@ std::unique_ptr<MappedBytes> InputFile::Map() const {
   struct stat info {};
   if (::fstat(file.Descriptor, &info) != 0) file.FailRead(PosixErrorText(errno));
   if (S_ISREG(info.st_mode) && info.st_size != file.Size) file.FailRead(kChangedReason);
-  if (file.Size == 0) return std::make_unique<CopiedFile>(nullptr);
+  if (file.Size == 0) return std::make_unique<CopiedBytes>(nullptr);
   void* mapping =
       ::mmap(nullptr, ToSize(file.Size), PROT_READ | PROT_WRITE, MAP_PRIVATE, file.Descriptor, 0);
   if (mapping == MAP_FAILED) {
     // Not every file can be mapped (some special and network file systems):
     // such a file is read whole instead.
-    auto copy = std::make_unique_for_overwrite<char[]>(ToSize(file.Size));
-    ReadExactly(0, copy.get(), file.Size);
-    return std::make_unique<CopiedFile>(std::move(copy));
+    return CopyIntoMemory(*this);
   }
   return std::make_unique<MappedFile>(static_cast<char*>(mapping), ToSize(file.Size),
                                       file.FullPath);
@@ -384,16 +370,7 @@ void InputFile::CopyTo(OutputFile& output, std::int64_t offset, std::int64_t cou
       file.KernelCopyFailed = true;
     }
   }
-  constexpr std::int64_t kPiece = std::int64_t{1} << 20;
-  std::unique_ptr<char[]> buffer;
-  while (count > 0) {
-    const std::int64_t piece = std::min(count, kPiece);
-    if (!buffer) buffer = std::make_unique_for_overwrite<char[]>(ToSize(piece));
-    ReadExactly(offset, buffer.get(), piece);
-    output.Write(buffer.get(), piece);
-    offset += piece;
-    count -= piece;
-  }
+  CopyThroughMemory(*this, output, offset, count);
 }
 
 }  // namespace quillane::platform

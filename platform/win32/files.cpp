@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "base/error.h"
+#include "platform/file_copies.h"
 #include "platform/platform.h"
 #include "platform/win32/win32_util.h"
 
@@ -12,22 +13,6 @@ namespace quillane::platform {
 using win32::kTransferChunk;
 using win32::ToDword;
 using win32::WindowsErrorText;
-
-namespace {
-
-// The file's bytes read whole into one buffer of exactly its size.
-class CopiedFile final : public MappedBytes {
- public:
-  explicit CopiedFile(std::unique_ptr<char[]> data) : data_(std::move(data)) {}
-  char* Data() override { return data_.get(); }
-  bool ViewsFile() const override { return false; }
-  void CheckReadable() const override {}
-
- private:
-  std::unique_ptr<char[]> data_;
-};
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // Input files
@@ -90,26 +75,10 @@ void InputFile::ReadExactly(std::int64_t offset, char* buffer, std::int64_t coun
   }
 }
 
-std::unique_ptr<MappedBytes> InputFile::Map() const {
-  const std::int64_t size = impl_->size;
-  if (size == 0) return std::make_unique<CopiedFile>(nullptr);
-  // Left uninitialised because every byte is read into it.
-  auto data = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(size));
-  ReadExactly(0, data.get(), size);
-  return std::make_unique<CopiedFile>(std::move(data));
-}
+std::unique_ptr<MappedBytes> InputFile::Map() const { return CopyIntoMemory(*this); }
 
 void InputFile::CopyTo(OutputFile& output, std::int64_t offset, std::int64_t count) const {
-  constexpr std::int64_t kPiece = std::int64_t{1} << 20;
-  std::unique_ptr<char[]> buffer;
-  while (count > 0) {
-    const std::int64_t piece = std::min(count, kPiece);
-    if (!buffer) buffer = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(piece));
-    ReadExactly(offset, buffer.get(), piece);
-    output.Write(buffer.get(), piece);
-    offset += piece;
-    count -= piece;
-  }
+  CopyThroughMemory(*this, output, offset, count);
 }
 
 // The file is held without sharing from open to close, so nobody can change it
