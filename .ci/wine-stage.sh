@@ -74,7 +74,7 @@ echo "--- release zip"
 (cd "$BUILD" && cpack -G ZIP >/dev/null)
 zip=$(ls "$BUILD"/quillane-*-win64.zip)
 listing=$(cmake -E tar tf "$zip" | sort | xargs)
-expected="README.md otherimg.dat othertimg.dat othertmsk.dat quillane.exe"
+expected="README.md otherimg.dat otheroimg.dat otheromsk.dat othertimg.dat othertmsk.dat quillane.exe"
 if [ "$listing" != "$expected" ]; then
   echo "$zip holds [$listing], expected [$expected]"
   exit 1
