@@ -33,6 +33,7 @@ std::optional<ReplaceMode> ReadStoredReplaceMode() {
   const Text value = key->ReadString(kReplaceObject);
   if (value == "none") return ReplaceNone;
   if (value == "tgraybox") return ReplaceTGrayBox;
+  if (value == "outline") return ReplaceOutline;
   return std::nullopt;
 }
 
@@ -54,6 +55,8 @@ Options ParseArguments(const std::vector<Text>& arguments, std::optional<Replace
       options.TempExec = true;
     } else if (argument == "/noother") {
       options.ReplaceMode = ReplaceNone;
+    } else if (argument == "/outline") {
+      options.ReplaceMode = ReplaceOutline;
     } else if (argument == "/redirect") {
       options.Redirect = true;
     } else if (argument == "/diag") {

@@ -22,8 +22,9 @@ struct Options {
   // "/tempexec": write into the temporary directory, show the result in the
   // reader, delete it when the reader has ended.
   bool TempExec = false;
-  // The effective mode: "/noother", unless the configuration's stored
-  // "ReplaceObject" names a mode, which wins.
+  // The effective mode: "/noother" or "/outline" (the last one given),
+  // unless the configuration's stored "ReplaceObject" names a mode, which
+  // wins.
   quillane::ReplaceMode ReplaceMode = ReplaceDefault;
   // "/redirect": hand the input to the reader and do nothing else.
   bool Redirect = false;
@@ -31,7 +32,8 @@ struct Options {
   bool Diagnostics = false;
 };
 
-// The mode the configuration stores in "ReplaceObject": "none" or "tgraybox";
+// The mode the configuration stores in "ReplaceObject": "none", "tgraybox" or
+// "outline";
 // nothing for a missing key or value or any other text.
 // Throws "Invalid data type for 'ReplaceObject'" for a value that is not text.
 std::optional<ReplaceMode> ReadStoredReplaceMode();
@@ -39,7 +41,8 @@ std::optional<ReplaceMode> ReadStoredReplaceMode();
 // Parses `arguments` (the program's own path excluded). Words are exact and
 // case-sensitive; "/in" and "/out" take the next argument whatever it is; flags
 // stay set once given; unknown arguments are ignored; "/diag" ends the parse.
-// `stored` is the configuration's mode, which wins over "/noother".
+// `stored` is the configuration's mode, which wins over "/noother" and
+// "/outline".
 Options ParseArguments(const std::vector<Text>& arguments, std::optional<ReplaceMode> stored);
 
 // Where a run saves its result.

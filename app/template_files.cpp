@@ -7,8 +7,13 @@ namespace quillane {
 PlaceholderTemplates LoadPlaceholderTemplates(ReplaceMode mode, const Text& directory) {
   PlaceholderTemplates templates;
   templates.mode = mode;
-  // "otherimg.dat" is read in both modes, so a deployment without it fails
-  // even in the translucent mode, which does not use it.
+  if (mode == ReplaceOutline) {
+    templates.body = platform::ReadWholeFile(directory + "otheroimg.dat");
+    templates.extra = platform::ReadWholeFile(directory + "otheromsk.dat");
+    return templates;
+  }
+  // "otherimg.dat" is read in both other modes, so a deployment without it
+  // fails even in the translucent mode, which does not use it.
   templates.body = platform::ReadWholeFile(directory + "otherimg.dat");
   if (mode == ReplaceTGrayBox) {
     templates.body = platform::ReadWholeFile(directory + "othertimg.dat");

@@ -12,7 +12,8 @@ namespace quillane {
 
 // Reads "otherimg.dat" from `directory` (which ends with a path separator),
 // and in ReplaceTGrayBox then "othertimg.dat" and "othertmsk.dat", in this
-// order, each whole. Throws the file-open error of the first file that cannot
+// order, each whole; in ReplaceOutline only "otheroimg.dat" and
+// "otheromsk.dat". Throws the file-open error of the first file that cannot
 // be read: "Cannot open file \"<full path>\". <reason>".
 // REQUIRES: mode != ReplaceNone.
 PlaceholderTemplates LoadPlaceholderTemplates(ReplaceMode mode, const Text& directory);

@@ -299,7 +299,7 @@ inline std::string CheckAppendedUpdate(std::string_view input, std::string_view 
   }
   const std::int64_t streamNumber = trailer.trailerSize;
   std::optional<std::int64_t> extraNumber;
-  if (mode == ReplaceTGrayBox) {
+  if (HasExtraObject(mode)) {
     const std::int64_t firstFree = streamNumber + (trailer.lastSectionIsStream ? 1 : 0);
     extraNumber = firstFree > 9999 ? firstFree : 9999;
     expected.push_back({*extraNumber, 1, 0, true});
@@ -357,6 +357,8 @@ inline const char* ModeName(ReplaceMode mode) {
       return "none";
     case ReplaceTGrayBox:
       return "tgraybox";
+    case ReplaceOutline:
+      return "outline";
     default:
       return "default";
   }
@@ -417,9 +419,9 @@ inline std::string CheckRun(std::string_view input, ReplaceMode mode,
   return failure.empty() ? failure : where + failure;
 }
 
-// CheckRun in each of the three modes; the first failure.
+// CheckRun in each of the four modes; the first failure.
 inline std::string CheckRunAllModes(std::string_view input, const Text& templateDirectory) {
-  for (const ReplaceMode mode : {ReplaceDefault, ReplaceNone, ReplaceTGrayBox}) {
+  for (const ReplaceMode mode : {ReplaceDefault, ReplaceNone, ReplaceTGrayBox, ReplaceOutline}) {
     std::string failure = CheckRun(input, mode, templateDirectory);
     if (!failure.empty()) return failure;
   }

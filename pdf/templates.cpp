@@ -5,7 +5,7 @@ namespace quillane {
 Text ReplacementObjectText(ObjectKey key, const PlaceholderTemplates& templates,
                            ObjectKey extraKey) {
   Text text = IntToText(ObjectNumber(key)) + " " + IntToText(ObjectGeneration(key)) + " obj\n";
-  if (templates.mode == ReplaceTGrayBox) {
+  if (HasExtraObject(templates.mode)) {
     text += ReplaceAll(templates.body, kExtraObjectPlaceholder, ObjectKeyToText(extraKey));
   } else {
     text += templates.body;

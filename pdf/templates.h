@@ -1,8 +1,8 @@
 // The placeholder templates: the bytes of the data files deployed beside the
 // executable, which become the body of every replacement object
-// ("otherimg.dat", or "othertimg.dat" in the translucent mode) and, in the
-// translucent mode, one extra object shared by all placeholders
-// ("othertmsk.dat"). They arrive here as bytes (app/ reads the files); the
+// ("otherimg.dat"; "othertimg.dat" in the translucent mode, "otheroimg.dat"
+// in the outline mode) and, in those two modes, one extra object shared by
+// all placeholders ("othertmsk.dat", "otheromsk.dat"). They arrive here as bytes (app/ reads the files); the
 // program never looks inside them and only substitutes "${EXTRAOBJNR}" with
 // the extra object's number and generation.
 #ifndef QUILLANE_PDF_TEMPLATES_H_
@@ -26,11 +26,12 @@ struct PlaceholderTemplates {
   ReplaceMode mode = ReplaceDefault;
   // Body of each replacement object, byte for byte.
   Text body;
-  // The whole extra object; present (possibly empty) only in ReplaceTGrayBox.
+  // The whole extra object; present (possibly empty) only in the modes with
+  // one (HasExtraObject).
   std::optional<Text> extra;
 };
 
-// "N G obj\n" + body + "endobj\n"; in ReplaceTGrayBox the body has every
+// "N G obj\n" + body + "endobj\n"; in the modes with an extra object the body has every
 // placeholder replaced by the text of `extraKey`.
 Text ReplacementObjectText(ObjectKey key, const PlaceholderTemplates& templates,
                            ObjectKey extraKey);

@@ -72,7 +72,7 @@ TEST(ParseArguments, ExactWordsValuesTakenWholeUnknownIgnored) {
   }
 }
 
-TEST(ParseArguments, AStoredModeWinsOverNoother) {
+TEST(ParseArguments, AStoredModeWinsOverTheModeOptions) {
   const struct {
     std::vector<Text> arguments;
     std::optional<ReplaceMode> stored;

@@ -43,5 +43,18 @@ TEST(LoadPlaceholderTemplates, ReadsTheModesFilesAndNamesTheFirstMissingOne) {
   EXPECT_THROW(LoadPlaceholderTemplates(ReplaceTGrayBox, directory), Error);
 }
 
+// The outline mode reads its own two files, and only those.
+TEST(LoadPlaceholderTemplates, OutlineReadsItsBodyAndMask) {
+  test::ScratchDir folder;
+  const std::string directory = folder.Path().string() + "/";
+  folder.Write("otheroimg.dat", "O\n");
+  EXPECT_THROW(LoadPlaceholderTemplates(ReplaceOutline, directory), Error);
+  folder.Write("otheromsk.dat", "${EXTRAOBJNR} obj\nM\nendobj\n");
+  const PlaceholderTemplates outline = LoadPlaceholderTemplates(ReplaceOutline, directory);
+  EXPECT_EQ(outline.mode, ReplaceOutline);
+  EXPECT_EQ(outline.body, "O\n");
+  EXPECT_EQ(outline.extra, std::optional<Text>("${EXTRAOBJNR} obj\nM\nendobj\n"));
+}
+
 }  // namespace
 }  // namespace quillane

@@ -40,7 +40,9 @@ import sys
 import tempfile
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-MODES = ("default", "none", "tgraybox")
+MODES = ("default", "none", "tgraybox", "outline")
+# How each mode is chosen: flags before "/in", and the stored "ReplaceObject".
+MODE_FLAGS = {"default": [], "none": ["/noother"], "tgraybox": [], "outline": ["/outline"]}
 ENCRYPTED = "Quillane: Quillane cannot handle this file, because the file is secured/encrypted.\n"
 
 
@@ -93,7 +95,7 @@ def run_mode(exe, path, mode, folder):
     out = os.path.join(folder, "out.pdf")
     log = os.path.join(folder, "run.log")
     env = dict(os.environ, QUILLANE_REGISTRY=registry, QUILLANE_LOG=log)
-    argv = [exe] + (["/noother"] if mode == "none" else []) + ["/in", path, "/out", out]
+    argv = [exe] + MODE_FLAGS[mode] + ["/in", path, "/out", out]
     status, _, err = run(argv, env)
     lines = []
     if os.path.exists(log):
@@ -110,7 +112,7 @@ def run_mode(exe, path, mode, folder):
     return status, err, output, lines
 
 
-def check_file(exe, baseline, corpus, row, work):
+def check_file(exe, baseline, corpus, row, work, modes):
     """All modes for one corpus file; returns a dict of results per mode."""
     path = os.path.join(corpus, row["file"])
     with open(path, "rb") as f:
@@ -120,7 +122,7 @@ def check_file(exe, baseline, corpus, row, work):
     rows_in = pdfimages_rows(path)
     results = {}
     replaced_numbers = set()
-    for mode in MODES:
+    for mode in modes:
         folder = tempfile.mkdtemp(dir=work)
         status, err, output, lines = run_mode(exe, path, mode, folder)
         out = os.path.join(folder, "out.pdf")
@@ -157,7 +159,7 @@ def check_file(exe, baseline, corpus, row, work):
             if not qpdf_kept:
                 problems.append("qpdf --check: input %s, output %s" % (qpdf_in, qpdf_out))
 
-        if mode == "default" and outcome == "ok":
+        if mode != "none" and outcome == "ok":
             replaced_numbers = {int(line[8:]) // 100000 for line in lines
                                 if line.startswith("object: ")}
         shown = None
@@ -166,6 +168,11 @@ def check_file(exe, baseline, corpus, row, work):
             rows_out = [r for r in pdfimages_rows(out) if r[4] in replaced_numbers]
             if mode == "none":
                 shown = not rows_out
+            elif mode == "outline":
+                # The 1 x 1 grey placeholder, and its 256 x 256 frame mask.
+                shown = bool(rows_out) and all(
+                    r[1:4] == ("1", "1", "gray") or (r[0] == "smask" and r[1:4] == ("256", "256", "gray"))
+                    for r in rows_out)
             else:
                 # Each replaced object is drawn as the 1 x 1 grey box (and, in
                 # tgraybox, its 1 x 1 grey soft mask).
@@ -182,6 +189,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--exe", default=os.path.join(REPO, "build", "dev", "quillane"))
     parser.add_argument("--baseline", help="executable of an earlier build to compare with")
+    parser.add_argument("--modes", default=",".join(MODES),
+                        help="comma-separated modes to run (default: all of %s)" % ",".join(MODES))
     parser.add_argument("--corpus", default=os.path.join(REPO, "..", "shared", "corpus"))
     parser.add_argument("--jobs", type=int, default=2)
     args = parser.parse_args()
@@ -192,20 +201,25 @@ def main():
     with open(manifest, newline="") as f:
         rows = list(csv.DictReader(f, delimiter="\t"))
 
+    modes = [m for m in args.modes.split(",") if m]
+    for mode in modes:
+        if mode not in MODES:
+            parser.error("unknown mode %s" % mode)
     with tempfile.TemporaryDirectory(prefix="quillane-corpus-") as work:
         with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
-            results = dict(pool.map(lambda row: check_file(args.exe, args.baseline, args.corpus, row, work), rows))
+            results = dict(pool.map(lambda row: check_file(args.exe, args.baseline, args.corpus, row, work, modes), rows))
 
     print("| Mode | Files | Saved (exit 0) | Refused, encrypted | Error | Same as the baseline "
           "| qpdf-clean kept | Placeholders shown |")
     print("|---|---|---|---|---|---|---|---|")
     failing = 0
-    for mode in MODES:
+    for mode in modes:
         per_file = [results[row["file"]][mode] for row in rows]
         count = lambda key, value=True: sum(1 for r in per_file if r[key] == value)
         qpdf_total = sum(1 for r in per_file if r["qpdf_kept"] is not None)
         shown_total = sum(1 for r in per_file if r["shown"] is not None)
-        label = {"default": "default", "none": "light (/noother)", "tgraybox": "tgraybox"}[mode]
+        label = {"default": "default", "none": "light (/noother)", "tgraybox": "tgraybox",
+                 "outline": "outline (/outline)"}[mode]
         print("| %s | %d | %d | %d | %d | %s | %d of %d | %d of %d |" % (
             label, len(per_file), count("outcome", "ok"), count("outcome", "refused"),
             count("outcome", "error"),
@@ -213,7 +227,7 @@ def main():
             count("shown"), shown_total))
     print()
     for row in rows:
-        for mode in MODES:
+        for mode in modes:
             for problem in results[row["file"]][mode]["problems"]:
                 failing += 1
                 print("- %s (%s): %s" % (row["file"], mode, problem))

@@ -39,7 +39,7 @@ class UpdateWriterTest : public ::testing::Test {
     PlaceholderTemplates templates;
     templates.mode = mode;
     templates.body = defaultBody_;
-    if (mode == ReplaceTGrayBox) {
+    if (HasExtraObject(mode)) {
       templates.body = "<</SMask ${EXTRAOBJNR} R>>\n";
       templates.extra = "${EXTRAOBJNR} obj\nM\nendobj\n";
     }
@@ -104,27 +104,37 @@ TEST_F(UpdateWriterTest, InfoFollowsSizeInTheTableAndIndexInTheStream) {
             "endstream\r\nendobj\r\nstartxref\r\n5000\r\n%%EOF\r\n"s);
 }
 
+// The translucent and the outline mode differ only in their template files: both
+// share one extra object among the placeholders, in both forms.
+constexpr ReplaceMode kModesWithAMask[] = {ReplaceTGrayBox, ReplaceOutline};
+
 TEST_F(UpdateWriterTest, TranslucentTableAddsTheSharedMaskAndCoversItInSize) {
   // 12 0 obj\n (9) + 20-byte body + endobj\n (7) = 36 bytes; the mask is 20.
-  EXPECT_EQ(Update({1200000}, ReplaceTGrayBox, 100),
-            "12 0 obj\n<</SMask 9999 1 R>>\nendobj\n"
-            "9999 1 obj\nM\nendobj\n"
-            "xref\r\n"
-            "12 1\r\n0000000100 00000 n\r\n"
-            "9999 1\r\n0000000136 00001 n\r\n"
-            "trailer\r\n<<\r\n/Prev 4000\r\n/Root 1 0 R\r\n/Size 10000\r\n>>\r\n"
-            "startxref\r\n156\r\n%%EOF\r\n");
+  for (const ReplaceMode mode : kModesWithAMask) {
+    EXPECT_EQ(Update({1200000}, mode, 100),
+              "12 0 obj\n<</SMask 9999 1 R>>\nendobj\n"
+              "9999 1 obj\nM\nendobj\n"
+              "xref\r\n"
+              "12 1\r\n0000000100 00000 n\r\n"
+              "9999 1\r\n0000000136 00001 n\r\n"
+              "trailer\r\n<<\r\n/Prev 4000\r\n/Root 1 0 R\r\n/Size 10000\r\n>>\r\n"
+              "startxref\r\n156\r\n%%EOF\r\n")
+        << int{mode};
+  }
 }
 
 TEST_F(UpdateWriterTest, TranslucentStreamPutsTheMaskBeforeTheStream) {
   trailer_.lastSectionIsStream = true;
-  EXPECT_EQ(Update({}, ReplaceTGrayBox, 100),
-            "9999 1 obj\nM\nendobj\n"
-            "40 0 obj\r\n<<\r\n/Type/XRef\r\n/W[1 4 2]\r\n/Root 1 0 R\r\n/Prev 4000\r\n"
-            "/Length 14\r\n/Size 10000\r\n/Index [9999 1 40 1]\r\n>>\r\nstream\r\n"
-            "\x01\x00\x00\x00\x64\x00\x01"
-            "\x01\x00\x00\x00\x78\x00\x00"
-            "endstream\r\nendobj\r\nstartxref\r\n120\r\n%%EOF\r\n"s);
+  for (const ReplaceMode mode : kModesWithAMask) {
+    EXPECT_EQ(Update({}, mode, 100),
+              "9999 1 obj\nM\nendobj\n"
+              "40 0 obj\r\n<<\r\n/Type/XRef\r\n/W[1 4 2]\r\n/Root 1 0 R\r\n/Prev 4000\r\n"
+              "/Length 14\r\n/Size 10000\r\n/Index [9999 1 40 1]\r\n>>\r\nstream\r\n"
+              "\x01\x00\x00\x00\x64\x00\x01"
+              "\x01\x00\x00\x00\x78\x00\x00"
+              "endstream\r\nendobj\r\nstartxref\r\n120\r\n%%EOF\r\n"s)
+        << int{mode};
+  }
 }
 
 TEST_F(UpdateWriterTest, MaskNeverTakesANumberTheDocumentUses) {

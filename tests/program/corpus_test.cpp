@@ -71,6 +71,9 @@ struct Mode {
   const char* replace_object;  // registry value, empty for none
 };
 
+// Test names and failure messages show the mode by its name.
+void PrintTo(const Mode& mode, std::ostream* out) { *out << mode.name; }
+
 class CorpusTest : public ::testing::TestWithParam<Mode> {
  protected:
   void SetUp() override {
@@ -178,7 +181,8 @@ TEST_P(CorpusTest, EveryFileEndsCleanlyAndKeepsItsBytes) {
 
 INSTANTIATE_TEST_SUITE_P(Modes, CorpusTest,
                          ::testing::Values(Mode{"default", {}, ""}, Mode{"none", {"/noother"}, ""},
-                                           Mode{"tgraybox", {}, "tgraybox"}),
+                                           Mode{"tgraybox", {}, "tgraybox"},
+                                           Mode{"outline", {"/outline"}, ""}),
                          [](const ::testing::TestParamInfo<Mode>& param_info) {
                            return std::string(param_info.param.name);
                          });

@@ -468,6 +468,69 @@ TEST_F(EndToEndTest, TranslucentBoxStreamForm) {
   ExpectQpdfClean(out);
 }
 
+// The outline mode, chosen by "/outline" or by "ReplaceObject" = "outline",
+// writes what the translucent mode writes, from its own two files: given the
+// translucent templates under the outline names, its updates are the
+// translucent ones byte for byte, in both forms.
+TEST_F(EndToEndTest, OutlineModeByOptionOrSettingInBothForms) {
+  const std::string exe = ExecutableWithTemplates(
+      {{"otheroimg.dat", kTranslucentBoxTemplate}, {"otheromsk.dat", kMaskTemplate}});
+  const std::string table = TwoImages(XrefForm::kTable).Build();
+  const std::string stream = TwoImages(XrefForm::kStream).Build();
+  const std::string tableUpdate = Objects({"4 0", "5 0"}, kTranslucentBox9999) + kMask9999 +
+                                  TableSection(
+                                      "4 1\r\n"
+                                      "0000000876 00000 n\r\n"
+                                      "5 1\r\n"
+                                      "0000001024 00000 n\r\n"
+                                      "9999 1\r\n"
+                                      "0000001172 00001 n\r\n",
+                                      "/Prev 645\r\n"
+                                      "/Root 1 0 R\r\n"
+                                      "/Size 10000\r\n"
+                                      "/Info 7 0 R\r\n",
+                                      "1308");
+  const std::string streamUpdate = Objects({"4 0", "5 0"}, kTranslucentBox9999) + kMask9999 +
+                                   StreamSection("9 0",
+                                                 "/Root 1 0 R\r\n"
+                                                 "/Prev 645\r\n"
+                                                 "/Length 28\r\n"
+                                                 "/Size 10000\r\n"
+                                                 "/Index [4 1 5 1 9999 1 9 1]\r\n"
+                                                 "/Info 7 0 R\r\n",
+                                                 std::string("\x01\x00\x00\x03"
+                                                             "C\x00\x00"
+                                                             "\x01\x00\x00\x03\xD7\x00\x00"
+                                                             "\x01\x00\x00\x04k\x00\x01"
+                                                             "\x01\x00\x00\x04\xF3\x00\x00",
+                                                             28),
+                                                 "1267");
+  const struct {
+    const char* name;
+    const char* stored;
+    std::vector<std::string> flags;
+  } selections[] = {
+      {"option", "", {"/outline"}},
+      {"setting", "outline", {}},
+      // The stored mode wins over "/noother", as it does for the translucent mode.
+      {"setting-over-noother", "outline", {"/noother"}},
+  };
+  for (const auto& selection : selections) {
+    SetReplaceObject(selection.stored);
+    for (const bool isTable : {true, false}) {
+      SCOPED_TRACE(std::string(selection.name) + (isTable ? " table" : " stream"));
+      const std::string& input = isTable ? table : stream;
+      const std::string out = dir_.File(std::string(selection.name) + (isTable ? "-t" : "-s"));
+      std::vector<std::string> args = selection.flags;
+      args.insert(args.end(),
+                  {"/in", Input(isTable ? "table.pdf" : "stream.pdf", input), "/out", out});
+      const ProcessResult result = Quillane(args, exe);
+      EXPECT_EQ(result.exit_status, 0) << result.err;
+      EXPECT_TRUE(BytesEqual(input + (isTable ? tableUpdate : streamUpdate), ReadFileBytes(out)));
+    }
+  }
+}
+
 TEST_F(EndToEndTest, ReplaceObjectValuesCompareCaseSensitively) {
   SetReplaceObject("None");
   const std::string input = TwoImages(XrefForm::kTable).Build();
@@ -961,6 +1024,9 @@ TEST_F(EndToEndTest, MissingTemplateFailsTheRunBeforeAnythingIsWritten) {
            {"tgraybox-img", "tgraybox", {"othertimg.dat", "othertmsk.dat"}, "otherimg.dat"},
            {"tgraybox-timg", "tgraybox", {"otherimg.dat", "othertmsk.dat"}, "othertimg.dat"},
            {"tgraybox-tmsk", "tgraybox", {"otherimg.dat", "othertimg.dat"}, "othertmsk.dat"},
+           // The outline mode needs only its own two files.
+           {"outline-oimg", "outline", {"otheromsk.dat", "otherimg.dat"}, "otheroimg.dat"},
+           {"outline-omsk", "outline", {"otheroimg.dat"}, "otheromsk.dat"},
        }) {
     SCOPED_TRACE(c.name);
     fs::remove_all(dir_.Path() / "bin");
@@ -1084,7 +1150,7 @@ TEST_F(EndToEndTest, TruncatedInputsEndCleanly) {
 TEST_F(EndToEndTest, SamplesInEveryMode) {
   for (const std::string sample : {"sample.pdf", "sample-xrefstream.pdf"}) {
     const std::string input = ReadFileBytes(fs::path(QUILLANE_SOURCE_DIR) / "samples" / sample);
-    for (const std::string mode : {"default", "none", "tgraybox"}) {
+    for (const std::string mode : {"default", "none", "tgraybox", "outline"}) {
       SCOPED_TRACE(sample + " " + mode);
       SetReplaceObject(mode);
       const std::string in = Input(mode + "-" + sample, input);
@@ -1113,10 +1179,15 @@ TEST_F(EndToEndTest, SamplesInEveryMode) {
         std::istringstream fields(line);
         std::string page, num, type, width, height, color;
         fields >> page >> num >> type >> width >> height >> color;
-        EXPECT_EQ(width + "x" + height + " " + color, "1x1 gray") << line;
+        // The outline mask is the one larger image: 256 x 256, one bit.
+        if (mode == "outline" && width == "256") {
+          EXPECT_EQ(height + " " + color, "256 gray") << line;
+        } else {
+          EXPECT_EQ(width + "x" + height + " " + color, "1x1 gray") << line;
+        }
         ++images;
       }
-      EXPECT_EQ(images, mode == "tgraybox" ? 14 : 7);
+      EXPECT_EQ(images, mode == "tgraybox" || mode == "outline" ? 14 : 7);
     }
   }
 }

@@ -7,8 +7,10 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/text.h"
 #include "support/pdf_builder.h"
@@ -154,6 +156,84 @@ TEST(OutlineTemplates, ShipBesideTheExecutable) {
   const fs::path bin = fs::path(QUILLANE_EXE).parent_path();
   for (const char* name : {"otheroimg.dat", "otheromsk.dat"}) {
     EXPECT_EQ(test::ReadFileBytes(bin / name), SourceTemplate(name)) << name;
+  }
+}
+
+// What a reader shows of a page whose only content is one full-page picture,
+// rendered by pdftoppm at 72 dpi: in the outline mode almost the whole page
+// stays white and the frame runs along every edge of the picture; the default
+// mode's gray box covers it all.
+TEST(OutlineRender, AFullPagePictureBecomesAThinFrame) {
+  if (!test::ProgramAvailable("pdftoppm")) GTEST_SKIP() << "pdftoppm not installed";
+  test::ScratchDir dir;
+  const std::string content = "q 612 0 0 792 0 0 cm /Im0 Do Q";
+  const std::string input =
+      dir.Write("page.pdf", test::PdfBuilder()
+                                .Object(1, 0, "<</Type/Catalog/Pages 2 0 R>>\n")
+                                .Object(2, 0, "<</Type/Pages/Kids[3 0 R]/Count 1>>\n")
+                                .Object(3, 0,
+                                        "<</Type/Page/Parent 2 0 R/MediaBox[0 0 612 792]"
+                                        "/Resources<</XObject<</Im0 4 0 R>>>>/Contents 5 0 R>>\n")
+                                .Object(4, 0,
+                                        "<</Type/XObject/Subtype/Image/Width 2/Height 2"
+                                        "/ColorSpace/DeviceGray/BitsPerComponent 8/Length 4>>\n"
+                                        "stream\n\x10\x20\x30\x40\nendstream\n")
+                                .Object(5, 0,
+                                        "<</Length " + std::to_string(content.size()) +
+                                            ">>\nstream\n" + content + "\nendstream\n")
+                                .Build());
+  const struct {
+    const char* mode;
+    std::vector<std::string> flags;
+    double maxDark;
+    double minDark;
+  } modes[] = {{"outline", {"/outline"}, 0.05, 0.0}, {"default", {}, 1.0, 0.99}};
+  for (const auto& m : modes) {
+    SCOPED_TRACE(m.mode);
+    const std::string out = dir.File(std::string(m.mode) + ".pdf");
+    std::vector<std::string> argv = {QUILLANE_EXE};
+    argv.insert(argv.end(), m.flags.begin(), m.flags.end());
+    argv.insert(argv.end(), {"/in", input, "/out", out});
+    test::ProcessOptions options;
+    options.env["QUILLANE_REGISTRY"] = dir.File("registry.reg");
+    ASSERT_EQ(RunProcess(argv, options).exit_status, 0);
+    const std::string prefix = dir.File(m.mode);
+    ASSERT_EQ(RunProcess({"pdftoppm", "-r", "72", "-gray", "-singlefile", out, prefix}).exit_status,
+              0);
+    // A binary PGM: "P5", width, height, maximum, one byte a pixel.
+    const std::string pgm = test::ReadFileBytes(prefix + ".pgm");
+    std::istringstream header(pgm);
+    std::string magic;
+    std::size_t width = 0, height = 0, maximum = 0;
+    header >> magic >> width >> height >> maximum;
+    ASSERT_EQ(magic, "P5");
+    const std::string pixels = pgm.substr(pgm.size() - width * height);
+    auto dark = [&](std::size_t x, std::size_t y) {
+      return static_cast<unsigned char>(pixels[y * width + x]) < 255;
+    };
+    std::size_t darkPixels = 0;
+    for (std::size_t y = 0; y < height; ++y) {
+      for (std::size_t x = 0; x < width; ++x) darkPixels += dark(x, y) ? 1U : 0U;
+    }
+    const double share = static_cast<double>(darkPixels) / static_cast<double>(width * height);
+    EXPECT_LE(share, m.maxDark);
+    EXPECT_GE(share, m.minDark);
+    // The frame: every row has a dark pixel within two pixels of the left and
+    // of the right edge, every column near the top and the bottom.
+    auto nearEdge = [&](std::size_t x, std::size_t y, bool horizontal) {
+      for (std::size_t d = 0; d < 3; ++d) {
+        if (horizontal ? dark(d, y) && dark(width - 1 - d, y)
+                       : dark(x, d) && dark(x, height - 1 - d)) {
+          return true;
+        }
+      }
+      return false;
+    };
+    std::size_t framedRows = 0, framedColumns = 0;
+    for (std::size_t y = 0; y < height; ++y) framedRows += nearEdge(0, y, true) ? 1U : 0U;
+    for (std::size_t x = 0; x < width; ++x) framedColumns += nearEdge(x, 0, false) ? 1U : 0U;
+    EXPECT_GE(framedRows, height * 99 / 100);
+    EXPECT_GE(framedColumns, width * 99 / 100);
   }
 }
 
