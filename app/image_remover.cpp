@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "app/template_directory.h"
 #include "app/template_files.h"
 #include "fileaccess/fileaccess.h"
 #include "pdf/image_walk.h"
@@ -44,7 +45,10 @@ Outcome TImageRemover::Run(const Options& options) const {
                : Outcome::kReaderNotStarted;
   }
   const ReplaceMode mode = options.ReplaceMode;
-  const Text programDirectory = platform::DirectoryOf(platform::ExecutablePath());
+  const Text templateDirectory =
+      TemplateDirectory(platform::ExecutablePath(), [](const Text& path) {
+        return platform::FileExists(path);
+      });
 
   RunState run;
   run.Source = std::make_unique<FullyBufferedFileAccess>();
@@ -62,7 +66,7 @@ Outcome TImageRemover::Run(const Options& options) const {
   }
   WalkImages(*run.Source, mode, OnLog, run.ImageKeys);
   if (mode != ReplaceNone) {
-    const PlaceholderTemplates templates = LoadPlaceholderTemplates(mode, programDirectory);
+    const PlaceholderTemplates templates = LoadPlaceholderTemplates(mode, templateDirectory);
     WriteUpdate(*run.Source, run.ImageKeys, trailer, templates);
   }
 

@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# Checks the Debian package as a user meets it:
+#
+#   check_deb.sh <quillane_*.deb> <build folder> <sample.pdf>
+#
+# The package holds exactly what `cmake --install` puts under /usr (the ctest
+# install_tree pins that tree) and nothing outside /usr; `dpkg -i` installs it,
+# quillane runs from /usr/bin on the sample with its templates from
+# /usr/share/quillane, the man page and the desktop entry are in place;
+# `dpkg -r` removes every file and folder it brought.
+#
+# Needs root. Where a private mount namespace can be had (unshare), the check
+# runs inside one with /usr, /etc and /var overlaid on a scratch tmpfs, so the
+# machine's own system is never changed; otherwise (a throw-away CI machine)
+# it installs for real.
+set -euo pipefail
+
+deb=$(realpath "$1")
+build=$(realpath "$2")
+sample=$(realpath "$3")
+
+if [ -z "${QUILLANE_DEB_SANDBOX:-}" ] && unshare --mount true 2>/dev/null; then
+  exec unshare --mount env QUILLANE_DEB_SANDBOX=1 bash "$0" "$@"
+fi
+if [ -n "${QUILLANE_DEB_SANDBOX:-}" ]; then
+  overlays=$(mktemp -d)
+  mount -t tmpfs tmpfs "$overlays"
+  for dir in usr etc var; do
+    mkdir "$overlays/$dir" "$overlays/$dir.work"
+    mount -t overlay overlay \
+      -o "lowerdir=/$dir,upperdir=$overlays/$dir,workdir=$overlays/$dir.work" "/$dir"
+  done
+  echo "(inside a private mount namespace: /usr, /etc and /var are scratch overlays)"
+fi
+
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+echo "--- package contents"
+dpkg-deb -c "$deb"
+# Paths in the package, folders without their trailing "/".
+dpkg-deb -c "$deb" | awk '{ print $6 }' | sed -e 's|^\./|/|' -e 's|/$||' | sort >"$scratch/package"
+outside=$(grep -v '^/usr\(/\|$\)' "$scratch/package" || true)
+[ -z "$outside" ] || fail "paths outside /usr: $outside"
+# The install tree under /usr, with every folder on the way.
+cmake --install "$build" --prefix "$scratch/tree/usr" >/dev/null
+(cd "$scratch/tree" && find usr -mindepth 0 | sed 's|^|/|' | sort) >"$scratch/tree.list"
+if ! diff -u "$scratch/tree.list" "$scratch/package"; then
+  fail "the package differs from the install tree (- install tree, + package)"
+fi
+echo "Depends: $(dpkg-deb -f "$deb" Depends)"
+
+echo "--- dpkg -i"
+if dpkg -s quillane >/dev/null 2>&1; then
+  fail "quillane is installed already; the check needs a system without it"
+  exit 1
+fi
+dpkg -i "$deb"
+dpkg -L quillane | grep -v '^/\.$' | sort >"$scratch/listed"
+diff -u "$scratch/package" "$scratch/listed" || fail "dpkg -L differs from the package contents"
+
+echo "--- quillane from /usr/bin"
+[ "$(command -v quillane)" == /usr/bin/quillane ] || fail "quillane is not /usr/bin/quillane in PATH"
+output=$scratch/sample_Vexlo.pdf
+cp "$sample" "$scratch/sample.pdf"
+if (cd / && env -i PATH=/usr/bin:/bin HOME="$scratch" quillane /in "$scratch/sample.pdf" \
+  /out "$output"); then
+  cmp -s "$sample" "$scratch/sample.pdf" || fail "the input was changed"
+  size=$(stat -c %s "$sample")
+  cmp -s -n "$size" "$sample" "$output" || fail "the output does not begin with the input's bytes"
+  ((size < $(stat -c %s "$output"))) || fail "no update appended"
+  qpdf --check "$output" >/dev/null || fail "qpdf --check rejects the output"
+else
+  fail "/usr/bin/quillane failed on the sample"
+fi
+if command -v man >/dev/null; then
+  [ "$(man -w quillane)" == /usr/share/man/man1/quillane.1 ] || fail "man -w quillane: $(man -w quillane 2>&1)"
+fi
+if command -v desktop-file-validate >/dev/null; then
+  desktop-file-validate /usr/share/applications/quillane.desktop || fail "desktop entry"
+fi
+
+echo "--- dpkg -r"
+dpkg -r quillane
+left=$(grep -v '^/usr\(/share\(/applications\|/doc\|/man\(/man1\)\?\)\?\|/bin\)\?$' "$scratch/package" |
+  while read -r path; do [ ! -e "$path" ] || echo "$path"; done)
+[ -z "$left" ] || fail "left after dpkg -r: $left"
+if dpkg -s quillane 2>/dev/null | grep -q '^Status: .* installed'; then
+  fail "dpkg still lists quillane: $(dpkg -s quillane | grep Status)"
+fi
+
+if ((failures)); then
+  echo "Debian package check: $failures failure(s)"
+  exit 1
+fi
+echo "Debian package check passed: $(basename "$deb")"
