@@ -4,7 +4,7 @@
 #         -DEXPECTED=<file|file|...> -DDATA_DIR=<source data folder>
 #         -DTEMPLATE_DIR=<installed template folder> -P check_install_tree.cmake
 # EXPECTED lists the installed files relative to the prefix, separated by "|".
-# Every file of DATA_DIR must be among them, in TEMPLATE_DIR: a template added
+# Every template (*.dat) of DATA_DIR must be among them, in TEMPLATE_DIR: a template added
 # to data/ but not to QUILLANE_TEMPLATES would be missing from every package.
 cmake_minimum_required(VERSION 3.25)
 
@@ -19,7 +19,7 @@ endif()
 file(GLOB_RECURSE installed LIST_DIRECTORIES false RELATIVE "${PREFIX}" "${PREFIX}/*")
 list(SORT installed)
 string(REPLACE "|" ";" expected "${EXPECTED}")
-file(GLOB templates RELATIVE "${DATA_DIR}" "${DATA_DIR}/*")
+file(GLOB templates RELATIVE "${DATA_DIR}" "${DATA_DIR}/*.dat")
 foreach(template ${templates})
   if(TEMPLATE_DIR STREQUAL ".")
     set(template_path ${template})
