@@ -28,13 +28,13 @@ void TImageRemover::Log(const Text& line) const {
   if (OnLog) OnLog(line);
 }
 
-Outcome TImageRemover::ProcessCommandLine(const std::vector<Text>& arguments) {
-  const Options options = ParseArguments(arguments, ReadStoredReplaceMode());
-  if (options.Diagnostics) {
-    LogDiagnostics([this](const Text& line) { Log(line); });
-    return Outcome::kDiagnosticsWritten;
-  }
-  return Run(options);
+CommandLine TImageRemover::ProcessCommandLine(const std::vector<Text>& arguments) const {
+  return ParseCommandLine(arguments, ReadStoredReplaceMode(), platform::NativeCommandLineStyle());
+}
+
+Outcome TImageRemover::WriteDiagnostics() const {
+  LogDiagnostics([this](const Text& line) { Log(line); });
+  return Outcome::kDiagnosticsWritten;
 }
 
 Outcome TImageRemover::Run(const Options& options) const {
@@ -45,10 +45,8 @@ Outcome TImageRemover::Run(const Options& options) const {
                : Outcome::kReaderNotStarted;
   }
   const ReplaceMode mode = options.ReplaceMode;
-  const Text templateDirectory =
-      TemplateDirectory(platform::ExecutablePath(), [](const Text& path) {
-        return platform::FileExists(path);
-      });
+  const Text templateDirectory = TemplateDirectory(
+      platform::ExecutablePath(), [](const Text& path) { return platform::FileExists(path); });
 
   RunState run;
   run.Source = std::make_unique<FullyBufferedFileAccess>();

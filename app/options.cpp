@@ -37,13 +37,21 @@ std::optional<ReplaceMode> ReadStoredReplaceMode() {
   return std::nullopt;
 }
 
-Options ParseArguments(const std::vector<Text>& arguments, std::optional<ReplaceMode> stored) {
-  Options options;
+CommandLine ParseCommandLine(const std::vector<Text>& arguments, std::optional<ReplaceMode> stored,
+                             platform::CommandLineStyle style) {
+  using Kind = CommandLine::Kind;
+  const bool posix = style == platform::CommandLineStyle::kPosix;
+  CommandLine line;
+  Options& options = line.Options;
   Text pending;
   for (const Text& argument : arguments) {
     if (!pending.empty()) {
       // The value of "/in" or "/out", whatever it looks like.
-      (pending == "/in" ? options.InputFile : options.OutputFile) = argument;
+      if (pending == "/in") {
+        line.Inputs.push_back(argument);
+      } else {
+        options.OutputFile = argument;
+      }
       pending.clear();
       continue;
     }
@@ -60,13 +68,40 @@ Options ParseArguments(const std::vector<Text>& arguments, std::optional<Replace
     } else if (argument == "/redirect") {
       options.Redirect = true;
     } else if (argument == "/diag") {
-      // The diagnostics report replaces the run; later arguments are not read.
-      options.Diagnostics = true;
+      // The diagnostics report replaces the runs; later arguments are not read.
+      line.Request = Kind::kDiagnostics;
       break;
+    } else if (posix && (argument == "-h" || argument == "--help")) {
+      line.Request = Kind::kHelp;
+      break;
+    } else if (posix && (argument == "-V" || argument == "--version")) {
+      line.Request = Kind::kVersion;
+      break;
+    } else if (posix && !argument.empty() && argument[0] == '-') {
+      line.Request = Kind::kUsageError;
+      line.UsageError = "unknown option \"" + argument + "\"";
+      break;
+    } else if (!posix && argument == "/?") {
+      line.Request = Kind::kHelp;
+      break;
+    } else if (!posix && !argument.empty() && argument[0] == '/') {
+      // An unknown option on Windows, where paths do not begin with "/".
+    } else {
+      line.Inputs.push_back(argument);
     }
   }
   if (stored) options.ReplaceMode = *stored;
-  return options;
+  if (line.Request != Kind::kRuns) return line;
+  if (!options.OutputFile.empty() && line.Inputs.size() > 1) {
+    line.Request = Kind::kUsageError;
+    line.UsageError = "\"/out\" cannot be used with more than one input file";
+  } else if (line.Inputs.empty() && posix) {
+    line.Request = Kind::kUsageError;
+  } else if (arguments.empty()) {
+    // A Windows program started without arguments explains itself.
+    line.Request = Kind::kHelp;
+  }
+  return line;
 }
 
 OutputTarget OutputTargetFor(const Options& options) {

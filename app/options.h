@@ -1,6 +1,8 @@
-// The options of one invocation, as a value: what the command line asks for,
-// with the replacement mode stored in the configuration applied. Parsing is
-// pure; reading the stored mode is the one registry access.
+// The command line as values: what one invocation asks for (runs over one or
+// more inputs, the diagnostics report, help, the version, or a usage error)
+// and the options of each run, with the replacement mode stored in the
+// configuration applied. Parsing is pure; reading the stored mode is the one
+// registry access.
 #ifndef QUILLANE_APP_OPTIONS_H_
 #define QUILLANE_APP_OPTIONS_H_
 
@@ -9,11 +11,14 @@
 
 #include "base/text.h"
 #include "pdf/replace_mode.h"
+#include "platform/platform.h"
 
 namespace quillane {
 
+// The options of one run.
 struct Options {
-  // "/in": the PDF to process; empty means nothing to do.
+  // The PDF to process ("/in", or an argument that is no option); empty means
+  // nothing to do.
   Text InputFile;
   // "/out": where to write; empty means the name is derived from the input.
   Text OutputFile;
@@ -28,8 +33,6 @@ struct Options {
   quillane::ReplaceMode ReplaceMode = ReplaceDefault;
   // "/redirect": hand the input to the reader and do nothing else.
   bool Redirect = false;
-  // "/diag": write the diagnostics report instead of a run.
-  bool Diagnostics = false;
 };
 
 // The mode the configuration stores in "ReplaceObject": "none", "tgraybox" or
@@ -38,12 +41,38 @@ struct Options {
 // Throws "Invalid data type for 'ReplaceObject'" for a value that is not text.
 std::optional<ReplaceMode> ReadStoredReplaceMode();
 
-// Parses `arguments` (the program's own path excluded). Words are exact and
-// case-sensitive; "/in" and "/out" take the next argument whatever it is; flags
-// stay set once given; unknown arguments are ignored; "/diag" ends the parse.
-// `stored` is the configuration's mode, which wins over "/noother" and
-// "/outline".
-Options ParseArguments(const std::vector<Text>& arguments, std::optional<ReplaceMode> stored);
+// What an invocation asks for.
+struct CommandLine {
+  enum class Kind {
+    kRuns,         // one run for each of Inputs, all with Options
+    kDiagnostics,  // "/diag": the report, no run
+    kHelp,         // the usage text ("-h", "--help"; "/?" or nothing on Windows)
+    kVersion,      // "-V", "--version"
+    kUsageError,   // the usage text after UsageError
+  };
+  Kind Request = Kind::kRuns;
+  // The options every run shares; their InputFile is empty.
+  quillane::Options Options;
+  // The input files in the order given, from "/in" and from arguments that
+  // are no option.
+  std::vector<Text> Inputs;
+  // What is wrong, for kUsageError; empty when only the usage is to be shown
+  // (no input given).
+  Text UsageError;
+};
+
+// Parses `arguments` (the program's own path excluded) by the conventions of
+// `style`. Words are exact and case-sensitive; "/in" and "/out" take the next
+// argument whatever it is (a file name that begins with "-" or "/" can be
+// given that way); flags stay set once given; "/diag", help and version end
+// the parse. An argument that is neither an option nor an option's value is
+// an input file, except on Windows one that begins with "/", which is
+// ignored. On POSIX any other argument that begins with "-" is a usage error,
+// and so is the absence of any input. "/out" with more than one input is a
+// usage error on both. `stored` is the configuration's mode, which wins over
+// "/noother" and "/outline".
+CommandLine ParseCommandLine(const std::vector<Text>& arguments, std::optional<ReplaceMode> stored,
+                             platform::CommandLineStyle style);
 
 // Where a run saves its result.
 struct OutputTarget {

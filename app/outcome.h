@@ -4,6 +4,8 @@
 #ifndef QUILLANE_APP_OUTCOME_H_
 #define QUILLANE_APP_OUTCOME_H_
 
+#include "platform/platform.h"
+
 namespace quillane {
 
 enum class Outcome {
@@ -26,6 +28,19 @@ enum class Outcome {
   // was deleted again.
   kReaderNotStarted,
 };
+
+// Exit statuses, where the system reports them (POSIX): 0 done, 1 an error,
+// 2 a usage error, 3 refused (a refusal or a warning box was shown). With
+// several inputs the highest one wins. A Windows program always exits with 0.
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitError = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitRefused = 3;
+
+// The exit status for one outcome, or for kExitError and kExitUsage as they
+// are, under the conventions of `style`.
+int ExitStatusFor(Outcome outcome, platform::CommandLineStyle style);
+int ExitStatusFor(int status, platform::CommandLineStyle style);
 
 }  // namespace quillane
 

@@ -63,7 +63,7 @@ class RegistryKey {
 // ---------------------------------------------------------------------------
 // Message boxes
 
-enum class MessageIcon : std::uint32_t { kError = 16, kWarning = 48 };
+enum class MessageIcon : std::uint32_t { kError = 16, kWarning = 48, kInformation = 64 };
 
 // A modal box with an OK button, captioned "Quillane". `applicationOwned`
 // selects the application window as owner instead of no window (Windows).
@@ -75,9 +75,17 @@ void ShowMessageBox(const Text& text, MessageIcon icon, bool applicationOwned);
 // with the error icon.
 void ShowErrorBox(const Text& message);
 
-// The process exit status after an escaped exception was shown (0 on Windows,
-// where the program always exits with 0; 1 on POSIX so scripts see failure).
-int ExitCodeAfterError();
+// The conventions of the system's command line: on Windows the program has
+// no console, always exits with 0, and options begin with "/"; on POSIX an
+// absolute path begins with "/" too, there are "-" options, and the exit
+// status tells scripts how a run ended.
+enum class CommandLineStyle { kWindows, kPosix };
+CommandLineStyle NativeCommandLineStyle();
+
+// Text for the user on the standard streams (POSIX; a Windows program
+// without a console has none, and the text goes nowhere).
+void WriteStandardOutput(const Text& text);
+void WriteStandardError(const Text& text);
 
 // ---------------------------------------------------------------------------
 // Process environment and paths

@@ -37,12 +37,20 @@ void CreateFolders(const Text& folder) {
 // Message boxes
 
 void ShowMessageBox(const Text& text, MessageIcon /*icon*/, bool /*applicationOwned*/) {
-  const Text line = "Quillane: " + text + "\n";
-  std::fwrite(line.data(), 1, line.size(), stderr);
-  std::fflush(stderr);
+  WriteStandardError("Quillane: " + text + "\n");
 }
 
-int ExitCodeAfterError() { return 1; }
+CommandLineStyle NativeCommandLineStyle() { return CommandLineStyle::kPosix; }
+
+void WriteStandardOutput(const Text& text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}
+
+void WriteStandardError(const Text& text) {
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
 
 // ---------------------------------------------------------------------------
 // Arguments, paths and environment

@@ -36,7 +36,12 @@ void ShowMessageBox(const Text& text, MessageIcon icon, bool applicationOwned) {
   MessageBoxA(owner, text.c_str(), kCaption, MB_OK | static_cast<UINT>(icon));
 }
 
-int ExitCodeAfterError() { return 0; }
+CommandLineStyle NativeCommandLineStyle() { return CommandLineStyle::kWindows; }
+
+// A program built for the Windows subsystem has no console: what it would
+// print goes nowhere, and the user sees message boxes instead.
+void WriteStandardOutput(const Text& /*text*/) {}
+void WriteStandardError(const Text& /*text*/) {}
 
 // ---------------------------------------------------------------------------
 // Arguments, paths and environment

@@ -7,84 +7,106 @@
 namespace quillane {
 namespace {
 
-struct ParseCase {
-  std::vector<Text> arguments;
-  const char* input;
-  const char* output;
-  bool overwrite;
-  bool tempExec;
-  ReplaceMode mode;
-  bool redirect;
-  bool diag;
-};
+using platform::CommandLineStyle;
+using Kind = CommandLine::Kind;
+constexpr CommandLineStyle kPosix = CommandLineStyle::kPosix;
+constexpr CommandLineStyle kWindows = CommandLineStyle::kWindows;
 
-TEST(ParseArguments, ExactWordsValuesTakenWholeUnknownIgnored) {
-  const ParseCase cases[] = {
-      {{}, "", "", false, false, ReplaceDefault, false, false},
-      {{"x.pdf"}, "", "", false, false, ReplaceDefault, false, false},
-      {{"/in", "a.pdf", "/out", "b.pdf"},
-       "a.pdf",
-       "b.pdf",
-       false,
-       false,
-       ReplaceDefault,
-       false,
-       false},
-      {{"/in", "/overwrite", "x.pdf"},
-       "/overwrite",
+std::string Shown(const std::vector<Text>& arguments) {
+  std::string shown;
+  for (const auto& argument : arguments) shown += "[" + argument + "]";
+  return shown;
+}
+
+TEST(ParseCommandLine, WhatAnInvocationAsksFor) {
+  const struct {
+    CommandLineStyle style;
+    std::vector<Text> arguments;
+    Kind kind;
+    std::vector<Text> inputs;
+    const char* output;
+    const char* problem;
+  } cases[] = {
+      // Inputs from "/in" and from arguments that are no option, in order.
+      {kPosix, {"x.pdf"}, Kind::kRuns, {"x.pdf"}, "", ""},
+      {kPosix, {"/in", "a.pdf", "/out", "b.pdf"}, Kind::kRuns, {"a.pdf"}, "b.pdf", ""},
+      {kPosix, {"/in", "a", "/in", "b", "c"}, Kind::kRuns, {"a", "b", "c"}, "", ""},
+      // The value of "/in" is taken whatever it looks like.
+      {kPosix, {"/in", "/overwrite", "x.pdf"}, Kind::kRuns, {"/overwrite", "x.pdf"}, "", ""},
+      {kPosix, {"/in", "-print.pdf"}, Kind::kRuns, {"-print.pdf"}, "", ""},
+      // On POSIX an absolute path begins with "/": it is an input.
+      {kPosix,
+       {"/Overwrite", "/IN", "/docs/x.pdf"},
+       Kind::kRuns,
+       {"/Overwrite", "/IN", "/docs/x.pdf"},
        "",
-       false,
-       false,
-       ReplaceDefault,
-       false,
-       false},
-      {{"/in", "x.pdf", "/diag", "/overwrite"},
-       "x.pdf",
-       "",
-       false,
-       false,
-       ReplaceDefault,
-       false,
-       true},
-      {{"/Overwrite", "/IN", "x.pdf"}, "", "", false, false, ReplaceDefault, false, false},
-      {{"/in"}, "", "", false, false, ReplaceDefault, false, false},
-      {{"/in", "a", "/in", "b"}, "b", "", false, false, ReplaceDefault, false, false},
-      {{"/overwrite", "/tempexec", "/noother", "/redirect"},
-       "",
-       "",
-       true,
-       true,
-       ReplaceNone,
-       true,
-       false},
+       ""},
+      {kPosix, {"/?"}, Kind::kRuns, {"/?"}, "", ""},
+      {kPosix, {}, Kind::kUsageError, {}, "", ""},
+      {kPosix, {"/in"}, Kind::kUsageError, {}, "", ""},
+      {kPosix, {"/overwrite"}, Kind::kUsageError, {}, "", ""},
+      {kPosix,
+       {"a.pdf", "b.pdf", "/out", "c.pdf"},
+       Kind::kUsageError,
+       {"a.pdf", "b.pdf"},
+       "c.pdf",
+       "\"/out\" cannot be used with more than one input file"},
+      {kPosix, {"-x"}, Kind::kUsageError, {}, "", "unknown option \"-x\""},
+      {kPosix, {"a.pdf", "-"}, Kind::kUsageError, {"a.pdf"}, "", "unknown option \"-\""},
+      {kPosix, {"-h"}, Kind::kHelp, {}, "", ""},
+      {kPosix, {"a.pdf", "--help", "-x"}, Kind::kHelp, {"a.pdf"}, "", ""},
+      {kPosix, {"-V"}, Kind::kVersion, {}, "", ""},
+      {kPosix, {"--version"}, Kind::kVersion, {}, "", ""},
+      // "/diag" ends the parse; nothing after it is looked at.
+      {kPosix, {"/in", "x.pdf", "/diag", "/overwrite"}, Kind::kDiagnostics, {"x.pdf"}, "", ""},
+      {kPosix, {"/diag"}, Kind::kDiagnostics, {}, "", ""},
+      // Windows: nothing or "/?" explains the program; an unknown word that
+      // begins with "/" is passed over; "-" has no meaning.
+      {kWindows, {}, Kind::kHelp, {}, "", ""},
+      {kWindows, {"/?"}, Kind::kHelp, {}, "", ""},
+      {kWindows, {"/Overwrite", "/IN", "C:\\x.pdf"}, Kind::kRuns, {"C:\\x.pdf"}, "", ""},
+      {kWindows, {"/in"}, Kind::kRuns, {}, "", ""},
+      {kWindows, {"/overwrite"}, Kind::kRuns, {}, "", ""},
+      {kWindows, {"-h", "x.pdf"}, Kind::kRuns, {"-h", "x.pdf"}, "", ""},
+      {kWindows,
+       {"a.pdf", "b.pdf", "/out", "c.pdf"},
+       Kind::kUsageError,
+       {"a.pdf", "b.pdf"},
+       "c.pdf",
+       "\"/out\" cannot be used with more than one input file"},
   };
   for (const auto& c : cases) {
-    const Options options = ParseArguments(c.arguments, std::nullopt);
-    std::string shown;
-    for (const auto& argument : c.arguments) shown += argument + " ";
-    EXPECT_EQ(options.Diagnostics, c.diag) << shown;
-    EXPECT_EQ(options.InputFile, c.input) << shown;
-    EXPECT_EQ(options.OutputFile, c.output) << shown;
-    EXPECT_EQ(options.OverwriteOutput, c.overwrite) << shown;
-    EXPECT_EQ(options.TempExec, c.tempExec) << shown;
-    EXPECT_EQ(options.ReplaceMode, c.mode) << shown;
-    EXPECT_EQ(options.Redirect, c.redirect) << shown;
+    const CommandLine line = ParseCommandLine(c.arguments, std::nullopt, c.style);
+    const std::string shown = (c.style == kPosix ? "posix " : "windows ") + Shown(c.arguments);
+    EXPECT_EQ(line.Request, c.kind) << shown;
+    EXPECT_EQ(line.Inputs, c.inputs) << shown;
+    EXPECT_EQ(line.Options.OutputFile, c.output) << shown;
+    EXPECT_EQ(line.UsageError, c.problem) << shown;
+    EXPECT_EQ(line.Options.InputFile, "") << shown;
   }
 }
 
-TEST(ParseArguments, AStoredModeWinsOverTheModeOptions) {
+TEST(ParseCommandLine, FlagsStaySetAndWordsAreExact) {
   const struct {
     std::vector<Text> arguments;
-    std::optional<ReplaceMode> stored;
+    bool overwrite;
+    bool tempExec;
     ReplaceMode mode;
+    bool redirect;
   } cases[] = {
-      {{"/noother"}, ReplaceTGrayBox, ReplaceTGrayBox}, {{}, ReplaceTGrayBox, ReplaceTGrayBox},
-      {{"/noother"}, ReplaceNone, ReplaceNone},         {{}, ReplaceNone, ReplaceNone},
-      {{"/noother"}, std::nullopt, ReplaceNone},        {{}, std::nullopt, ReplaceDefault},
+      {{"x"}, false, false, ReplaceDefault, false},
+      {{"/overwrite", "/tempexec", "/noother", "/redirect", "x"}, true, true, ReplaceNone, true},
+      {{"x", "/overwrite", "/overwrite"}, true, false, ReplaceDefault, false},
+      {{"/Overwrite", "/TEMPEXEC", "x"}, false, false, ReplaceDefault, false},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(ParseArguments(c.arguments, c.stored).ReplaceMode, c.mode)
-        << c.arguments.size() << " argument(s), stored " << (c.stored ? int{*c.stored} : -1);
+    for (const CommandLineStyle style : {kPosix, kWindows}) {
+      const Options options = ParseCommandLine(c.arguments, std::nullopt, style).Options;
+      EXPECT_EQ(options.OverwriteOutput, c.overwrite) << Shown(c.arguments);
+      EXPECT_EQ(options.TempExec, c.tempExec) << Shown(c.arguments);
+      EXPECT_EQ(options.ReplaceMode, c.mode) << Shown(c.arguments);
+      EXPECT_EQ(options.Redirect, c.redirect) << Shown(c.arguments);
+    }
   }
 }
 

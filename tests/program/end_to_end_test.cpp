@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/usage.h"
 #include "support/pdf_builder.h"
 #include "support/test_util.h"
 
@@ -631,7 +632,7 @@ TEST_F(EndToEndTest, EncryptedInputIsRefused) {
     const std::string in = Input(c.name + ".pdf", c.pdf.Build());
 
     const ProcessResult result = Quillane({"/in", in});
-    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.exit_status, 3);  // refused
     EXPECT_EQ(result.err, kEncryptedMessage);
     EXPECT_FALSE(fs::exists(dir_.File(c.name + "_Vexlo.pdf")));
     const std::vector<std::string> log = LogLines();
@@ -993,7 +994,7 @@ TEST_F(EndToEndTest, ExistingOutputIsRefusedUnlessOverwrite) {
   WriteFileBytes(out, "older output");
 
   const ProcessResult refused = Quillane({"/in", in});
-  EXPECT_EQ(refused.exit_status, 0);
+  EXPECT_EQ(refused.exit_status, 3);
   EXPECT_EQ(refused.err, kExistsMessage);
   EXPECT_EQ(ReadFileBytes(out), "older output");
   EXPECT_EQ(LogLines().back(), "output: " + out);
@@ -1102,16 +1103,80 @@ TEST_F(EndToEndTest, EmptyInput) {
   EXPECT_FALSE(fs::exists(dir_.File("full.pdf")));
 }
 
-TEST_F(EndToEndTest, NothingToDo) {
-  const std::string in = Input("two.pdf", TwoImages(XrefForm::kTable).Build());
-  for (const std::vector<std::string>& args :
-       std::vector<std::vector<std::string>>{{}, {in}, {"/IN", in}, {"/in"}, {"/out", in}}) {
-    const ProcessResult result = Quillane(args);
-    EXPECT_EQ(result.exit_status, 0);
-    EXPECT_EQ(result.err, "");
-    EXPECT_EQ(LogLines(), std::vector<std::string>{});
+// The command line as a script sees it: help and version on standard output,
+// usage errors on standard error with status 2, every argument that is no
+// option an input, several inputs each in a run of their own, and the highest
+// status of those runs as the exit status.
+TEST_F(EndToEndTest, CommandLineFormsAndExitStatuses) {
+  const std::string input = TwoImages(XrefForm::kTable).Build();
+  const std::string a = Input("a.pdf", input);
+  const std::string b = Input("b.pdf", input);
+  const std::string dash = Input("-dash.pdf", input);
+  const std::string encrypted =
+      Input("locked.pdf", TwoImages(XrefForm::kTable).TrailerEntries("/Encrypt 9 0 R").Build());
+  const std::string missing = dir_.File("missing.pdf");
+  const std::string usage = UsageText(platform::CommandLineStyle::kPosix);
+  const std::string cannotOpen =
+      "Quillane: Cannot open file \"" + missing + "\". No such file or directory.\n";
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    int status;
+    std::string out;  // "usage" for the usage text
+    std::string err;
+    std::vector<std::string> outputs;  // files written beside the inputs
+  } cases[] = {
+      {"no argument", {}, 2, "", "usage", {}},
+      {"only an option", {"/overwrite"}, 2, "", "usage", {}},
+      {"/in without its value", {"/in"}, 2, "", "usage", {}},
+      {"help", {"--help"}, 0, "usage", "", {}},
+      {"short help", {a, "-h"}, 0, "usage", "", {}},
+      {"version", {"--version"}, 0, "quillane 1.1.0\n", "", {}},
+      {"short version", {"-V"}, 0, "quillane 1.1.0\n", "", {}},
+      {"unknown option", {"-x", a}, 2, "", "Quillane: unknown option \"-x\"\nusage", {}},
+      {"bare input", {a}, 0, "", "", {"a_Vexlo.pdf"}},
+      {"two inputs", {a, "/in", b}, 0, "", "", {"a_Vexlo.pdf", "b_Vexlo.pdf"}},
+      {"a name that begins with a dash", {"/in", dash}, 0, "", "", {"-dash_Vexlo.pdf"}},
+      {"/out with two inputs",
+       {a, b, "/out", dir_.File("one.pdf")},
+       2,
+       "",
+       "Quillane: \"/out\" cannot be used with more than one input file\nusage",
+       {}},
+      // Each input is a run of its own: an error ends only that run.
+      {"an error between two inputs",
+       {a, missing, b},
+       1,
+       "",
+       cannotOpen,
+       {"a_Vexlo.pdf", "b_Vexlo.pdf"}},
+      {"a refusal", {encrypted}, 3, "", kEncryptedMessage, {}},
+      // The highest status wins: a refusal (3) over an error (1).
+      {"a refusal and an error",
+       {missing, encrypted, a},
+       3,
+       "",
+       cannotOpen + kEncryptedMessage,
+       {"a_Vexlo.pdf"}},
+  };
+  const auto expand = [&usage](const std::string& text) {
+    const std::size_t at = text.find("usage");
+    return at == std::string::npos ? text : text.substr(0, at) + usage;
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const char* name : {"a_Vexlo.pdf", "b_Vexlo.pdf", "-dash_Vexlo.pdf"}) {
+      fs::remove(dir_.File(name));
+    }
+    const ProcessResult result = Quillane(c.args);
+    EXPECT_EQ(result.exit_status, c.status);
+    EXPECT_EQ(result.out, expand(c.out));
+    EXPECT_EQ(result.err, expand(c.err));
+    for (const std::string& output : c.outputs) {
+      EXPECT_TRUE(fs::exists(dir_.File(output))) << output;
+    }
+    EXPECT_FALSE(fs::exists(dir_.File("one.pdf")));
   }
-  EXPECT_EQ(FolderContent(), std::vector<std::string>{"two.pdf"});
 }
 
 // Cut-off copies of a document (every length in the last 120 bytes, where

@@ -112,7 +112,7 @@ TEST_F(ReaderEndToEndTest, TempExecWithOutOpensAndDeletesTheGivenPath) {
 TEST_F(ReaderEndToEndTest, TempExecWithoutReaderWarnsAndStillDeletesTheOutput) {
   WriteRegistry("");
   const ProcessResult result = Quillane({"/tempexec", "/in", Input()});
-  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.exit_status, 3);  // the warning counts as a refusal
   EXPECT_EQ(result.err, "Quillane: Could not deduce command to start PDF reader\n");
   EXPECT_FALSE(fs::exists(TemporaryOutput()));
   EXPECT_FALSE(fs::exists(Record()));

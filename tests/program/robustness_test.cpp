@@ -262,24 +262,24 @@ TEST_F(RobustnessTest, FailedOrRefusedRunsLeaveEveryFileAsItWas) {
            {"encrypted input",
             {"/in", Work("encrypted.pdf"), "/out", Work("encrypted-out.pdf")},
             kEncryptedMessage,
-            0,
+            3,
             {}},
            {"existing output",
             {"/in", in, "/out", Work("existing.pdf")},
             "Quillane: Target output file already exists\n",
-            0,
+            3,
             {}},
            {"reader missing, redirect",
             {"/redirect", "/in", in},
             "Quillane: Failed to start PDF reader\n",
-            0,
+            3,
             [this] { RegisterReader(Work("no-such-reader")); }},
            // The output is written to the temporary folder, the reader fails
            // to start, and the output is deleted again.
            {"reader missing, tempexec",
             {"/tempexec", "/in", in},
             "Quillane: Failed to start PDF reader\n",
-            0,
+            3,
             [this] { RegisterReader(Work("no-such-reader")); }},
        }) {
     SCOPED_TRACE(c.name);

@@ -319,6 +319,36 @@ expect_no_file input_Vexlo.pdf
 end_case
 
 # ---------------------------------------------------------------------------
+# The command line on Windows: nothing or "/?" shows the usage in a box;
+# arguments that are no option are inputs; "/out" with several inputs is a
+# usage error; the exit status is always 0.
+
+begin_case command-line
+for args in "" "/?"; do
+  run_quillane $args
+  expect_eq "exit status with [$args]" 0 "$QUILLANE_STATUS"
+  grep -qF 'text=quillane.exe [options] file.pdf...' boxes.txt ||
+    fail "no usage box for [$args]: $(head -c 200 boxes.txt)"
+done
+cp "$ROOT/samples/sample.pdf" one.pdf
+cp "$ROOT/samples/sample.pdf" two.pdf
+# Files dropped on the program arrive as bare paths; an unknown "/" word is
+# passed over.
+run_quillane "$(winpath "$CASE/one.pdf")" /unknown "$(winpath "$CASE/two.pdf")"
+expect_eq "exit status with two inputs" 0 "$QUILLANE_STATUS"
+expect_no_boxes
+expect_prefix one.pdf one_Vexlo.pdf
+expect_prefix two.pdf two_Vexlo.pdf
+rm -f one_Vexlo.pdf two_Vexlo.pdf
+run_quillane one.pdf two.pdf /out "$(winpath "$CASE/out.pdf")"
+expect_eq "exit status after a usage error" 0 "$QUILLANE_STATUS"
+grep -qF 'text="/out" cannot be used with more than one input file.' boxes.txt ||
+  fail "no usage error box: $(head -c 200 boxes.txt)"
+expect_no_file out.pdf
+expect_no_file one_Vexlo.pdf
+end_case
+
+# ---------------------------------------------------------------------------
 # Reader integration
 
 READER=$(winpath "$HELPERS/reader_stand_in.exe")

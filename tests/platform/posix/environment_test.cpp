@@ -58,7 +58,7 @@ TEST(MessageBoxTest, BoxesAreLinesOnStandardError) {
   for (const Case& c : cases) {
     EXPECT_EQ(CaptureStandardError([&] { ShowErrorBox(c.Message); }), c.Line) << c.Message;
   }
-  EXPECT_EQ(ExitCodeAfterError(), 1);
+  EXPECT_EQ(NativeCommandLineStyle(), CommandLineStyle::kPosix);
 }
 
 // ---------------------------------------------------------------------------
