@@ -80,16 +80,18 @@ top=quillane-$version-win64
 zip=$BUILD/$top.zip
 
 # quillane.exe names the project's version in its version resource and runs
-# as the invoker.
-resource_value() { strings -el "$BUILD/quillane.exe" | grep -A1 -x "$1" | sed -n 2p; }
+# as the invoker (the strings are read whole: grep -q would cut the pipe).
+resource_strings=$(strings -el "$BUILD/quillane.exe")
+resource_value() { grep -A1 -x "$1" <<<"$resource_strings" | sed -n 2p; }
 for field in FileVersion ProductVersion; do
   if [ "$(resource_value $field)" != "$version" ]; then
     echo "quillane.exe: $field is [$(resource_value $field)], expected [$version]"
     exit 1
   fi
 done
+manifest=$(strings "$BUILD/quillane.exe")
 if [ "$(resource_value ProductName)" != Quillane ] ||
-  ! strings "$BUILD/quillane.exe" | grep -q 'requestedExecutionLevel level="asInvoker"'; then
+  ! grep -q 'requestedExecutionLevel level="asInvoker"' <<<"$manifest"; then
   echo "quillane.exe: no product name or no asInvoker manifest"
   exit 1
 fi

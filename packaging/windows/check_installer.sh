@@ -100,7 +100,7 @@ EXE_WIN="$INSTDIR_WIN\\quillane.exe"
 READER_COMMAND="\"$(winpath "$READER_EXE")\" \"%1\""
 
 echo "--- $(basename "$SETUP")"
-x86_64-w64-mingw32-objdump -f "$SETUP" | grep -q 'file format pei-x86-64' ||
+x86_64-w64-mingw32-objdump -f "$SETUP" | grep 'file format pei-x86-64' >/dev/null ||
   fail "the installer is not a 64-bit program"
 # The files the installer must put in place: the install tree.
 cmake --install "$BUILD" --prefix "$WORK/tree" >/dev/null
@@ -142,7 +142,8 @@ install_round() {  # <name> <set-up function>
   expect_eq "reader cached by the installer's /diag" "$READER_COMMAND" \
     "$(reg_value "$CONFIG_KEY" PdfReadCmd)"
   echo "  registry after the install:"
-  for key in "$progid" "$CLASSES\\.pdf" "$CLASSES\\SystemFileAssociations\\.pdf" "$entry"; do
+  for key in "$progid" "$CLASSES\\.pdf" "$CLASSES\\SystemFileAssociations\\.pdf" "$entry" \
+    "$CONFIG_KEY"; do
     wine reg query "$key" /s 2>&1 | tr -d '\r' | sed '/^$/d; s/^/    /'
   done
 
@@ -168,7 +169,9 @@ document=yes" "$(tr -d '\r' <"$WORK/record.txt" 2>/dev/null)"
   cmp -s "$SAMPLE" "$WORK/report.pdf" || fail "the document was changed"
   local shown
   shown=$(winepath -u "$WINDOWS_TEMP\\report_Vexlo.pdf" 2>/dev/null | tr -d '\r\n')
-  [ -n "$shown" ] && wait_for 30 test ! -e "$shown" || fail "the copy shown was not deleted: $shown"
+  if [ -z "$shown" ] || ! wait_for 30 test ! -e "$shown"; then
+    fail "the copy shown was not deleted: $shown"
+  fi
   rm -f "$WORK/record.txt"
   QUILLANE_READER_RECORD=$(winpath "$WORK/record.txt") \
     run_verb "$(reg_default "$progid\\shell\\open\\command")" "$(winpath "$WORK/report.pdf")"
