@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Windows stage of CI: cross-compiles quillane.exe with mingw-w64, runs the unit
 # suites under wine against the Win32 platform layer, checks the real exe end
-# to end under wine (tests/wine/end_to_end.sh) and builds the release zip.
+# to end under wine (tests/wine/end_to_end.sh), builds the release zip and the
+# per-user installer (the package target) and checks both: the zip's one
+# folder, the program's version resource and manifest, and the installer
+# under wine (packaging/windows/check_installer.sh).
 # Called by .ci/run after the POSIX build and tests, whose build/dev/quillane
 # the end-to-end checks compare against byte for byte. About five minutes on
 # two cores; needs root for apt-get.
@@ -20,7 +23,7 @@ BUILD=$ROOT/build/mingw
 echo "--- packages"
 # The -posix compiler alone: the mingw-w64 metapackage would add a second
 # thread model.
-scripts/install-deps.sh wine wine64 g++-mingw-w64-x86-64-posix
+scripts/install-deps.sh wine wine64 g++-mingw-w64-x86-64-posix nsis
 
 # A private wine installation inside the build folder, without a display:
 # with the null graphics driver message boxes are real, invisible windows
@@ -70,11 +73,35 @@ if [ ! -x "$posix_exe" ]; then
 fi
 bash tests/wine/end_to_end.sh "$BUILD" $posix_exe
 
-echo "--- release zip"
-(cd "$BUILD" && cpack -G ZIP >/dev/null)
-zip=$(ls "$BUILD"/quillane-*-win64.zip)
-listing=$(cmake -E tar tf "$zip" | sort | xargs)
-expected="README.md otherimg.dat otheroimg.dat otheromsk.dat othertimg.dat othertmsk.dat quillane.exe"
+echo "--- packages: the zip and the installer (package target)"
+cmake --build --preset mingw --target package
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD/CMakeCache.txt")
+top=quillane-$version-win64
+zip=$BUILD/$top.zip
+
+# quillane.exe names the project's version in its version resource and runs
+# as the invoker (the strings are read whole: grep -q would cut the pipe).
+resource_strings=$(strings -el "$BUILD/quillane.exe")
+resource_value() { grep -A1 -x "$1" <<<"$resource_strings" | sed -n 2p; }
+for field in FileVersion ProductVersion; do
+  if [ "$(resource_value $field)" != "$version" ]; then
+    echo "quillane.exe: $field is [$(resource_value $field)], expected [$version]"
+    exit 1
+  fi
+done
+manifest=$(strings "$BUILD/quillane.exe")
+if [ "$(resource_value ProductName)" != Quillane ] ||
+  ! grep -q 'requestedExecutionLevel level="asInvoker"' <<<"$manifest"; then
+  echo "quillane.exe: no product name or no asInvoker manifest"
+  exit 1
+fi
+
+# The zip holds the install tree in one folder named like the zip.
+tree=$BUILD/install-tree
+rm -rf "$tree" && cmake --install "$BUILD" --prefix "$tree" >/dev/null
+expected=$( (cd "$tree" && ls -A) | sed "s|^|$top/|" | sort | xargs)
+listing=$(cmake -E tar tf "$zip" | grep -v '/$' | sort | xargs)
+rm -rf "$tree"
 if [ "$listing" != "$expected" ]; then
   echo "$zip holds [$listing], expected [$expected]"
   exit 1
@@ -84,7 +111,10 @@ unpacked=$BUILD/zip-check
 rm -rf "$unpacked" && mkdir -p "$unpacked" && cd "$unpacked"
 cmake -E tar xf "$zip"
 cp "$ROOT/samples/sample.pdf" .
-timeout 60 wine ./quillane.exe /in sample.pdf
+timeout 60 wine "./$top/quillane.exe" /in sample.pdf
 qpdf --check sample_Vexlo.pdf >/dev/null
 cd "$ROOT" && rm -rf "$unpacked"
 echo "$(basename "$zip"): $listing"
+
+echo "--- installer under wine"
+bash packaging/windows/check_installer.sh "$BUILD" samples/sample.pdf

@@ -33,7 +33,11 @@ else()
 endif()
 
 # ---------------------------------------------------------------------------
-# CPack
+# CPack, when quillane is the top-level project (a parent project packages
+# itself).
+if(NOT PROJECT_IS_TOP_LEVEL)
+  return()
+endif()
 
 set(CPACK_PACKAGE_NAME quillane)
 set(CPACK_PACKAGE_VENDOR "${QUILLANE_VENDOR}")

@@ -91,7 +91,7 @@ dpkg -r quillane
 left=$(grep -v '^/usr\(/share\(/applications\|/doc\|/man\(/man1\)\?\)\?\|/bin\)\?$' "$scratch/package" |
   while read -r path; do [ ! -e "$path" ] || echo "$path"; done)
 [ -z "$left" ] || fail "left after dpkg -r: $left"
-if dpkg -s quillane 2>/dev/null | grep -q '^Status: .* installed'; then
+if dpkg -s quillane 2>/dev/null | grep '^Status: .* installed' >/dev/null; then
   fail "dpkg still lists quillane: $(dpkg -s quillane | grep Status)"
 fi
 
