@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -420,40 +419,19 @@ TEST_F(WindowsFilesTest, PathServices) {
   EXPECT_EQ("quillane_windows_tests.exe", LowerCase(self.substr(self.find_last_of('\\') + 1)));
 }
 
-// The folder of the "/tempexec" copies: "Quillane" in the user's temporary
-// folder (here the test's own, through TMP), created on demand, and cleaned of
-// files more than the given age old.
-TEST_F(WindowsFilesTest, ViewCopyFolderIsCreatedAndCleanedOfOldFiles) {
+// The folder of the "/tempexec" copies is "Quillane" in the user's temporary
+// folder (here the test's own, through TMP); something else in its place is
+// an error. Creating and cleaning it: tests/wine/end_to_end.sh.
+TEST_F(WindowsFilesTest, ViewCopyFolderInTheWayIsAnError) {
   const std::string oldTmp = GetEnvironment("TMP");
   SetEnvironmentVariableA("TMP", (folder_.string() + "\\").c_str());
-  const std::string copies = PathOf("Quillane");
-  EXPECT_EQ(copies + "\\", ViewCopyDirectory());
-  EXPECT_EQ(std::vector<Text>{}, RemoveViewCopiesOlderThan(std::chrono::hours(24)))
-      << "a missing folder is nothing to clean";
-  CreateViewCopyDirectory();
-  CreateViewCopyDirectory();  // an existing folder is fine
-  EXPECT_TRUE(fs::is_directory(copies));
-
-  const auto now = fs::file_time_type::clock::now();
-  for (const auto& [name, age] : {std::pair{"old.pdf", 48}, {"recent.pdf", 23}}) {
-    WriteBytes(copies + "\\" + name, "copy");
-    fs::last_write_time(copies + "\\" + name, now - std::chrono::hours(age));
-  }
-  fs::create_directory(copies + "\\folder");
-  EXPECT_EQ(std::vector<Text>{copies + "\\old.pdf"},
-            RemoveViewCopiesOlderThan(std::chrono::hours(24)));
-  EXPECT_EQ((std::vector<std::string>{"folder", "recent.pdf"}), FolderListing(copies));
-  RestrictToOwner(copies + "\\recent.pdf");  // nothing to do on Windows
-  EXPECT_EQ("copy", Bytes(copies + "\\recent.pdf"));
-
-  // A file where the folder should be.
-  fs::remove_all(copies);
-  WriteBytes(copies, "in the way");
+  EXPECT_EQ(PathOf("Quillane") + "\\", ViewCopyDirectory());
+  WriteBytes(PathOf("Quillane"), "in the way");
   try {
     CreateViewCopyDirectory();
     ADD_FAILURE() << "a file taken for the folder";
   } catch (const Error& error) {
-    const std::string prefix = "Cannot create folder \"" + copies + "\". ";
+    const std::string prefix = "Cannot create folder \"" + PathOf("Quillane") + "\". ";
     EXPECT_EQ(prefix, std::string(error.what()).substr(0, prefix.size()));
   }
   SetEnvironmentVariableA("TMP", oldTmp.empty() ? nullptr : oldTmp.c_str());
@@ -498,23 +476,6 @@ TEST_F(WindowsProcessTest, StartsTheCommandLineAsGivenAndWaitsForItsEnd) {
 
   EXPECT_EQ(nullptr, Process::Start("\"" + PathOf("no such reader.exe") + "\" x"));
   EXPECT_EQ(nullptr, Process::Start(""));
-}
-
-// On Windows the document's path goes into the command line as it is given,
-// relative or not, wherever "%1" stands; the line keeps the command-line rule.
-TEST_F(WindowsProcessTest, DocumentPathReplacesThePlaceholderInTheCommandLine) {
-  const std::string record = PathOf("record.txt");
-  SetEnvironmentVariableA("QUILLANE_READER_RECORD", record.c_str());
-  const std::string reader = "\"" + HelperPath("reader_stand_in.exe") + "\"";
-  auto process = Process::StartWithDocument(reader + " \"%1\" %1 /p=%1 %2", "docs\\my doc.pdf");
-  SetEnvironmentVariableA("QUILLANE_READER_RECORD", nullptr);
-  ASSERT_NE(nullptr, process);
-  while (!process->WaitForExit(200)) {
-  }
-  EXPECT_EQ(reader + " \"docs\\my doc.pdf\" docs\\my doc.pdf /p=docs\\my doc.pdf %2\ndocument=no\n",
-            Bytes(record));
-  EXPECT_EQ(nullptr,
-            Process::StartWithDocument("\"" + PathOf("no such reader.exe") + "\" %1", "x"));
 }
 
 LRESULT CALLBACK CountingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
