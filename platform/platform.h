@@ -227,7 +227,7 @@ Text ReadWholeFile(const Text& path);
 // Commit replaces an existing file it makes the new data durable first and the
 // rename after it (POSIX: fsync of the file, then of its folder; Windows:
 // FlushFileBuffers, then a write-through move), so that a power cut leaves the
-// old file or the new one; a new file is not synced.
+// old file or the new one; the data of a new file is not synced.
 // Without Commit the temporary file is removed. Errors: "Cannot create file
 // \"<full path>\". <reason>" when the temporary file cannot be created,
 // "Cannot write file \"<full path>\". <reason>" for a failed or short write or
