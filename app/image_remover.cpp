@@ -1,5 +1,6 @@
 #include "app/image_remover.h"
 
+#include <chrono>
 #include <memory>
 
 #include "app/template_directory.h"
@@ -14,6 +15,10 @@
 namespace quillane {
 
 namespace {
+
+// A copy kept for a reader that ended at once is removed by a later
+// "/tempexec" run once it is this old: by then the reader has long opened it.
+constexpr std::chrono::hours kKeptCopyLifetime{24};
 
 // The state of one processing run: the in-memory copy of the input and the
 // image objects found in it. It lives from the load to the save.
@@ -43,6 +48,11 @@ Outcome TImageRemover::Run(const Options& options) const {
     return StartPdfReader(options.InputFile, false) == ReaderStart::kStarted
                ? Outcome::kHandedOver
                : Outcome::kReaderNotStarted;
+  }
+  if (options.TempExec) {
+    for (const Text& removed : platform::RemoveViewCopiesOlderThan(kKeptCopyLifetime)) {
+      Log("old copy removed: " + removed);
+    }
   }
   const ReplaceMode mode = options.ReplaceMode;
   const Text templateDirectory = TemplateDirectory(
@@ -75,11 +85,19 @@ Outcome TImageRemover::Run(const Options& options) const {
                              false);
     return Outcome::kRefusedOutputExists;
   }
+  if (output.Temporary) platform::CreateViewCopyDirectory();
   run.Source->Save(output.Path);
   run.Source.reset();
+  if (output.Temporary) platform::RestrictToOwner(output.Path);
 
   if (!options.TempExec) return Outcome::kSaved;
   const ReaderStart reader = StartPdfReader(output.Path, true);
+  if (reader == ReaderStart::kEndedAtOnce) {
+    // The instance that got the document may not have opened it yet; deleted
+    // now, the copy would be gone before the user sees it.
+    Log("reader ended at once, copy kept: " + output.Path);
+    return Outcome::kSaved;
+  }
   platform::DeleteFile(output.Path);
   return reader == ReaderStart::kStarted ? Outcome::kSaved : Outcome::kReaderNotStarted;
 }

@@ -112,9 +112,9 @@ OutputTarget OutputTargetFor(const Options& options) {
     return {WithoutExtension(input, extension) + kOutputSuffix + extension, false};
   }
   const Text name = platform::FileNameOf(input);
-  return {platform::TemporaryDirectory() + WithoutExtension(name, extension) + kOutputSuffix +
-              extension,
-          true};
+  return {
+      platform::ViewCopyDirectory() + WithoutExtension(name, extension) + kOutputSuffix + extension,
+      true};
 }
 
 }  // namespace quillane

@@ -24,8 +24,9 @@ struct Options {
   Text OutputFile;
   // "/overwrite": an existing output may be replaced.
   bool OverwriteOutput = false;
-  // "/tempexec": write into the temporary directory, show the result in the
-  // reader, delete it when the reader has ended.
+  // "/tempexec": write into a folder of the user's own in the temporary
+  // directory, show the result in the reader, delete it when the reader has
+  // ended (keep it when the reader ended at once).
   bool TempExec = false;
   // The effective mode: "/noother" or "/outline" (the last one given),
   // unless the configuration's stored "ReplaceObject" names a mode, which
@@ -77,13 +78,15 @@ CommandLine ParseCommandLine(const std::vector<Text>& arguments, std::optional<R
 // Where a run saves its result.
 struct OutputTarget {
   Text Path;
-  // The path was built in the temporary directory ("/tempexec" without
-  // "/out"): an existing file there is replaced without asking.
+  // The path was built in the folder of the "/tempexec" copies
+  // (platform::ViewCopyDirectory, "/tempexec" without "/out"): an existing
+  // file there is replaced without asking.
   bool Temporary = false;
 };
 
 // "/out" as given; otherwise the input's name with "_Vexlo" before its last
-// extension, beside the input, or with "/tempexec" in the temporary directory.
+// extension, beside the input, or with "/tempexec" in the folder of the
+// "/tempexec" copies. Names the path only: nothing is created.
 OutputTarget OutputTargetFor(const Options& options);
 
 }  // namespace quillane

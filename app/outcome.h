@@ -12,7 +12,7 @@ enum class Outcome {
   // No input was given: nothing was read or written.
   kNothingToDo,
   // The output was written (with "/tempexec" also shown in the reader and
-  // deleted once the reader had ended).
+  // deleted once the reader had ended, or kept when the reader ended at once).
   kSaved,
   // "/redirect": the input was handed to the reader.
   kHandedOver,

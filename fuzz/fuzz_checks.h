@@ -237,7 +237,12 @@ inline bool IsExpectedRunError(std::string_view message) {
     return AllDigits(
         message.substr(kNoSection.size(), message.size() - kNoSection.size() - kDamaged.size()));
   }
-  return message == "The output would be too large (2 GiB or more).";
+  return message == "The output would be too large (2 GiB or more)." ||
+         message ==
+             "No startxref offset found at the end of the file; it is not a PDF file or it is "
+             "damaged." ||
+         message == "The trailer has no /Size entry; the file may be damaged." ||
+         message == "The trailer has no /Root reference; the file may be damaged.";
 }
 
 // The light mode: same length, and every changed byte lies in a five-byte run

@@ -1,6 +1,7 @@
 #include "pdf/trailer.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "base/error.h"
 
@@ -11,6 +12,28 @@ namespace {
 // "startxref" is followed by the offset and "%%EOF", so its final "f" lies
 // within the last 99 bytes of a well-formed file (ISO 32000-1, 7.5.5).
 constexpr Position kEndMarkerWindow = 100;
+
+constexpr char kNoStartxrefOffset[] =
+    "No startxref offset found at the end of the file; it is not a PDF file or it is damaged.";
+constexpr char kNoSize[] = "The trailer has no /Size entry; the file may be damaged.";
+constexpr char kNoRoot[] = "The trailer has no /Root reference; the file may be damaged.";
+
+// The offset after "startxref": the first run of digits at or after `p`, read
+// as ReadInteger reads it, with `p` left behind it. A file without such digits,
+// or with more than fit, is no PDF that can be updated; an empty file, where
+// `p` is -1, has none.
+std::int32_t ReadStartxrefOffset(const FileAccess& source, Position& p) {
+  const Position size = source.Size();
+  Position start = std::max<Position>(p, 0);
+  while (start < size && !IsDigit(source.ByteAt(start))) ++start;
+  Position end = start;
+  while (end < size && IsDigit(source.ByteAt(end))) ++end;
+  const std::optional<std::int32_t> offset =
+      start < end ? TryTextToInt(source.Substring(start, end)) : std::nullopt;
+  if (!offset) throw Error(kNoStartxrefOffset);
+  p = end;
+  return *offset;
+}
 
 // First position in [from, to) where `needle` starts and ends inside the
 // range, or `to` when there is none.
@@ -85,7 +108,7 @@ TrailerValues ReadTrailer(const FileAccess& source, const LogHook& log) {
     --p;
   }
   if (scanner.Logging()) scanner.Log("(startxre)f @ " + IntToText(p));
-  values.previousSectionOffset = scanner.ReadInteger(p);
+  values.previousSectionOffset = ReadStartxrefOffset(source, p);
 
   p = values.previousSectionOffset;
   SkipWhiteSpaceAndComments(source, p);
@@ -105,8 +128,10 @@ TrailerValues ReadTrailer(const FileAccess& source, const LogHook& log) {
   while (p < size && source.ByteAt(p) != '<') ++p;
   const Position dictionary = p;
 
+  // Without /Size and /Root the new trailer could not be written
+  // (ISO 32000-1, 7.5.5, Table 15: both are required).
   Position sizeAt = dictionary;
-  scanner.FindKeyValue("Size", values.trailerSize, sizeAt);
+  if (!scanner.FindKeyValue("Size", values.trailerSize, sizeAt)) throw Error(kNoSize);
 
   std::int32_t encrypt = -1;
   Position encryptAt = dictionary;
@@ -118,9 +143,10 @@ TrailerValues ReadTrailer(const FileAccess& source, const LogHook& log) {
   }
 
   std::int32_t root = 0;
-  scanner.FindKeyValue("Root", root, p);
+  if (!scanner.FindKeyValue("Root", root, p)) throw Error(kNoRoot);
   Text token;
   values.rootReference = ReadReference(scanner, root, p, token);
+  if (token != "R") throw Error(kNoRoot);
 
   // The update repeats the document information of the previous trailer
   // (ISO 32000-1, 7.5.6), so readers keep title and author.

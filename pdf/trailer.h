@@ -18,7 +18,7 @@ struct TrailerValues {
   std::int32_t previousSectionOffset = 0;
   // The last section is a cross-reference stream rather than a table.
   bool lastSectionIsStream = false;
-  // "Size" of the last trailer; 0 when it has none.
+  // "Size" of the last trailer.
   std::int32_t trailerSize = 0;
   // "Root" as number, blank, generation, blank, following token ("1 0 R").
   Text rootReference;
@@ -31,10 +31,18 @@ struct TrailerValues {
 
 // Reads the end of `source`, logging "(startxre)f @ ", "xref header: '",
 // "reached dict end @ " and, for an encrypted file, "Encrypt obj: " lines.
-// Throws "No cross-reference section found at offset <N>; the file may be
-// damaged." when the offset names neither a table nor a stream, the integer
-// conversion error when a number is missing, and "IndexOutOfBounds" for an
-// empty file.
+// Throws, in the order of the reading (the lines logged before stay logged):
+//  - "No startxref offset found at the end of the file; it is not a PDF file
+//    or it is damaged." when no number follows the last "f" of the file (no
+//    digit, or more than fit 32 bits), and for an empty file;
+//  - "No cross-reference section found at offset <N>; the file may be
+//    damaged." when the offset names neither a table nor a stream;
+//  - "The trailer has no /Size entry; the file may be damaged." when the
+//    dictionary has no "Size" key (before the encryption test);
+//  - "The trailer has no /Root reference; the file may be damaged." when it
+//    has no "Root" key, or the value after it does not end with the token "R"
+//    (after the encryption test);
+//  - the integer conversion error when another number is missing.
 TrailerValues ReadTrailer(const FileAccess& source, const LogHook& log);
 
 }  // namespace quillane

@@ -7,6 +7,7 @@
 #ifndef QUILLANE_PLATFORM_PLATFORM_H_
 #define QUILLANE_PLATFORM_PLATFORM_H_
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -128,6 +129,35 @@ Text GetEnvironment(const Text& name);
 Text LowerCase(const Text& text);
 
 // ---------------------------------------------------------------------------
+// The copies "/tempexec" shows
+
+// The folder that holds those copies, ending with a path separator: a folder
+// of the user's own inside TemporaryDirectory(), "quillane-<user id>" on POSIX,
+// where the temporary folder is shared by every user and its names can be
+// planted by any of them, and "Quillane" on Windows, where the temporary folder
+// is the user's own already. Names it only: nothing is created or checked.
+Text ViewCopyDirectory();
+
+// Creates ViewCopyDirectory() when it is missing (POSIX: mode 0700) and makes
+// sure that the copies may go there. Throws Error("Cannot create folder
+// \"<folder>\". <reason>") when it cannot be created, and on POSIX
+// Error("Cannot use folder \"<folder>\". It is a symbolic link or not a folder
+// owned by the current user") when the path exists as anything else; <folder>
+// is given without its final separator.
+void CreateViewCopyDirectory();
+
+// Deletes the files directly inside ViewCopyDirectory() whose last change is
+// more than `maxAge` ago and returns their paths. Does nothing when the folder
+// is missing or, on POSIX, is not a folder of the user's own; never follows a
+// symbolic link and passes over what cannot be deleted.
+std::vector<Text> RemoveViewCopiesOlderThan(std::chrono::seconds maxAge);
+
+// Leaves the file `path` readable and writable by its owner only (POSIX mode
+// 0600; nothing on Windows). A failure is passed over: the file lies in
+// ViewCopyDirectory(), which nobody else may enter.
+void RestrictToOwner(const Text& path);
+
+// ---------------------------------------------------------------------------
 // Files
 
 class OutputFile;
@@ -201,7 +231,11 @@ class InputFile {
 Text ReadWholeFile(const Text& path);
 
 // A new file built in a temporary file beside `path` and renamed over `path`
-// by Commit, so that an existing file is replaced only by a complete one.
+// by Commit, so that an existing file is replaced only by a complete one. When
+// Commit replaces an existing file it makes the new data durable first and the
+// rename after it (POSIX: fsync of the file, then of its folder; Windows:
+// FlushFileBuffers, then a write-through move), so that a power cut leaves the
+// old file or the new one; the data of a new file is not synced.
 // Without Commit the temporary file is removed. Errors: "Cannot create file
 // \"<full path>\". <reason>" when the temporary file cannot be created,
 // "Cannot write file \"<full path>\". <reason>" for a failed or short write or
@@ -229,6 +263,9 @@ class OutputFile {
 // ---------------------------------------------------------------------------
 // Processes
 
+// Where a document's path goes in a reader command.
+inline constexpr char kDocumentPlaceholder[] = "%1";
+
 // A started process. The handle is closed by the destructor.
 class Process {
  public:
@@ -239,6 +276,20 @@ class Process {
   // Starts `commandLine` (no application name, no handle inheritance, the
   // system's environment and current directory). Null when it cannot start.
   static std::unique_ptr<Process> Start(const Text& commandLine);
+
+  // Starts the reader command `commandTemplate` for the document at
+  // `documentPath`: every kDocumentPlaceholder stands for the path, and a
+  // template without one starts without the document. Otherwise as Start.
+  //  - POSIX: the template is split into arguments first (SplitCommandLine)
+  //    and the placeholder replaced inside each argument by the absolute form
+  //    of the path (ExpandFileName), so the path stays within its argument
+  //    whatever bytes it holds, and a name that starts with "-" never reads
+  //    as an option.
+  //  - Windows: the placeholder is replaced in the command line itself by the
+  //    path as it is given; a Windows file name cannot hold the double quote
+  //    that could end a quoted placeholder.
+  static std::unique_ptr<Process> StartWithDocument(const Text& commandTemplate,
+                                                    const Text& documentPath);
   // Waits at most `milliseconds`; true when the process has ended (or the
   // wait failed), false on a time-out.
   bool WaitForExit(std::uint32_t milliseconds);

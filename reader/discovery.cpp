@@ -25,7 +25,12 @@ constexpr char kCustomPdfReadCmd[] = "CustomPdfReadCmd";
 // reader, or the program would open its documents in itself.
 constexpr char kOwnProgId[] = "quillane.pdfdoc";
 constexpr char kOwnApplication[] = "quillane.exe";
+constexpr char kOwnDesktopEntry[] = "quillane.desktop";
 constexpr char kOwnVerb[] = "quillane_main";
+
+bool IsOwnIdentifier(const Text& progId) {
+  return progId == kOwnProgId || progId == kOwnApplication || progId == kOwnDesktopEntry;
+}
 
 struct CachedCommand {
   Text Command;
@@ -91,7 +96,7 @@ Text DeducePdfReadCommand(const Text& progId) {
   }
 
   Text deduced;
-  if (progId != kOwnProgId && progId != kOwnApplication) deduced = ReadRegisteredCommand(progId);
+  if (!IsOwnIdentifier(progId)) deduced = ReadRegisteredCommand(progId);
 
   Text result = cached.Custom || deduced.empty() ? cached.Command : deduced;
   // Only a newly deduced command reaches this write: a custom or fallback

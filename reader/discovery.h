@@ -25,9 +25,10 @@ Text GetPdfProgId();
 // goes) for `progId`, or empty when nothing is known. A command deduced from the
 // ProgID's default shell verb is used unless the custom flag
 // `CustomPdfReadCmd` is set; otherwise, and for Quillane's own identifiers
-// "quillane.pdfdoc", "quillane.exe" and the verb "quillane_main", the cached
-// `PdfReadCmd` is returned. The configuration key's values win over those of
-// the legacy key, which is only ever read.
+// "quillane.pdfdoc", "quillane.exe", "quillane.desktop" (its desktop entry on
+// Linux) and the verb "quillane_main", the cached `PdfReadCmd` is returned.
+// The configuration key's values win over those of the legacy key, which is
+// only ever read.
 // Side effects: creates the configuration key when missing, and writes a
 // deduced command to its `PdfReadCmd` when it differs from the cached one.
 // Throws the registry errors: "Invalid data type for '<name>'" for a value of

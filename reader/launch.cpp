@@ -1,5 +1,6 @@
 #include "reader/launch.h"
 
+#include <chrono>
 #include <cstdint>
 
 #include "platform/platform.h"
@@ -8,7 +9,6 @@
 namespace quillane {
 namespace {
 
-constexpr char kDocumentPlaceholder[] = "%1";
 constexpr std::uint32_t kWaitStepMilliseconds = 200;
 
 void Warn(const Text& text) {
@@ -26,10 +26,8 @@ ReaderStart StartPdfReader(const Text& documentPath, bool waitForExit) {
     return ReaderStart::kNoCommand;
   }
 
-  // The path goes in as it is: registered commands quote "%1" themselves when
-  // they expect blanks, and "%2", "%*", "%L" and the like are left alone.
-  const Text commandLine = ReplaceAll(command, kDocumentPlaceholder, documentPath);
-  const auto process = platform::Process::Start(commandLine);
+  const auto started = std::chrono::steady_clock::now();
+  const auto process = platform::Process::StartWithDocument(command, documentPath);
   if (process == nullptr) {
     Warn("Failed to start PDF reader");
     return ReaderStart::kFailed;
@@ -38,7 +36,8 @@ ReaderStart StartPdfReader(const Text& documentPath, bool waitForExit) {
   // Short waits with the message queue emptied in between keep the
   // application responsive while the reader is open.
   while (!process->WaitForExit(kWaitStepMilliseconds)) platform::PumpMessages();
-  return ReaderStart::kStarted;
+  return std::chrono::steady_clock::now() - started < kEndedAtOnceWithin ? ReaderStart::kEndedAtOnce
+                                                                         : ReaderStart::kStarted;
 }
 
 void LogDiagnostics(const std::function<void(const Text&)>& log) {

@@ -3,6 +3,7 @@
 #ifndef QUILLANE_READER_LAUNCH_H_
 #define QUILLANE_READER_LAUNCH_H_
 
+#include <chrono>
 #include <functional>
 
 #include "base/text.h"
@@ -14,12 +15,21 @@ enum class ReaderStart {
   kStarted,    // the reader was started (and, when asked, has ended)
   kNoCommand,  // no command could be deduced; the warning was shown
   kFailed,     // the command could not be started; the warning was shown
+  // Asked to wait, the reader ended less than kEndedAtOnceWithin after its
+  // start: most likely it handed the document to an instance already running
+  // (as single-instance readers and launchers such as xdg-open do), which may
+  // not have opened it yet.
+  kEndedAtOnce,
 };
 
-// Opens `documentPath` in the user's PDF reader: every "%1" of the command is
-// replaced by the path as it is, without added quotes. With `waitForExit` the
-// call returns only once the reader has ended, dispatching pending window
-// messages every 200 ms meanwhile; without it, right after the start.
+inline constexpr std::chrono::seconds kEndedAtOnceWithin{3};
+
+// Opens `documentPath` in the user's PDF reader: every "%1" of the command
+// stands for the path (Process::StartWithDocument: on POSIX the absolute path
+// as one argument; on Windows the path as it is, without added quotes). With
+// `waitForExit` the call returns only once the reader has ended, dispatching
+// pending window messages every 200 ms meanwhile; without it, right after the
+// start.
 // Refusals are warning boxes, and the result says which was shown: "Could not
 // deduce command to start PDF reader" when there is no ProgID or no command
 // (kNoCommand), "Failed to start PDF reader" when the process cannot be

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <system_error>
 
@@ -19,6 +20,9 @@ namespace fs = std::filesystem;
 
 constexpr char kPdfMimeType[] = "application/pdf";
 constexpr char kFilePlaceholder[] = "%1";
+// Quillane's own desktop entry, which may declare application/pdf: like its
+// Windows identifiers it never stands for the user's reader.
+constexpr char kOwnDesktopEntry[] = "quillane.desktop";
 
 // Undoes the escapes of the desktop entry string type. Other backslash pairs
 // stay as written: the Exec quoting gives \" \` \$ their meaning afterwards.
@@ -77,15 +81,33 @@ std::vector<std::pair<Text, Text>> ReadGroup(const Text& content, const Text& gr
   return entries;
 }
 
-std::optional<Text> ReadTextFile(const Text& path) {
-  std::error_code error;
-  if (!fs::is_regular_file(path, error)) return std::nullopt;
-  try {
-    return platform::ReadWholeFile(path);
-  } catch (const Error&) {
-    return std::nullopt;
+}  // namespace
+
+// The content of each file the association reads, kept once read (nothing
+// for a missing or unreadable file), so that no file is read twice.
+class DesktopFiles {
+ public:
+  const std::optional<Text>& Read(const Text& path) {
+    auto found = contents_.find(path);
+    if (found == contents_.end()) found = contents_.emplace(path, ReadFresh(path)).first;
+    return found->second;
   }
-}
+
+ private:
+  static std::optional<Text> ReadFresh(const Text& path) {
+    std::error_code error;
+    if (!fs::is_regular_file(path, error)) return std::nullopt;
+    try {
+      return platform::ReadWholeFile(path);
+    } catch (const Error&) {
+      return std::nullopt;
+    }
+  }
+
+  std::map<Text, std::optional<Text>> contents_;
+};
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // Desktop entries
@@ -161,12 +183,13 @@ bool IsDesktopFileId(const Text& id) {
 
 // The entry that the first data folder holding `id` has; later folders are
 // hidden by it, installed or not.
-std::optional<DesktopEntry> FindDesktopEntry(const XdgDirectories& dirs, const Text& id) {
+std::optional<DesktopEntry> FindDesktopEntry(const XdgDirectories& dirs, DesktopFiles& files,
+                                             const Text& id) {
   if (!IsDesktopFileId(id)) return std::nullopt;
   for (std::size_t k = 0; k < dirs.DataDirs.size(); ++k) {
     const std::optional<Text> path = LocateDesktopFile(dirs.DataDirs[k] + "/applications", id);
     if (!path) continue;
-    const std::optional<Text> content = ReadTextFile(*path);
+    const std::optional<Text>& content = files.Read(*path);
     if (!content) return std::nullopt;
     return ParseDesktopEntry(*content, k);
   }
@@ -200,15 +223,16 @@ struct MimeAppsList {
   std::size_t Scope = 0;
 };
 
-std::vector<MimeAppsList> ReadMimeAppsLists(const XdgDirectories& dirs) {
+std::vector<MimeAppsList> ReadMimeAppsLists(const XdgDirectories& dirs, DesktopFiles& files) {
   std::vector<MimeAppsList> lists;
   auto addFolder = [&](const Text& folder, std::size_t scope) {
     for (const Text& desktop : dirs.CurrentDesktops) {
-      if (std::optional<Text> content = ReadTextFile(folder + "/" + desktop + "-mimeapps.list")) {
+      if (const std::optional<Text>& content =
+              files.Read(folder + "/" + desktop + "-mimeapps.list")) {
         lists.push_back({*content, true, scope});
       }
     }
-    if (std::optional<Text> content = ReadTextFile(folder + "/mimeapps.list")) {
+    if (const std::optional<Text>& content = files.Read(folder + "/mimeapps.list")) {
       lists.push_back({*content, false, scope});
     }
   };
@@ -348,16 +372,20 @@ XdgDirectories XdgDirectories::FromEnvironment() {
   return dirs;
 }
 
-std::optional<Text> DesktopEntryExec(const XdgDirectories& dirs, const Text& id) {
-  const std::optional<DesktopEntry> entry = FindDesktopEntry(dirs, id);
+namespace {
+
+std::optional<Text> EntryExec(const XdgDirectories& dirs, DesktopFiles& files, const Text& id) {
+  const std::optional<DesktopEntry> entry = FindDesktopEntry(dirs, files, id);
   if (!entry || !entry->Installed) return std::nullopt;
   return entry->Exec;
 }
 
-Text DefaultDesktopApplication(const XdgDirectories& dirs, const Text& mimeType) {
-  const std::vector<MimeAppsList> lists = ReadMimeAppsLists(dirs);
-  auto installed = [&dirs](const Text& id) {
-    const std::optional<DesktopEntry> entry = FindDesktopEntry(dirs, id);
+Text DefaultApplication(const XdgDirectories& dirs, DesktopFiles& files, const Text& mimeType) {
+  const std::vector<MimeAppsList> lists = ReadMimeAppsLists(dirs, files);
+  // Quillane's own entry counts as not installed, so the next one is taken.
+  auto installed = [&dirs, &files](const Text& id) {
+    const std::optional<DesktopEntry> entry =
+        id == kOwnDesktopEntry ? std::nullopt : FindDesktopEntry(dirs, files, id);
     return entry && entry->Installed ? entry : std::nullopt;
   };
   // Step 1: the first installed default, whatever its own MimeType says.
@@ -384,12 +412,12 @@ Text DefaultDesktopApplication(const XdgDirectories& dirs, const Text& mimeType)
   // earlier data folder hides the same ID in later ones.
   std::set<Text> seen;
   for (std::size_t k = 0; k < dirs.DataDirs.size(); ++k) {
-    std::vector<std::pair<Text, Text>> files;
-    ListDesktopFiles(dirs.DataDirs[k] + "/applications", "", files);
-    std::sort(files.begin(), files.end());
-    for (const auto& [id, path] : files) {
-      if (!seen.insert(id).second) continue;
-      const std::optional<Text> content = ReadTextFile(path);
+    std::vector<std::pair<Text, Text>> entries;
+    ListDesktopFiles(dirs.DataDirs[k] + "/applications", "", entries);
+    std::sort(entries.begin(), entries.end());
+    for (const auto& [id, path] : entries) {
+      if (!seen.insert(id).second || id == kOwnDesktopEntry) continue;
+      const std::optional<Text>& content = files.Read(path);
       if (!content) continue;
       const DesktopEntry entry = ParseDesktopEntry(*content, k);
       const bool declares = std::find(entry.MimeTypes.begin(), entry.MimeTypes.end(), mimeType) !=
@@ -400,7 +428,33 @@ Text DefaultDesktopApplication(const XdgDirectories& dirs, const Text& mimeType)
   return "";
 }
 
-std::optional<SuppliedValues> DesktopRegistryKey(const XdgDirectories& dirs, bool classesRoot,
+}  // namespace
+
+std::optional<Text> DesktopEntryExec(const XdgDirectories& dirs, const Text& id) {
+  DesktopFiles files;
+  return EntryExec(dirs, files, id);
+}
+
+Text DefaultDesktopApplication(const XdgDirectories& dirs, const Text& mimeType) {
+  DesktopFiles files;
+  return DefaultApplication(dirs, files, mimeType);
+}
+
+DesktopAssociation::DesktopAssociation(XdgDirectories dirs)
+    : dirs_(std::move(dirs)), files_(std::make_unique<DesktopFiles>()) {}
+
+DesktopAssociation::~DesktopAssociation() = default;
+
+const Text& DesktopAssociation::PdfApplication() {
+  if (!pdfApplication_) pdfApplication_ = DefaultApplication(dirs_, *files_, kPdfMimeType);
+  return *pdfApplication_;
+}
+
+std::optional<Text> DesktopAssociation::Exec(const Text& id) {
+  return EntryExec(dirs_, *files_, id);
+}
+
+std::optional<SuppliedValues> DesktopRegistryKey(DesktopAssociation& association, bool classesRoot,
                                                  const Text& path) {
   std::vector<Text> components;
   for (const Text& part : SplitText(path, '\\')) {
@@ -419,7 +473,7 @@ std::optional<SuppliedValues> DesktopRegistryKey(const XdgDirectories& dirs, boo
     const std::vector<Text> userChoice = {"Software", "Microsoft", "Windows", "CurrentVersion",
                                           "Explorer", "FileExts",  ".pdf",    "UserChoice"};
     if (!matches(userChoice, 0)) return std::nullopt;
-    const Text id = DefaultDesktopApplication(dirs, kPdfMimeType);
+    const Text& id = association.PdfApplication();
     if (id.empty()) return std::nullopt;
     if (components.size() < userChoice.size()) return SuppliedValues{};
     return SuppliedValues{{"Progid", id}};
@@ -427,7 +481,7 @@ std::optional<SuppliedValues> DesktopRegistryKey(const XdgDirectories& dirs, boo
 
   const std::vector<Text> command = {"Shell", "open", "command"};
   if (!matches(command, 1)) return std::nullopt;
-  const std::optional<Text> exec = DesktopEntryExec(dirs, components[0]);
+  const std::optional<Text> exec = association.Exec(components[0]);
   if (!exec) return std::nullopt;
   if (components.size() < 1 + command.size()) return SuppliedValues{};
   return SuppliedValues{{"", TranslateDesktopExec(*exec)}};

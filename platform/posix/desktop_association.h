@@ -6,6 +6,7 @@
 #ifndef QUILLANE_PLATFORM_POSIX_DESKTOP_ASSOCIATION_H_
 #define QUILLANE_PLATFORM_POSIX_DESKTOP_ASSOCIATION_H_
 
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -35,13 +36,17 @@ struct XdgDirectories {
   std::vector<Text> DataDirs;         // $XDG_DATA_HOME, then each of $XDG_DATA_DIRS
   std::vector<Text> CurrentDesktops;  // $XDG_CURRENT_DESKTOP's names, lower-cased
 
+  bool operator==(const XdgDirectories&) const = default;
+
   // From the environment, with the documented defaults for unset or empty
   // variables ($HOME/.config, /etc/xdg, $HOME/.local/share, /usr/local/share
   // and /usr/share); relative entries are ignored, as the rules require.
   static XdgDirectories FromEnvironment();
 };
 
-// The desktop file ID that opens `mimeType` by default, or empty:
+// The desktop file ID that opens `mimeType` by default, or empty; never
+// Quillane's own entry "quillane.desktop", which counts as not installed, so
+// that the next application is taken:
 //  1. the [Default Applications] entries of every mimeapps.list, in the
 //     order of the rules ($desktop-mimeapps.list before mimeapps.list, in the
 //     config folders, then in the applications folder of each data folder);
@@ -62,6 +67,31 @@ Text DefaultDesktopApplication(const XdgDirectories& dirs, const Text& mimeType)
 // installed.
 std::optional<Text> DesktopEntryExec(const XdgDirectories& dirs, const Text& id);
 
+class DesktopFiles;
+
+// The association of one set of folders as a process asks it: the default
+// application for application/pdf is worked out at the first question and
+// kept, and every file (mimeapps.list, desktop entry) is read at most once.
+// Files changed afterwards are not seen.
+class DesktopAssociation {
+ public:
+  explicit DesktopAssociation(XdgDirectories dirs);
+  ~DesktopAssociation();
+  DesktopAssociation(const DesktopAssociation&) = delete;
+  DesktopAssociation& operator=(const DesktopAssociation&) = delete;
+
+  const XdgDirectories& Directories() const { return dirs_; }
+  // DefaultDesktopApplication(Directories(), "application/pdf").
+  const Text& PdfApplication();
+  // DesktopEntryExec(Directories(), id).
+  std::optional<Text> Exec(const Text& id);
+
+ private:
+  XdgDirectories dirs_;
+  std::unique_ptr<DesktopFiles> files_;
+  std::optional<Text> pdfApplication_;
+};
+
 // The registry values of one key that the association supplies, each a REG_SZ
 // text: (name, text); the default value has the empty name.
 using SuppliedValues = std::vector<std::pair<Text, Text>>;
@@ -77,7 +107,7 @@ using SuppliedValues = std::vector<std::pair<Text, Text>>;
 //    "<id>\Shell\open\command" exist for an installed entry <id>; the command
 //    key's default value is TranslateDesktopExec of its Exec. The Shell key
 //    has no default value, so the verb read is "open".
-std::optional<SuppliedValues> DesktopRegistryKey(const XdgDirectories& dirs, bool classesRoot,
+std::optional<SuppliedValues> DesktopRegistryKey(DesktopAssociation& association, bool classesRoot,
                                                  const Text& path);
 
 }  // namespace quillane

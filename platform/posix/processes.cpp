@@ -1,5 +1,6 @@
 // Processes on POSIX: the reader is started with posix_spawnp, never through a
-// shell, its command split into arguments by the program's own rule.
+// shell, its command split into arguments by the program's own rule before the
+// document's path goes into them.
 #include <spawn.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -35,6 +36,25 @@ struct Process::Impl {
   }
 };
 
+namespace {
+
+// Spawns `arguments` (argument 0 is the program, looked up in PATH when it
+// holds no "/"); null when there is none or it cannot start.
+std::unique_ptr<Process::Impl> Spawn(std::vector<Text> arguments) {
+  if (arguments.empty()) return nullptr;
+  std::vector<char*> argv;
+  argv.reserve(arguments.size() + 1);
+  for (Text& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  auto impl = std::make_unique<Process::Impl>();
+  if (::posix_spawnp(&impl->Pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+    return nullptr;
+  }
+  return impl;
+}
+
+}  // namespace
+
 Process::Process(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 Process::~Process() {
@@ -43,17 +63,20 @@ Process::~Process() {
 }
 
 std::unique_ptr<Process> Process::Start(const Text& commandLine) {
-  std::vector<Text> arguments = SplitCommandLine(commandLine);
-  if (arguments.empty()) return nullptr;
-  std::vector<char*> argv;
-  argv.reserve(arguments.size() + 1);
-  for (Text& argument : arguments) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-  auto impl = std::make_unique<Impl>();
-  if (::posix_spawnp(&impl->Pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
-    return nullptr;
-  }
-  return std::unique_ptr<Process>(new Process(std::move(impl)));
+  auto impl = Spawn(SplitCommandLine(commandLine));
+  return impl ? std::unique_ptr<Process>(new Process(std::move(impl))) : nullptr;
+}
+
+std::unique_ptr<Process> Process::StartWithDocument(const Text& commandTemplate,
+                                                    const Text& documentPath) {
+  // Split first, then substitute: pasted into the line before the split, a
+  // quote or a blank in the name would end the argument and let the rest of
+  // the name become arguments of its own, such as a reader option.
+  const Text path = ExpandFileName(documentPath);
+  std::vector<Text> arguments = SplitCommandLine(commandTemplate);
+  for (Text& argument : arguments) argument = ReplaceAll(argument, kDocumentPlaceholder, path);
+  auto impl = Spawn(std::move(arguments));
+  return impl ? std::unique_ptr<Process>(new Process(std::move(impl))) : nullptr;
 }
 
 bool Process::WaitForExit(std::uint32_t milliseconds) {

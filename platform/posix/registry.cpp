@@ -2,16 +2,19 @@
 // exports, at $QUILLANE_REGISTRY, else $XDG_CONFIG_HOME/quillane/registry.reg
 // (~/.config/quillane/registry.reg). Where the file holds nothing for the
 // ".pdf" association, the desktop's own association supplies the keys and
-// values Windows would hold, so reader discovery needs no set-up.
+// values Windows would hold, so reader discovery needs no set-up. Both are
+// read once per process (platform/posix/registry.h).
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <memory>
 #include <optional>
 
 #include "base/error.h"
 #include "platform/platform.h"
 #include "platform/posix/desktop_association.h"
 #include "platform/posix/posix_util.h"
+#include "platform/posix/registry.h"
 #include "platform/posix/registry_file.h"
 
 namespace quillane::platform {
@@ -38,12 +41,48 @@ RegistryFile LoadRegistryFile(const Text& path) {
   return RegistryFile::Parse(ReadWholeFile(path), path);
 }
 
-void SaveRegistryFile(const Text& path, const RegistryFile& file) {
+// The registry file as this process knows it, by path (the path comes from the
+// environment at every open); replaced by each write of the process.
+struct KeptRegistryFile {
+  Text Path;
+  std::shared_ptr<const RegistryFile> File;
+};
+std::optional<KeptRegistryFile> keptRegistryFile;
+
+// The desktop's association, kept for the folders it was read from.
+std::optional<DesktopAssociation> keptAssociation;
+
+std::shared_ptr<const RegistryFile> CurrentRegistryFile(const Text& path) {
+  if (!keptRegistryFile || keptRegistryFile->Path != path) {
+    keptRegistryFile =
+        KeptRegistryFile{path, std::make_shared<RegistryFile>(LoadRegistryFile(path))};
+  }
+  return keptRegistryFile->File;
+}
+
+DesktopAssociation& CurrentAssociation() {
+  XdgDirectories dirs = XdgDirectories::FromEnvironment();
+  if (!keptAssociation || keptAssociation->Directories() != dirs) {
+    keptAssociation.emplace(std::move(dirs));
+  }
+  return *keptAssociation;
+}
+
+// Applies `change` to the registry file and writes it, then makes the result
+// the file this process knows. The file is read again first, so that nothing
+// another program wrote since the process read it is lost. Throws the file
+// errors; the file known then stays as it was.
+template <typename Change>
+std::shared_ptr<const RegistryFile> UpdateRegistryFile(const Text& path, Change change) {
+  RegistryFile file = LoadRegistryFile(path);
+  change(file);
   posix::CreateFolders(posix::SplitFolder(path).first);
   const Text content = file.Write();
   OutputFile output(path);
   output.Write(content.data(), posix::ToInt64(content.size()));
   output.Commit();
+  keptRegistryFile = KeptRegistryFile{path, std::make_shared<RegistryFile>(std::move(file))};
+  return keptRegistryFile->File;
 }
 
 // Joins the components of a key path, dropping empty ones, so "a\\b\" is a\b.
@@ -61,16 +100,25 @@ Text RegistryErrorName(const Text& what, const Text& name) { return what + " '" 
 
 }  // namespace
 
+namespace posix {
+
+void ForgetRegistryReads() {
+  keptRegistryFile.reset();
+  keptAssociation.reset();
+}
+
+}  // namespace posix
+
 struct RegistryKey::Impl {
   Text FullPath;  // root name included: HKEY_CURRENT_USER\...
   Text FilePath;  // the registry file as found when the key was opened
-  RegistryFile Snapshot;
+  std::shared_ptr<const RegistryFile> Snapshot;
   // What the desktop's PDF association supplies for this key; the file's own
   // values come first.
   std::vector<RegistryValue> Supplied;
 
   const RegistryValue* Find(const Text& name) const {
-    if (const RegistryValue* value = Snapshot.FindValue(FullPath, name)) return value;
+    if (const RegistryValue* value = Snapshot->FindValue(FullPath, name)) return value;
     for (const RegistryValue& value : Supplied) {
       if (SameRegistryName(value.Name, name)) return &value;
     }
@@ -86,15 +134,14 @@ std::unique_ptr<RegistryKey::Impl> RegistryKey::Impl::Open(RegistryRoot root, co
   const Text rootName = root == RegistryRoot::kCurrentUser ? kCurrentUserName : kClassesRootName;
   const Text full = relative.empty() ? rootName : rootName + "\\" + relative;
   const Text filePath = RegistryFilePath();
-  RegistryFile file = LoadRegistryFile(filePath);
-  const std::optional<SuppliedValues> supplied = DesktopRegistryKey(
-      XdgDirectories::FromEnvironment(), root == RegistryRoot::kClassesRoot, relative);
-  if (!relative.empty() && !file.KeyExists(full) && !supplied) {
+  std::shared_ptr<const RegistryFile> file = CurrentRegistryFile(filePath);
+  const std::optional<SuppliedValues> supplied =
+      DesktopRegistryKey(CurrentAssociation(), root == RegistryRoot::kClassesRoot, relative);
+  if (!relative.empty() && !file->KeyExists(full) && !supplied) {
     if (!create || !IsWritableKeyPath(full)) return nullptr;
     // The real registry creates a key at once, so the file is written now.
-    file.AddKey(full);
     try {
-      SaveRegistryFile(filePath, file);
+      file = UpdateRegistryFile(filePath, [&full](RegistryFile& changed) { changed.AddKey(full); });
     } catch (const Error&) {
       return nullptr;
     }
@@ -158,11 +205,9 @@ void RegistryKey::WriteString(const Text& name, const Text& value) {
   const Text failed = RegistryErrorName("Failed to set data for", name);
   if (!IsWritableValueName(name)) throw Error(failed);
   try {
-    // Read again so that nothing written to the file since the open is lost.
-    RegistryFile file = LoadRegistryFile(impl_->FilePath);
-    file.SetValue(impl_->FullPath, name, kRegSz, value);
-    SaveRegistryFile(impl_->FilePath, file);
-    impl_->Snapshot = std::move(file);
+    impl_->Snapshot = UpdateRegistryFile(impl_->FilePath, [&](RegistryFile& file) {
+      file.SetValue(impl_->FullPath, name, kRegSz, value);
+    });
   } catch (const Error&) {
     throw Error(failed);
   }

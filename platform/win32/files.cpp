@@ -145,6 +145,14 @@ void OutputFile::Write(const char* data, std::int64_t count) {
 }
 
 void OutputFile::Commit() {
+  // A move may reach the disk before the data it points at: after a power
+  // cut the replaced file could be empty. So a file that replaces another is
+  // flushed first; a new file replaces nothing and is not flushed.
+  const DWORD target = GetFileAttributesA(impl_->path.c_str());
+  if (target != INVALID_FILE_ATTRIBUTES && (target & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+      !FlushFileBuffers(impl_->handle)) {
+    impl_->WriteError(GetLastError());
+  }
   impl_->CloseHandleOnce();
   if (!MoveFileExA(impl_->temporaryPath.c_str(), impl_->path.c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {

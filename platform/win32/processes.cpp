@@ -30,6 +30,13 @@ std::unique_ptr<Process> Process::Start(const Text& commandLine) {
   return std::unique_ptr<Process>(new Process(std::move(impl)));
 }
 
+std::unique_ptr<Process> Process::StartWithDocument(const Text& commandTemplate,
+                                                    const Text& documentPath) {
+  // Registered commands quote the placeholder themselves when they expect
+  // blanks; "%2", "%*", "%L" and the like are left alone.
+  return Start(ReplaceAll(commandTemplate, kDocumentPlaceholder, documentPath));
+}
+
 bool Process::WaitForExit(std::uint32_t milliseconds) {
   return WaitForSingleObject(impl_->process, milliseconds) != WAIT_TIMEOUT;
 }

@@ -138,13 +138,17 @@ TEST(OutputPath, SuffixBeforeTheLastExtensionOfTheFileName) {
   }
 }
 
-TEST(OutputPath, TempExecPutsTheFileNameIntoTheTemporaryDirectory) {
+TEST(OutputPath, TempExecPutsTheFileNameIntoTheFolderOfTheCopies) {
   Options options;
   options.InputFile = "/my.docs/report.pdf";
   options.TempExec = true;
   OutputTarget target = OutputTargetFor(options);
-  EXPECT_EQ(target.Path, platform::TemporaryDirectory() + "report_Vexlo.pdf");
+  EXPECT_EQ(target.Path, platform::ViewCopyDirectory() + "report_Vexlo.pdf");
   EXPECT_TRUE(target.Temporary);
+  // A folder of its own inside the temporary directory.
+  const Text temporary = platform::TemporaryDirectory();
+  EXPECT_EQ(target.Path.compare(0, temporary.size(), temporary), 0) << target.Path;
+  EXPECT_GT(platform::ViewCopyDirectory().size(), temporary.size());
 
   options.OutputFile = "given.pdf";
   target = OutputTargetFor(options);

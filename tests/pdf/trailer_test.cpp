@@ -77,11 +77,6 @@ TEST(ReadTrailer, InfoIsKeptOnlyAsAReference) {
   EXPECT_EQ(values.rootReference, "1 0 R");
 }
 
-TEST(ReadTrailer, MissingSizeStaysZero) {
-  MemoryPdf file(WithSection("xref\n0 1\n0000000000 65535 f\r\ntrailer\n<</Root 1 0 R>>\n"));
-  EXPECT_EQ(ReadTrailer(file.source, file.log).trailerSize, 0);
-}
-
 TEST(ReadTrailer, CommentsAtTheOffsetAreSkipped) {
   MemoryPdf file(
       WithSection("% a comment\r\n%another\nxref\n0 1\n0000000000 65535 f\r\ntrailer\n<</Size "
@@ -131,10 +126,62 @@ TEST(ReadTrailer, EndMarkerMoreThan99BytesFromTheEndIsNotFound) {
   EXPECT_EQ(file.lines.front(), "(startxre)f @ " + std::to_string(file.source.Size() - 100));
 }
 
-TEST(ReadTrailer, EmptyFileIsAnIndexError) {
-  MemoryPdf file("");
-  EXPECT_THROW_MSG(ReadTrailer(file.source, file.log), Error, "IndexOutOfBounds");
-  EXPECT_EQ(file.Lines(), "(startxre)f @ -1");
+// The log lines without the positions they end with, joined by " | ".
+std::string LogShape(const std::vector<Text>& lines) {
+  std::string shape;
+  for (Text line : lines) {
+    while (!line.empty() && ((line.back() >= '0' && line.back() <= '9') || line.back() == '-')) {
+      line.pop_back();
+    }
+    shape += (shape.empty() ? "" : " | ") + line;
+  }
+  return shape;
+}
+
+// Input that cannot take an update ends with a message naming what is missing,
+// after the lines that the reading logged up to that step.
+TEST(ReadTrailer, InputWithoutTheNeededEntriesIsAnError) {
+  const std::string noOffset =
+      "No startxref offset found at the end of the file; it is not a PDF file or it is damaged.";
+  const std::string noSize = "The trailer has no /Size entry; the file may be damaged.";
+  const std::string noRoot = "The trailer has no /Root reference; the file may be damaged.";
+  const std::string table = "xref\n0 1\n0000000000 65535 f\r\ntrailer\n";
+  const std::string untilDictionary = "(startxre)f @  | xref header: 'xref' | reached dict end @ ";
+  const struct {
+    const char* name;
+    std::string bytes;
+    std::string message;
+    std::string log;
+  } cases[] = {
+      {"empty file", "", noOffset, "(startxre)f @ "},
+      {"text file", "A plain text file, a few words of it.\n", noOffset, "(startxre)f @ "},
+      {"startxref without a number", kBody + "startxref\n%%EOF\n", noOffset, "(startxre)f @ "},
+      {"offset of more than 32 bits", kBody + "startxref\n2147483648\n%%EOF\n", noOffset,
+       "(startxre)f @ "},
+      // The largest offset that fits passes this step.
+      {"largest offset", kBody + "startxref\n002147483647\n%%EOF\n",
+       "No cross-reference section found at offset 2147483647; the file may be damaged.",
+       "(startxre)f @  | xref header: ''"},
+      {"no /Size", WithSection(table + "<</Root 1 0 R>>\n"), noSize, untilDictionary},
+      // /Size is looked up before the encryption test.
+      {"no /Size, encrypted", WithSection(table + "<</Encrypt 5 0 R/Root 1 0 R>>\n"), noSize,
+       untilDictionary},
+      {"no /Root", WithSection(table + "<</Size 3/Info 2 0 R>>\n"), noRoot,
+       untilDictionary + " | reached dict end @ "},
+      {"/Root not a reference", WithSection(table + "<</Size 3/Root 1 0 Q>>\n"), noRoot,
+       untilDictionary},
+      {"/Root without generation and R", WithSection(table + "<</Size 3/Root 1>>\n"), noRoot,
+       untilDictionary},
+      {"/Root of a cross-reference stream without R",
+       WithSection("7 0 obj\n<</Type/XRef/Size 8/Root 1 0>>stream\nendstream\nendobj\n"), noRoot,
+       "(startxre)f @  | xref header: '7' | reached dict end @ "},
+  };
+  for (const auto& c : cases) {
+    MemoryPdf file(c.bytes);
+    SCOPED_TRACE(c.name);
+    EXPECT_THROW_MSG(ReadTrailer(file.source, file.log), Error, c.message);
+    EXPECT_EQ(LogShape(file.lines), c.log) << file.Lines();
+  }
 }
 
 TEST(ReadTrailer, OnlyTheLastRevisionIsRead) {

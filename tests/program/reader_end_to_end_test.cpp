@@ -3,8 +3,12 @@
 // folder and empty desktop, and the reader stand-in registered as the user's
 // PDF reader.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,8 +40,12 @@ class ReaderEndToEndTest : public ::testing::Test {
   std::string Record() const { return scratch_.File("record.txt"); }
   std::string Snapshot() const { return scratch_.File("snapshot.pdf"); }
   std::string LogFile() const { return scratch_.File("log.txt"); }
+  // The user's own folder of the "/tempexec" copies in the temporary folder.
+  std::string CopyFolder() const {
+    return scratch_.File("tmp") + "/quillane-" + std::to_string(::geteuid());
+  }
   // Where "/tempexec" puts the output of Input().
-  std::string TemporaryOutput() const { return scratch_.File("tmp") + "/report_Vexlo.pdf"; }
+  std::string TemporaryOutput() const { return CopyFolder() + "/report_Vexlo.pdf"; }
 
   void WriteRegistry(const std::string& body) {
     WriteFileBytes(Registry(), kRegistryHeader + body);
@@ -54,6 +62,10 @@ class ReaderEndToEndTest : public ::testing::Test {
   ProcessResult Quillane(const std::vector<std::string>& arguments, int readerDelayMs = 0) {
     std::vector<std::string> argv{QUILLANE_EXE};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return RunProcess(argv, Options(readerDelayMs));
+  }
+
+  ProcessOptions Options(int readerDelayMs = 0) const {
     ProcessOptions options;
     const std::string desktop = scratch_.File("desktop");
     options.env = {
@@ -68,7 +80,7 @@ class ReaderEndToEndTest : public ::testing::Test {
         {"QUILLANE_FAKE_READER_SNAPSHOT", Snapshot()},
         {"QUILLANE_FAKE_READER_DELAY_MS", std::to_string(readerDelayMs)},
     };
-    return RunProcess(argv, options);
+    return options;
   }
 
   // The arguments the stand-in was started with, once it has finished.
@@ -79,11 +91,13 @@ class ReaderEndToEndTest : public ::testing::Test {
   ScratchDir scratch_;
 };
 
+// A reader open for more than 3 seconds: it has the document, and the copy is
+// deleted once it has ended.
 TEST_F(ReaderEndToEndTest, TempExecShowsTheOutputWhileTheReaderRunsAndDeletesItAfter) {
   RegisterReader();
   const auto start = std::chrono::steady_clock::now();
-  const ProcessResult result = Quillane({"/tempexec", "/in", Input()}, 500);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+  const ProcessResult result = Quillane({"/tempexec", "/in", Input()}, 3200);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3200));
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(RecordedArguments(), std::vector<std::string>{TemporaryOutput()});
@@ -97,16 +111,67 @@ TEST_F(ReaderEndToEndTest, TempExecShowsTheOutputWhileTheReaderRunsAndDeletesItA
   EXPECT_TRUE(BytesEqual(OneImagePdf(), ReadFileBytes(Input())));
 }
 
+// Single-instance readers hand the document to a running instance and end
+// at once: the copy is kept for that instance, in the user's own folder, and
+// a later "/tempexec" run removes it once it is a day old.
+TEST_F(ReaderEndToEndTest, TempExecKeepsTheCopyForAReaderThatEndsAtOnce) {
+  RegisterReader();
+  ProcessResult result = Quillane({"/tempexec", "/in", Input()});
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(RecordedArguments(), std::vector<std::string>{TemporaryOutput()});
+  ASSERT_TRUE(fs::exists(TemporaryOutput()));
+  EXPECT_EQ(ReadFileBytes(Snapshot()), ReadFileBytes(TemporaryOutput()));
+  struct stat folder {};
+  struct stat copy {};
+  ASSERT_EQ(::lstat(CopyFolder().c_str(), &folder), 0);
+  ASSERT_EQ(::lstat(TemporaryOutput().c_str(), &copy), 0);
+  EXPECT_TRUE(S_ISDIR(folder.st_mode));
+  EXPECT_EQ(folder.st_mode & 07777, 0700u);
+  EXPECT_EQ(copy.st_mode & 07777, 0600u);
+  const std::string log = ReadFileBytes(LogFile());
+  EXPECT_TRUE(log.ends_with("\noutput: " + TemporaryOutput() +
+                            "\nreader ended at once, copy kept: " + TemporaryOutput() + "\n"))
+      << log;
+
+  // Two days old now; a copy of 23 hours stays.
+  const auto now = fs::file_time_type::clock::now();
+  fs::last_write_time(TemporaryOutput(), now - std::chrono::hours(48));
+  const std::string recent = CopyFolder() + "/recent_Vexlo.pdf";
+  WriteFileBytes(recent, "kept\n");
+  fs::last_write_time(recent, now - std::chrono::hours(23));
+  fs::remove(LogFile());
+  fs::remove(Record());
+  const std::string other = scratch_.File("other.pdf");
+  WriteFileBytes(other, OneImagePdf());
+  const std::string otherCopy = CopyFolder() + "/other_Vexlo.pdf";
+
+  // This reader stays open for four seconds: its copy is deleted after it.
+  const auto start = std::chrono::steady_clock::now();
+  result = Quillane({"/tempexec", "/in", other}, 4000);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(RecordedArguments(), std::vector<std::string>{otherCopy});
+  EXPECT_FALSE(fs::exists(TemporaryOutput()));
+  EXPECT_FALSE(fs::exists(otherCopy));
+  EXPECT_TRUE(fs::exists(recent));
+  const std::string secondLog = ReadFileBytes(LogFile());
+  EXPECT_TRUE(secondLog.starts_with("old copy removed: " + TemporaryOutput() + "\n")) << secondLog;
+}
+
 TEST_F(ReaderEndToEndTest, TempExecWithOutOpensAndDeletesTheGivenPath) {
   RegisterReader();
   const std::string output = scratch_.File("given.pdf");
-  const ProcessResult result = Quillane({"/tempexec", "/out", output, "/in", Input()});
+  const ProcessResult result = Quillane({"/tempexec", "/out", output, "/in", Input()}, 3200);
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(RecordedArguments(), std::vector<std::string>{output});
   EXPECT_TRUE(fs::exists(Snapshot()));
   EXPECT_FALSE(fs::exists(output));
   EXPECT_FALSE(fs::exists(TemporaryOutput()));
+  // The folder of the copies is not needed for a given path.
+  EXPECT_FALSE(fs::exists(CopyFolder()));
 }
 
 TEST_F(ReaderEndToEndTest, TempExecWithoutReaderWarnsAndStillDeletesTheOutput) {
@@ -170,13 +235,70 @@ TEST_F(ReaderEndToEndTest, DesktopDefaultApplicationIsTheReaderWithoutSetUp) {
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(RecordedArguments(), (std::vector<std::string>{"--page=1", TemporaryOutput()}));
   EXPECT_TRUE(fs::exists(Snapshot()));
-  EXPECT_FALSE(fs::exists(TemporaryOutput()));
+  // The stand-in ended at once, so the copy stays for it.
+  EXPECT_TRUE(fs::exists(TemporaryOutput()));
 
   EXPECT_EQ(Quillane({"/diag"}).err, "");
   const std::string log = ReadFileBytes(LogFile());
   EXPECT_NE(log.find("Diagnostics\nPDF Prog.ID: fake-reader.desktop\nPDF cmd: "), std::string::npos)
       << log;
   EXPECT_NE(ReadFileBytes(Registry()).find("\"PdfReadCmd\"="), std::string::npos);
+}
+
+// Quillane's own desktop entry never stands for the reader: the next
+// application for application/pdf does. And however many keys discovery
+// opens, each file of the registry and of the desktop is read once per run
+// (the registry file once more before each write, so that nothing another
+// program wrote meanwhile is lost): the run's open calls show it.
+TEST_F(ReaderEndToEndTest, DesktopAssociationSkipsQuillaneAndEachFileIsReadOnce) {
+  WriteRegistry("");
+  const std::string desktop = scratch_.File("desktop");
+  fs::create_directories(desktop + "/applications");
+  WriteFileBytes(desktop + "/mimeapps.list",
+                 "[Default Applications]\napplication/pdf=quillane.desktop;fake-reader.desktop\n");
+  const auto entry = [&desktop](const std::string& id, const std::string& exec) {
+    WriteFileBytes(desktop + "/applications/" + id, "[Desktop Entry]\nType=Application\nExec=" +
+                                                        exec + " %f\nMimeType=application/pdf;\n");
+  };
+  // Stands in for Quillane's own entry, whose command would start Quillane
+  // again: here a program that ends at once, so a fault shows as no reader.
+  entry("quillane.desktop", "/bin/true");
+  entry("fake-reader.desktop", QUILLANE_TOOL_fake_reader);
+  entry("other-reader.desktop", "/bin/false");
+
+  for (int run = 1; run <= 2; ++run) {
+    SCOPED_TRACE("run " + std::to_string(run));
+    const std::string trace = scratch_.File("trace-" + std::to_string(run) + ".txt");
+    fs::remove(Record());
+    const std::optional<TracedRun> traced =
+        RunTraced({QUILLANE_EXE, "/tempexec", "/in", Input()}, "openat,rename", trace, Options());
+    if (!traced) GTEST_SKIP() << "strace cannot trace here";
+    EXPECT_EQ(traced->result.exit_status, 0);
+    EXPECT_EQ(traced->result.err, "");
+    EXPECT_EQ(RecordedArguments(), std::vector<std::string>{TemporaryOutput()});
+
+    const auto count = [&traced](const std::string& text) {
+      return std::count_if(
+          traced->calls.begin(), traced->calls.end(),
+          [&text](const std::string& call) { return call.find(text) != std::string::npos; });
+    };
+    const auto reads = [&count](const std::string& path) {
+      return count("\"" + path + "\", O_RDONLY");
+    };
+    // The first run creates the configuration key and caches the command:
+    // two writes, each after a fresh read. The second writes nothing.
+    const auto writes = count("\", \"" + Registry() + "\")");
+    EXPECT_EQ(writes, run == 1 ? 2 : 0);
+    EXPECT_EQ(reads(Registry()), 1 + writes);
+    EXPECT_EQ(reads(desktop + "/mimeapps.list"), 1);
+    for (const char* id : {"quillane.desktop", "fake-reader.desktop", "other-reader.desktop"}) {
+      EXPECT_LE(reads(desktop + "/applications/" + id), 1) << id;
+    }
+  }
+  EXPECT_EQ(Quillane({"/diag"}).err, "");
+  const std::string log = ReadFileBytes(LogFile());
+  EXPECT_NE(log.find("Diagnostics\nPDF Prog.ID: fake-reader.desktop\nPDF cmd: "), std::string::npos)
+      << log;
 }
 
 TEST_F(ReaderEndToEndTest, WrongValueTypeEndsTheRunWithTheRegistryError) {

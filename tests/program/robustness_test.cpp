@@ -1,19 +1,23 @@
 // Faults injected into real runs of the quillane executable, each in its own
 // scratch folder with its own registry file, temporary folder and an empty
 // desktop: files that cannot be read or written, a full file system, a
-// malformed registry file, a reader that does not exist, two runs racing for
-// one output, and hostile file names. Every case checks the exact message and
-// exit status and that the run left every file as it was: no partial output,
-// no temporary file, the input and the registry file byte for byte unchanged.
+// malformed registry file, input that is no PDF or lacks trailer entries, a
+// planted folder for the "/tempexec" copies, a reader that does not exist, two
+// runs racing for one output, and hostile file names. Every case checks the
+// exact message and exit status and that the run left every file as it was:
+// no partial output, no temporary file, the input and the registry file byte
+// for byte unchanged.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,6 +33,9 @@ namespace fs = std::filesystem;
 const std::string kRegistryHeader = "Windows Registry Editor Version 5.00\n\n";
 const std::string kEncryptedMessage =
     "Quillane: Quillane cannot handle this file, because the file is secured/encrypted.\n";
+const std::string kNoStartxrefMessage =
+    "Quillane: No startxref offset found at the end of the file; it is not a PDF file or it is "
+    "damaged.\n";
 
 // Every entry below `root`: files with their bytes (those over 1 MiB by size
 // and modification time), folders and special files by kind. Two equal snapshots mean nothing
@@ -85,6 +92,10 @@ class RobustnessTest : public ::testing::Test {
   std::string Work(const std::string& name) const { return Work() + "/" + name; }
   std::string Registry() const { return scratch_.File("registry.reg"); }
   std::string Record() const { return scratch_.File("record.txt"); }
+  // The user's own folder of the "/tempexec" copies in the temporary folder.
+  std::string CopyFolder() const {
+    return scratch_.File("tmp") + "/quillane-" + std::to_string(::geteuid());
+  }
 
   std::string Input(const std::string& name, const std::string& bytes) const {
     WriteFileBytes(Work(name), bytes);
@@ -92,10 +103,11 @@ class RobustnessTest : public ::testing::Test {
   }
 
   // The reader stand-in, or `readerProgram`, as the user's PDF reader with the
-  // document quoted; the cache already holds its command, so discovery writes
-  // nothing to the registry file.
-  void RegisterReader(const std::string& readerProgram = QUILLANE_TOOL_fake_reader) {
-    const std::string command = "\\\"" + readerProgram + "\\\" \\\"%1\\\"";
+  // document quoted, or as `document` says; the cache already holds its
+  // command, so discovery writes nothing to the registry file.
+  void RegisterReader(const std::string& readerProgram = QUILLANE_TOOL_fake_reader,
+                      const std::string& document = "\\\"%1\\\"") {
+    const std::string command = "\\\"" + readerProgram + "\\\" " + document;
     WriteFileBytes(Registry(),
                    kRegistryHeader +
                        "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer"
@@ -132,17 +144,10 @@ class RobustnessTest : public ::testing::Test {
     return options;
   }
 
-  // The arguments the reader stand-in recorded, one a line.
+  // The arguments the reader stand-in recorded; the record is removed.
   std::vector<std::string> RecordedArguments() const {
-    for (int i = 0; i < 200 && !fs::exists(Record()); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    if (!fs::exists(Record())) return {"<reader not started>"};
-    std::vector<std::string> arguments;
-    std::string text = ReadFileBytes(Record());
-    for (std::size_t end; (end = text.find('\n')) != std::string::npos; text.erase(0, end + 1)) {
-      arguments.push_back(text.substr(0, end));
-    }
+    std::vector<std::string> arguments =
+        RecordedReaderArguments(Record(), std::chrono::seconds(10));
     fs::remove(Record());
     return arguments;
   }
@@ -173,6 +178,16 @@ TEST_F(RobustnessTest, FailedOrRefusedRunsLeaveEveryFileAsItWas) {
   fs::resize_file(Input("big.pdf", ""), std::uintmax_t{1} << 31);
   const std::string noTemplates = ExecutableWithoutTemplates();
   const std::string binFolder = fs::canonical(scratch_.File("bin")).string();
+  // Input that is no PDF, or a PDF whose trailer lacks what the update needs.
+  Input("notes.txt", "Shopping list: bread, milk, coffee.\n");
+  Input("empty.pdf", "");
+  std::string noSize = pdf;
+  noSize.replace(noSize.rfind("/Size"), 5, "/Sizx");
+  Input("no-size.pdf", noSize);
+  Input("no-root.pdf", PdfBuilder().Object(1, 0, "<</Type/Catalog>>\n").Root("").Build());
+  const std::string plantedFolder = "Quillane: Cannot use folder \"" + CopyFolder() +
+                                    "\". It is a symbolic link or not a folder owned by the "
+                                    "current user.\n";
 
   struct Case {
     std::string name;
@@ -264,6 +279,48 @@ TEST_F(RobustnessTest, FailedOrRefusedRunsLeaveEveryFileAsItWas) {
             kEncryptedMessage,
             3,
             {}},
+           // The other cases of the trailer's faults: tests/pdf/trailer_test.cpp.
+           {"input is a text file", {"/in", Work("notes.txt")}, kNoStartxrefMessage, 1, {}},
+           {"input is empty", {"/in", Work("empty.pdf")}, kNoStartxrefMessage, 1, {}},
+           {"trailer without /Size",
+            {"/in", Work("no-size.pdf")},
+            "Quillane: The trailer has no /Size entry; the file may be damaged.\n",
+            1,
+            {}},
+           {"trailer without /Root, translucent mode",
+            {"/in", Work("no-root.pdf")},
+            "Quillane: The trailer has no /Root reference; the file may be damaged.\n",
+            1,
+            registryText(RegistryWithReplaceObject("tgraybox"))},
+           // A name in the shared temporary folder that another user may
+           // have planted: used neither for the copy nor for the clean-up
+           // of old copies (the old file behind the link stays).
+           {"copies folder is a symbolic link",
+            {"/tempexec", "/in", in},
+            plantedFolder,
+            1,
+            [this] {
+              fs::create_directories(Work("elsewhere"));
+              Input("elsewhere/old.pdf", "not a copy\n");
+              fs::last_write_time(Work("elsewhere/old.pdf"),
+                                  fs::file_time_type::clock::now() - std::chrono::hours(48));
+              fs::create_directory_symlink(Work("elsewhere"), CopyFolder());
+            }},
+           {"copies folder is a file",
+            {"/tempexec", "/in", in},
+            plantedFolder,
+            1,
+            [this] { WriteFileBytes(CopyFolder(), "planted\n"); }},
+           {"copies folder belongs to another user",
+            {"/tempexec", "/in", in},
+            ::geteuid() == 0 ? plantedFolder : "(skipped: only root can give a folder away)",
+            1,
+            [this] {
+              fs::create_directory(CopyFolder());
+              if (::geteuid() == 0) {
+                ASSERT_EQ(::chown(CopyFolder().c_str(), 4242, 4242), 0);
+              }
+            }},
            {"existing output",
             {"/in", in, "/out", Work("existing.pdf")},
             "Quillane: Target output file already exists\n",
@@ -274,16 +331,23 @@ TEST_F(RobustnessTest, FailedOrRefusedRunsLeaveEveryFileAsItWas) {
             "Quillane: Failed to start PDF reader\n",
             3,
             [this] { RegisterReader(Work("no-such-reader")); }},
-           // The output is written to the temporary folder, the reader fails
-           // to start, and the output is deleted again.
+           // The output is written to the folder of the copies (there from an
+           // earlier run), the reader fails to start, and the output is
+           // deleted again.
            {"reader missing, tempexec",
             {"/tempexec", "/in", in},
             "Quillane: Failed to start PDF reader\n",
             3,
-            [this] { RegisterReader(Work("no-such-reader")); }},
+            [this] {
+              RegisterReader(Work("no-such-reader"));
+              fs::create_directory(CopyFolder());
+              fs::permissions(CopyFolder(), fs::perms::owner_all);
+            }},
        }) {
     SCOPED_TRACE(c.name);
+    if (c.err.starts_with("(skipped")) continue;
     WriteFileBytes(Registry(), kRegistryHeader);
+    fs::remove_all(CopyFolder());
     if (c.setup) c.setup();
     const auto before = Snapshot(scratch_.Path());
 
@@ -452,28 +516,84 @@ TEST_F(RobustnessTest, HostileNamesAreOrdinaryPaths) {
   }
 }
 
-// The reader command is split by the command-line rule and started without a
-// shell: a path reaches the reader as one literal argument and nothing else
-// runs. A double quote cannot be part of an argument under that rule, so it is
-// the one byte that does not arrive.
-TEST_F(RobustnessTest, HostilePathsReachTheReaderAsLiteralText) {
-  RegisterReader();
+// A document name reaches the reader as one argument that holds every byte of
+// it, as an absolute path: the reader command is split into arguments before
+// the path goes in (whether the command quotes "%1" or not), and nothing runs
+// through a shell. One of the names is made to smuggle an option into the
+// reader; a name starting with "-" is given relative to the working folder.
+TEST_F(RobustnessTest, HostilePathsReachTheReaderAsOneAbsoluteArgument) {
   std::vector<std::string> names = kHostileNames;
   names.push_back("double\"quote.pdf");
-  for (const std::string& name : names) {
-    SCOPED_TRACE(EscapeBytes(name));
-    const std::string path = Input(name, OneImagePdf());
-    std::string expected = path;
-    std::erase(expected, '"');
-    const auto before = Snapshot(scratch_.Path());
+  names.push_back("line\nbreak.pdf");
+  names.push_back("tab\tand\rreturn.pdf");
+  names.push_back("x\" --print-to-file=/tmp/out \"y.pdf");
+  for (const std::string document : {"\\\"%1\\\"", "%1"}) {
+    RegisterReader(QUILLANE_TOOL_fake_reader, document);
+    for (const std::string& name : names) {
+      SCOPED_TRACE(EscapeBytes(document + " " + name));
+      fs::create_directories(fs::path(Work(name)).parent_path());
+      const std::string path = Input(name, OneImagePdf());
+      const auto before = Snapshot(scratch_.Path());
 
-    const ProcessResult result = Quillane({"/redirect", "/in", path});
-    EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.exit_status, 0);
-    EXPECT_EQ(RecordedArguments(), std::vector<std::string>{expected});
-    const auto after = Snapshot(scratch_.Path());
-    EXPECT_TRUE(before == after) << "files changed:" << Changes(before, after);
-    fs::remove(path);
+      ProcessResult result = Quillane({"/redirect", "/in", name});
+      EXPECT_EQ(result.err, "");
+      EXPECT_EQ(result.exit_status, 0);
+      EXPECT_EQ(RecordedArguments(), std::vector<std::string>{path});
+      const auto after = Snapshot(scratch_.Path());
+      EXPECT_TRUE(before == after) << "files changed:" << Changes(before, after);
+
+      // The copy of "/tempexec" keeps the file name; the stand-in ends at
+      // once, so the copy stays.
+      const std::string leaf = fs::path(path).filename().string();
+      const std::string copy = CopyFolder() + "/" + leaf.substr(0, leaf.size() - 4) + "_Vexlo.pdf";
+      result = Quillane({"/tempexec", "/in", name});
+      EXPECT_EQ(result.err, "");
+      EXPECT_EQ(result.exit_status, 0);
+      EXPECT_EQ(RecordedArguments(), std::vector<std::string>{copy});
+      EXPECT_TRUE(fs::remove(copy));
+      fs::remove(path);
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Durable replacement
+
+// An output that replaces a file is synced before the rename and its folder
+// after it, so a power cut leaves the old file or the new one; a new output
+// replaces nothing and is not synced. The run's system calls show the order.
+TEST_F(RobustnessTest, OnlyAReplacedOutputIsSynced) {
+  RegisterReader();
+  const std::string in = Input("in.pdf", OneImagePdf());
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    const char* calls;
+  } cases[] = {
+      {"new output", {"/in", in, "/out", Work("out.pdf")}, "rename"},
+      {"/overwrite of that output",
+       {"/overwrite", "/in", in, "/out", Work("out.pdf")},
+       "fsync rename fsync"},
+      // The stand-in ends at once, so each copy stays for the next case.
+      {"new /tempexec copy", {"/tempexec", "/in", in}, "rename"},
+      {"/tempexec copy over the one kept", {"/tempexec", "/in", in}, "fsync rename fsync"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> argv{QUILLANE_EXE};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const std::optional<TracedRun> run = RunTraced(
+        argv, "fsync,fdatasync,rename,renameat,renameat2", scratch_.File("trace.txt"), Options());
+    if (!run) GTEST_SKIP() << "strace cannot trace here";
+    EXPECT_EQ(run->result.err, "");
+    EXPECT_EQ(run->result.exit_status, 0);
+    std::string calls;
+    for (const std::string& line : run->calls) {
+      const std::string name = line.substr(0, line.find('('));
+      calls += (calls.empty() ? "" : " ") + (name.starts_with("rename") ? "rename" : name);
+    }
+    EXPECT_EQ(calls, c.calls);
+    fs::remove(Record());
   }
 }
 

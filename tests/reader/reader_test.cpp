@@ -8,13 +8,13 @@
 #include <chrono>
 #include <filesystem>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "base/error.h"
 #include "platform/platform.h"
+#include "platform/posix/registry.h"
 #include "support/test_util.h"
 
 namespace quillane {
@@ -99,7 +99,10 @@ class ReaderIntegrationTest : public ::testing::Test {
     fs::create_directories(scratch_.File("desktop"));
   }
 
+  // Stands for another program's change: the registry file read so far is
+  // dropped, as a new process would not have it.
   void WriteRegistry(const std::string& body) {
+    platform::posix::ForgetRegistryReads();
     WriteFileBytes(scratch_.File("registry.reg"),
                    "Windows Registry Editor Version 5.00\n\n" + body);
   }
@@ -230,6 +233,10 @@ TEST_F(ReaderIntegrationTest, DeduceFollowsTheOutcomeTable) {
        kConfiguration + Sz("PdfReadCmd", kCached) +
            Association("Applications\\quillane.exe", "", "open", kOther),
        "quillane.exe", kCached, nullptr},
+      {"own desktop entry",
+       kConfiguration + Sz("PdfReadCmd", kCached) +
+           Association("quillane.desktop", "", "open", kOther),
+       "quillane.desktop", kCached, nullptr},
       {"own application in another case is an application like any other",
        kConfiguration + Association("Applications\\Quillane.EXE", "", "open", kDeduced),
        "Quillane.EXE", kDeduced, kDeduced},
@@ -401,10 +408,7 @@ class StartPdfReaderTest : public ReaderIntegrationTest {
 
   bool Recorded() const { return fs::exists(scratch_.File("record.txt")); }
   std::vector<std::string> RecordedArguments() const {
-    std::vector<std::string> arguments;
-    std::istringstream lines(ReadFileBytes(scratch_.File("record.txt")));
-    for (std::string line; std::getline(lines, line);) arguments.push_back(line);
-    return arguments;
+    return test::RecordedReaderArguments(scratch_.File("record.txt"), std::chrono::seconds(0));
   }
   // Waits until a reader started without waiting has written its record, so
   // that it is done before the scratch folder goes.
@@ -423,14 +427,14 @@ class StartPdfReaderTest : public ReaderIntegrationTest {
   }
 };
 
-TEST_F(StartPdfReaderTest, PathReplacesEveryPlaceholderAsItIs) {
+// The command is split before the path goes in, so a bare "%1" gets the whole
+// path, blanks and all, as one argument.
+TEST_F(StartPdfReaderTest, PathReplacesEveryPlaceholderWithinItsArgument) {
   RegisterReader(Reader() + " \"%1\" %1 --file=%1 %2 %* %L %d");
   const std::string document = scratch_.File("my report.pdf");
   EXPECT_EQ(Start(document, true), "");
-  const std::string directory = scratch_.File("my");
-  EXPECT_EQ(RecordedArguments(),
-            (std::vector<std::string>{document, directory, "report.pdf", "--file=" + directory,
-                                      "report.pdf", "%2", "%*", "%L", "%d"}));
+  EXPECT_EQ(RecordedArguments(), (std::vector<std::string>{document, document, "--file=" + document,
+                                                           "%2", "%*", "%L", "%d"}));
 }
 
 TEST_F(StartPdfReaderTest, CommandWithoutPlaceholderStartsTheReaderWithoutTheDocument) {

@@ -150,6 +150,25 @@ bool ProgramAvailable(const std::string& program) {
   return false;
 }
 
+std::optional<TracedRun> RunTraced(const std::vector<std::string>& argv, const std::string& calls,
+                                   const std::filesystem::path& traceFile, ProcessOptions options) {
+  if (!ProgramAvailable("strace")) return std::nullopt;
+  // LeakSanitizer cannot run under a tracer and would fail the run.
+  options.env["ASAN_OPTIONS"] = "detect_leaks=0";
+  std::vector<std::string> traced{"strace", "-qq",         "-e", "trace=" + calls,
+                                  "-e",     "signal=none", "-o", traceFile.string()};
+  traced.insert(traced.end(), argv.begin(), argv.end());
+  TracedRun run{RunProcess(traced, options), {}};
+  std::error_code missing;
+  if (std::filesystem::exists(traceFile, missing)) {
+    std::stringstream lines(ReadFileBytes(traceFile));
+    for (std::string line; std::getline(lines, line);) run.calls.push_back(line);
+  }
+  // strace's own complaint (ptrace refused) and no trace: nothing was seen.
+  if (run.calls.empty() && run.result.err.starts_with("strace: ")) return std::nullopt;
+  return run;
+}
+
 std::vector<std::string> RecordedReaderArguments(const std::filesystem::path& record,
                                                  std::chrono::milliseconds patience) {
   const auto give_up = std::chrono::steady_clock::now() + patience;
@@ -159,7 +178,7 @@ std::vector<std::string> RecordedReaderArguments(const std::filesystem::path& re
   if (!std::filesystem::exists(record)) return {"<reader not started>"};
   std::vector<std::string> arguments;
   std::string text = ReadFileBytes(record);
-  for (std::size_t end; (end = text.find('\n')) != std::string::npos; text.erase(0, end + 1)) {
+  for (std::size_t end; (end = text.find('\0')) != std::string::npos; text.erase(0, end + 1)) {
     arguments.push_back(text.substr(0, end));
   }
   return arguments;

@@ -103,8 +103,21 @@ struct ProcessOptions {
 // be started at all.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
 
+// The system calls named by `calls` (a strace "-e trace=" list) that one run
+// of `argv` made, one a line as strace writes them, for tests that show what
+// the program asks of the kernel. Child processes are not followed; the trace
+// goes through the file `traceFile`. Nothing when strace is missing (see
+// ProgramAvailable) or may not trace here; the caller then skips.
+struct TracedRun {
+  ProcessResult result;
+  std::vector<std::string> calls;
+};
+std::optional<TracedRun> RunTraced(const std::vector<std::string>& argv, const std::string& calls,
+                                   const std::filesystem::path& traceFile,
+                                   ProcessOptions options = {});
+
 // The arguments the reader stand-in (tests/tools) wrote to its record file,
-// one a line, once the file exists; {"<reader not started>"} when it has not
+// each ended by a NUL byte, once the file exists; {"<reader not started>"} when it has not
 // appeared within `patience`.
 std::vector<std::string> RecordedReaderArguments(const std::filesystem::path& record,
                                                  std::chrono::milliseconds patience);

@@ -1,7 +1,9 @@
 // Stands in for the user's PDF reader in the reader-integration tests. It is
 // started through the registered command like a real reader, stays alive for a
 // while, then records what it was given. Environment:
-//   QUILLANE_FAKE_READER_RECORD    file that receives the arguments, one a line
+//   QUILLANE_FAKE_READER_RECORD    file that receives the arguments, each
+//                                  followed by a NUL byte (an argument may
+//                                  hold a line break, never a NUL)
 //   QUILLANE_FAKE_READER_DELAY_MS  milliseconds to stay alive first (default 0)
 //   QUILLANE_FAKE_READER_SNAPSHOT  receives a copy of the file named by the
 //                                  last argument, if that file exists
@@ -40,7 +42,7 @@ int main(int argc, char** argv) {
   const std::string partial = record + ".partial";
   {
     std::ofstream out(partial, std::ios::binary);
-    for (int i = 1; i < argc; ++i) out << argv[i] << '\n';
+    for (int i = 1; i < argc; ++i) out << argv[i] << '\0';
   }
   std::filesystem::rename(partial, record, ignored);
   return ignored ? 1 : 0;

@@ -405,25 +405,83 @@ expect_eq "PdfReadCmd not written" "" "$(reg_value "$CONFIG_KEY" PdfReadCmd)"
 expect_eq "legacy key unchanged" '%ProgramFiles%\legacy.exe "%1"' "$(reg_value "$LEGACY_KEY" PdfReadCmd)"
 end_case
 
+# The copies "/tempexec" shows live in the Quillane folder of %TEMP%.
+COPIES=$UNIX_TEMP/Quillane
+
+# A reader open for more than 3 seconds is waited for, and its copy deleted.
 begin_case reader-tempexec
 reset_reader_registry
 register_reader "$READER_COMMAND"
 cp "$ROOT/samples/sample.pdf" report.pdf
 start=$(date +%s%N)
-QUILLANE_READER_RECORD=$(winpath "$CASE/record.txt") QUILLANE_READER_DELAY_MS=1500 \
+QUILLANE_READER_RECORD=$(winpath "$CASE/record.txt") QUILLANE_READER_DELAY_MS=3500 \
   QUILLANE_READER_SNAPSHOT=$(winpath "$CASE/seen.pdf") \
   run_quillane /in "$(winpath "$CASE/report.pdf")" /tempexec
 elapsed_ms=$((($(date +%s%N) - start) / 1000000))
 expect_no_boxes
 # The record is the reader's last act: present now means quillane waited.
 expect_file record.txt
-expect_eq "reader command line" "\"$READER\" \"$WINDOWS_TEMP\\report_Vexlo.pdf\"
+expect_eq "reader command line" "\"$READER\" \"$WINDOWS_TEMP\\Quillane\\report_Vexlo.pdf\"
 document=yes" "$(tr -d '\r' <record.txt)"
-((elapsed_ms >= 1500)) || fail "quillane returned after $elapsed_ms ms, before the reader ended"
+((elapsed_ms >= 3500)) || fail "quillane returned after $elapsed_ms ms, before the reader ended"
 expect_prefix report.pdf seen.pdf
 expect_qpdf_accepts seen.pdf
-[ -n "$UNIX_TEMP" ] && expect_no_file "$UNIX_TEMP/report_Vexlo.pdf"
+[ -n "$UNIX_TEMP" ] && expect_no_file "$COPIES/report_Vexlo.pdf"
 expect_no_file report_Vexlo.pdf
+end_case
+
+# A reader that ends at once (a single-instance reader handing the document to
+# its running instance) keeps its copy; a later run removes copies older than
+# a day first.
+begin_case reader-tempexec-ends-at-once
+reset_reader_registry
+register_reader "$READER_COMMAND"
+cp "$ROOT/samples/sample.pdf" report.pdf
+cp "$ROOT/samples/sample.pdf" other.pdf
+QUILLANE_LOG=$(winpath "$CASE/log.txt") QUILLANE_READER_RECORD=$(winpath "$CASE/record.txt") \
+  run_quillane /in "$(winpath "$CASE/report.pdf")" /tempexec
+expect_no_boxes
+expect_eq "reader command line" "\"$READER\" \"$WINDOWS_TEMP\\Quillane\\report_Vexlo.pdf\"
+document=yes" "$(tr -d '\r' <record.txt)"
+expect_eq "last log line" "reader ended at once, copy kept: $WINDOWS_TEMP\\Quillane\\report_Vexlo.pdf" \
+  "$(tail -1 log.txt)"
+if [ -n "$UNIX_TEMP" ]; then
+  expect_file "$COPIES/report_Vexlo.pdf"
+  touch -d '2 days ago' "$COPIES/report_Vexlo.pdf"
+  printf recent >"$COPIES/recent_Vexlo.pdf"
+  touch -d '23 hours ago' "$COPIES/recent_Vexlo.pdf"
+  rm -f log.txt record.txt
+  QUILLANE_LOG=$(winpath "$CASE/log.txt") QUILLANE_READER_RECORD=$(winpath "$CASE/record.txt") \
+    QUILLANE_READER_DELAY_MS=3500 run_quillane /in "$(winpath "$CASE/other.pdf")" /tempexec
+  expect_no_boxes
+  expect_eq "first log line" "old copy removed: $WINDOWS_TEMP\\Quillane\\report_Vexlo.pdf" \
+    "$(head -1 log.txt)"
+  expect_no_file "$COPIES/report_Vexlo.pdf"
+  expect_no_file "$COPIES/other_Vexlo.pdf"
+  expect_eq "recent copy kept" recent "$(cat "$COPIES/recent_Vexlo.pdf" 2>/dev/null)"
+  rm -f "$COPIES/recent_Vexlo.pdf"
+fi
+end_case
+
+# Replacing a file flushes the new data before the write-through move; a new
+# file is not flushed. Seen in wine's trace of the program's kernel32 calls.
+file_calls() {  # <args...>: the flush and move calls of one run, in order
+  WINEDEBUG=+relay timeout 60 wine "$EXE" "$@" 2>&1 >/dev/null |
+    sed -n 's/^[0-9a-f]*:Call KERNEL32\.\(FlushFileBuffers\|MoveFileExA\)(.*,\([0-9a-f]\{8\}\)) ret=.*/\1 \2/p;
+            s/^[0-9a-f]*:Call KERNEL32\.\(FlushFileBuffers\)(.*/\1/p' | xargs
+}
+begin_case durable-replacement
+reset_reader_registry
+register_reader "$READER_COMMAND"
+cp "$ROOT/samples/sample.pdf" report.pdf
+input=$(winpath "$CASE/report.pdf")
+expect_eq "new output" "MoveFileExA 00000009" "$(file_calls /in "$input")"
+expect_eq "/overwrite" "FlushFileBuffers MoveFileExA 00000009" "$(file_calls /in "$input" /overwrite)"
+rm -f "$COPIES/report_Vexlo.pdf"
+expect_eq "new /tempexec copy" "MoveFileExA 00000009" "$(file_calls /in "$input" /tempexec)"
+expect_eq "/tempexec over the kept copy" "FlushFileBuffers MoveFileExA 00000009" \
+  "$(file_calls /in "$input" /tempexec)"
+rm -f "$COPIES/report_Vexlo.pdf"
 end_case
 
 begin_case reader-redirect
@@ -443,7 +501,7 @@ reset_reader_registry
 cp "$ROOT/samples/sample.pdf" report.pdf
 run_quillane /in "$(winpath "$CASE/report.pdf")" /tempexec
 expect_boxes "$(box "Could not deduce command to start PDF reader")"
-[ -n "$UNIX_TEMP" ] && expect_no_file "$UNIX_TEMP/report_Vexlo.pdf"
+[ -n "$UNIX_TEMP" ] && expect_no_file "$COPIES/report_Vexlo.pdf"
 end_case
 
 begin_case reader-cannot-start

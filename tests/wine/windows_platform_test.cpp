@@ -419,6 +419,24 @@ TEST_F(WindowsFilesTest, PathServices) {
   EXPECT_EQ("quillane_windows_tests.exe", LowerCase(self.substr(self.find_last_of('\\') + 1)));
 }
 
+// The folder of the "/tempexec" copies is "Quillane" in the user's temporary
+// folder (here the test's own, through TMP); something else in its place is
+// an error. Creating and cleaning it: tests/wine/end_to_end.sh.
+TEST_F(WindowsFilesTest, ViewCopyFolderInTheWayIsAnError) {
+  const std::string oldTmp = GetEnvironment("TMP");
+  SetEnvironmentVariableA("TMP", (folder_.string() + "\\").c_str());
+  EXPECT_EQ(PathOf("Quillane") + "\\", ViewCopyDirectory());
+  WriteBytes(PathOf("Quillane"), "in the way");
+  try {
+    CreateViewCopyDirectory();
+    ADD_FAILURE() << "a file taken for the folder";
+  } catch (const Error& error) {
+    const std::string prefix = "Cannot create folder \"" + PathOf("Quillane") + "\". ";
+    EXPECT_EQ(prefix, std::string(error.what()).substr(0, prefix.size()));
+  }
+  SetEnvironmentVariableA("TMP", oldTmp.empty() ? nullptr : oldTmp.c_str());
+}
+
 TEST(WindowsEnvironmentTest, VariablesAndLowerCase) {
   SetEnvironmentVariableA("QUILLANE_TEST_VALUE", "C:\\some where\\log.txt");
   EXPECT_EQ("C:\\some where\\log.txt", GetEnvironment("QUILLANE_TEST_VALUE"));

@@ -11,6 +11,7 @@
 
 #include "platform/command_line.h"
 #include "platform/platform.h"
+#include "platform/posix/registry.h"
 #include "support/test_util.h"
 
 namespace quillane {
@@ -86,6 +87,8 @@ class DesktopTest : public ::testing::Test {
 
   // Writes `text` to `relative` below the scratch folder.
   void Write(const std::string& relative, const std::string& text) {
+    // The registry keeps what it read of the desktop for the process.
+    platform::posix::ForgetRegistryReads();
     const fs::path path = scratch_.Path() / relative;
     fs::create_directories(path.parent_path());
     test::WriteFileBytes(path, text);
@@ -212,6 +215,23 @@ TEST_F(DesktopTest, OnlyInstalledApplicationsCount) {
   EXPECT_EQ(Default(), "");
   App("sys1", "real.desktop", "x %f", "application/pdf;", "TryExec=/bin/sh\n");
   EXPECT_EQ(Default(), "real.desktop");
+}
+
+// Quillane's own entry is passed over at every step of the rules, so that the
+// next application for the type is the reader.
+TEST_F(DesktopTest, OwnEntryIsNeverTheAnswer) {
+  App("home", "quillane.desktop", "quillane /tempexec /in %f", "application/pdf;");
+  EXPECT_EQ(Default(), "");
+  App("sys1", "viewer.desktop", "viewer %f", "application/pdf;");
+  EXPECT_EQ(Default(), "viewer.desktop");
+  App("sys1", "added.desktop", "added %f");
+  Write("cfg/mimeapps.list",
+        "[Added Associations]\napplication/pdf=quillane.desktop;added.desktop\n");
+  EXPECT_EQ(Default(), "added.desktop");
+  App("sys1", "chosen.desktop", "chosen %f");
+  Write("etc/mimeapps.list",
+        "[Default Applications]\napplication/pdf=quillane.desktop;chosen.desktop\n");
+  EXPECT_EQ(Default(), "chosen.desktop");
 }
 
 TEST_F(DesktopTest, IdsOfEntriesInSubfolders) {

@@ -6,6 +6,7 @@
 
 #include "base/error.h"
 #include "platform/platform.h"
+#include "platform/posix/registry.h"
 #include "support/test_util.h"
 
 namespace quillane::platform {
@@ -37,7 +38,9 @@ class RegistryTest : public ::testing::Test {
     }
   }
 
+  // Stands for another program's change, which a new process would see.
   void WriteRegistry(const std::string& body) {
+    posix::ForgetRegistryReads();
     fs::create_directories(scratch_.Path() / "config");
     WriteFileBytes(path_, "Windows Registry Editor Version 5.00\n" + body);
   }
@@ -75,15 +78,29 @@ TEST_F(RegistryTest, CreatingAKeyWritesTheFileAtOnce) {
                        RegistryText()));
 }
 
-TEST_F(RegistryTest, EveryOpenReadsTheFileAfresh) {
+// Key opens read the file once per process; the process's own writes are
+// seen at once, and a write reads the file again, so that a change another
+// program made meanwhile is neither lost nor hidden afterwards.
+TEST_F(RegistryTest, KeyOpensReadTheFileOnceAndWritesKeepOtherChanges) {
   WriteRegistry("[HKEY_CURRENT_USER\\K]\n\"V\"=\"one\"\n");
-  const auto first = RegistryKey::OpenReadOnly(kUser, "K");
-  ASSERT_NE(first, nullptr);
-  EXPECT_EQ(first->ReadString("V"), "one");
-  WriteRegistry("[HKEY_CURRENT_USER\\K]\n\"V\"=\"two\"\n");
-  const auto second = RegistryKey::OpenReadOnly(kUser, "K");
-  ASSERT_NE(second, nullptr);
-  EXPECT_EQ(second->ReadString("V"), "two");
+  ASSERT_NE(RegistryKey::OpenReadOnly(kUser, "K"), nullptr);
+  WriteFileBytes(path_,
+                 "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\K]\n\"V\"=\"two\"\n");
+  const auto key = RegistryKey::Open(kUser, "K");
+  ASSERT_NE(key, nullptr);
+  EXPECT_EQ(key->ReadString("V"), "one");
+
+  ASSERT_NE(RegistryKey::OpenOrCreate(kUser, "New"), nullptr);
+  EXPECT_EQ(RegistryKey::OpenReadOnly(kUser, "K")->ReadString("V"), "two");
+  key->WriteString("W", "own");
+  const auto again = RegistryKey::OpenReadOnly(kUser, "K");
+  EXPECT_EQ(again->ReadString("V"), "two");
+  EXPECT_EQ(again->ReadString("W"), "own");
+  EXPECT_NE(RegistryKey::OpenReadOnly(kUser, "New"), nullptr);
+  EXPECT_TRUE(test::BytesEqual(
+      "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\K]\n\"V\"=\"two\"\n"
+      "\"W\"=\"own\"\n\n[HKEY_CURRENT_USER\\New]\n",
+      RegistryText()));
 }
 
 TEST_F(RegistryTest, PathsAreAbsoluteAndEmptyComponentsDoNotCount) {
