@@ -2,6 +2,7 @@
 
 #include "platform/platform.h"
 #include "pdf/image_walk.h"
+#include "pdf/inline_images.h"
 #include "pdf/trailer.h"
 #include "pdf/update_writer.h"
 #include "reader/reader.h"
@@ -65,6 +66,7 @@ void TImageRemover::ProcessCommandLine(const std::vector<Text>& arguments) {
   Redirect = false;
   OverwriteOutput = false;
   TempExec = false;
+  ReplaceInline = false;
   ReadConfiguration();
   if (ParseArguments(arguments)) {
     LogDiagnostics([this](const Text& line) { Log(line); });
@@ -92,6 +94,8 @@ bool TImageRemover::ParseArguments(const std::vector<Text>& arguments) {
       ReplaceMode = ReplaceNone;
     } else if (argument == "/redirect") {
       Redirect = true;
+    } else if (argument == "/inline") {
+      ReplaceInline = true;
     } else if (argument == "/diag") {
       // The diagnostics report replaces the run; later arguments are not read.
       return true;
@@ -140,7 +144,12 @@ void TImageRemover::Run() {
   }
   WalkImages(*Source, ReplaceMode, OnLog, ImageKeys);
   if (ReplaceMode != ReplaceNone) {
-    WriteUpdate(*Source, ImageKeys, trailer, ReplaceMode, programDirectory);
+    std::vector<RewrittenObject> streams;
+    if (ReplaceInline) {
+      const Text body = platform::ReadWholeFile(programDirectory + "otherimg.dat");
+      streams = RewriteInlineImageStreams(*Source, PlaceholderGray(body), ImageKeys, OnLog);
+    }
+    WriteUpdate(*Source, ImageKeys, trailer, ReplaceMode, programDirectory, streams);
   }
 
   bool temporary = false;

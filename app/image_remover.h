@@ -56,6 +56,8 @@ class TImageRemover {
   bool TempExec = false;
   quillane::ReplaceMode ReplaceMode = ReplaceDefault;
   bool Redirect = false;
+  // "/inline": content streams with inline images are rewritten too.
+  bool ReplaceInline = false;
   LogHook OnLog;
   std::unique_ptr<FileAccess> Source;
   std::vector<ObjectKey> ImageKeys;

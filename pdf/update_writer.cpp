@@ -99,7 +99,8 @@ ObjectKey ExtraObjectKeyFor(const TrailerValues& trailer) {
 }
 
 void WriteUpdate(FileAccess& source, const std::vector<ObjectKey>& imageKeys,
-                 const TrailerValues& trailer, ReplaceMode mode, const Text& programDirectory) {
+                 const TrailerValues& trailer, ReplaceMode mode, const Text& programDirectory,
+                 const std::vector<RewrittenObject>& rewrittenObjects) {
   PlaceholderTemplates templates = LoadPlaceholderTemplates(mode, programDirectory);
   std::optional<ObjectKey> extraKey;
   if (templates.extra) extraKey = ExtraObjectKeyFor(trailer);
@@ -110,13 +111,17 @@ void WriteUpdate(FileAccess& source, const std::vector<ObjectKey>& imageKeys,
   const Position base = source.Size();
   Text update;
   std::vector<Entry> entries;
-  entries.reserve(imageKeys.size() + 1);
+  entries.reserve(imageKeys.size() + rewrittenObjects.size() + 1);
   const ObjectKey bodyExtraKey = extraKey.value_or(ExtraObjectKey);
   for (const ObjectKey key : imageKeys) {
     entries.push_back({key, base + static_cast<Position>(update.size())});
     update += ReplacementObjectText(key, templates, bodyExtraKey);
   }
   templates.body.clear();
+  for (const RewrittenObject& object : rewrittenObjects) {
+    entries.push_back({object.key, base + static_cast<Position>(update.size())});
+    update += object.text;
+  }
   if (extraKey) {
     entries.push_back({*extraKey, base + static_cast<Position>(update.size())});
     update += ExtraObjectText(templates, *extraKey);

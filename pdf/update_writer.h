@@ -22,13 +22,25 @@ namespace quillane {
 // number for a stream), so it never replaces an object the document uses.
 ObjectKey ExtraObjectKeyFor(const TrailerValues& trailer);
 
+// A new version of an object that the update writes as given: its key and
+// its complete text, from the header line to "endobj" and its line end.
+struct RewrittenObject {
+  ObjectKey key = kNoObject;
+  Text text;
+};
+
 // Loads the templates for `mode` from `programDirectory` and appends the whole
-// update to `source` in one piece. Throws the templates' file-open error, or
-// "The output would be too large (2 GiB or more)." before anything is
-// appended when the output would not fit 32-bit positions.
-// REQUIRES: mode != ReplaceNone.
+// update to `source` in one piece: the image placeholders in the order of
+// `imageKeys`, then `rewrittenObjects` in their order, then the extra object,
+// each with its own cross-reference entry in that order. Throws the
+// templates' file-open error, or "The output would be too large (2 GiB or
+// more)." before anything is appended when the output would not fit 32-bit
+// positions.
+// REQUIRES: mode != ReplaceNone; no key of `rewrittenObjects` is in
+// `imageKeys`.
 void WriteUpdate(FileAccess& source, const std::vector<ObjectKey>& imageKeys,
-                 const TrailerValues& trailer, ReplaceMode mode, const Text& programDirectory);
+                 const TrailerValues& trailer, ReplaceMode mode, const Text& programDirectory,
+                 const std::vector<RewrittenObject>& rewrittenObjects = {});
 
 }  // namespace quillane
 
