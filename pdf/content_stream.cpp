@@ -13,6 +13,8 @@ namespace {
 // the operands of any ordinary operator (a TJ array of a line of text), and a
 // bound on the work per candidate in data full of "EI" bytes.
 constexpr int kTailTokens = 256;
+// An image size beyond any data.
+constexpr std::size_t kTooLarge = static_cast<std::size_t>(-1);
 
 bool IsWhite(char c) { return IsWhiteSpace(static_cast<std::uint8_t>(c)); }
 
@@ -205,7 +207,7 @@ class ContentReader {
   }
 
   // H * ceil(W * BPC * components / 8), or nothing when the dictionary does
-  // not give it.
+  // not give it; kTooLarge for more than the data holds.
   std::optional<std::size_t> UnfilteredSize(const PdfObject& dictionary) const {
     const std::optional<std::int64_t> width = PositiveInteger(Entry(dictionary, "W", "Width"));
     const std::optional<std::int64_t> height = PositiveInteger(Entry(dictionary, "H", "Height"));
@@ -225,12 +227,12 @@ class ContentReader {
     }
     if (!bits || !components) return std::nullopt;
     if (*bits != 1 && *bits != 2 && *bits != 4 && *bits != 8 && *bits != 16) return std::nullopt;
-    // Limits that keep the products below 2^63; an image larger than the
-    // data cannot be there anyway.
+    // An image larger than the data cannot be in it; checking that first
+    // keeps every product below 2^63.
     const auto available = static_cast<std::int64_t>(data_.size());
-    if (*width > available * 8 || *height > available) return std::nullopt;
+    if (*width > available * 8 || *height > available) return kTooLarge;
     const std::int64_t rowBytes = (*width * *bits * *components + 7) / 8;
-    if (rowBytes > available / *height + 1) return std::nullopt;
+    if (rowBytes > available / *height) return kTooLarge;
     return static_cast<std::size_t>(rowBytes * *height);
   }
 
@@ -266,7 +268,7 @@ class ContentReader {
       const Token token = tail.Next();
       switch (token.kind) {
         case TokenKind::kEnd:
-          return depth == 0;
+          return count == 0;
         case TokenKind::kError:
           return false;
         case TokenKind::kArrayOpen:
