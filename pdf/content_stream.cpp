@@ -172,8 +172,7 @@ class ContentReader {
     if (id >= data_.size() || !IsWhite(data_[id])) return std::nullopt;
     const std::size_t dataStart = id + 1;
 
-    const std::optional<std::vector<Text>> filters =
-        Filters(Entry(dictionary, "F", "Filter"));
+    const std::optional<std::vector<Text>> filters = Filters(Entry(dictionary, "F", "Filter"));
     if (!filters) return std::nullopt;
     if (filters->empty()) {
       const std::optional<std::size_t> size = UnfilteredSize(dictionary);
@@ -185,8 +184,7 @@ class ContentReader {
     // A PDF 2.0 length that leads to EI is the data's end.
     const std::optional<std::int64_t> length = PositiveInteger(Entry(dictionary, "L", "Length"));
     if (length && static_cast<std::uint64_t>(*length) <= data_.size() - dataStart) {
-      const std::optional<std::size_t> end =
-          EiAfter(dataStart + static_cast<std::size_t>(*length));
+      const std::optional<std::size_t> end = EiAfter(dataStart + static_cast<std::size_t>(*length));
       if (end) return end;
     }
     std::size_t searchFrom = dataStart;

@@ -51,8 +51,10 @@ class ByteWindow {
   std::string_view View(Position from, Position length) {
     const Position end = std::min(size_, from + length);
     if (from < start_ || end > start_ + static_cast<Position>(bytes_.size())) {
-      bytes_ = source_.Substring(from, std::min(size_, from + std::max(length, kSmallPiece)));
-      start_ = from;
+      // A piece starts a little early: the header of an object found in it
+      // is read backwards from its "obj".
+      start_ = std::max<Position>(0, from - kHeaderLookBack);
+      bytes_ = source_.Substring(start_, std::min(size_, from + std::max(length, kSmallPiece)));
     }
     return std::string_view(bytes_).substr(static_cast<std::size_t>(from - start_),
                                            static_cast<std::size_t>(end - from));
@@ -379,9 +381,9 @@ class InlineImageWalk {
       if (after < 0) continue;
       stream.dataEnd = stream.dataStart + length;
       // The headers are in file order.
-      auto inside = std::upper_bound(
-          headers_.begin(), headers_.end(), stream.dataStart,
-          [](Position at, const Header& header) { return at < header.at; });
+      auto inside =
+          std::upper_bound(headers_.begin(), headers_.end(), stream.dataStart,
+                           [](Position at, const Header& header) { return at < header.at; });
       for (; inside != headers_.end() && inside->at < stream.dataEnd; ++inside) {
         inside->dropped = true;
       }
@@ -405,11 +407,13 @@ class InlineImageWalk {
     if (decoded.data->find("BI") == Text::npos) return std::nullopt;
     const ContentReading reading = ReadContentStream(*decoded.data);
     if (!reading.complete) {
-      return Left(key, "content syntax at " + IntToText(static_cast<std::int64_t>(reading.failure)));
+      return Left(key,
+                  "content syntax at " + IntToText(static_cast<std::int64_t>(reading.failure)));
     }
     if (reading.inlineImages.empty()) return std::nullopt;
 
-    const Text data = FlateCompress(ReplaceInlineImages(*decoded.data, reading.inlineImages, gray_));
+    const Text data =
+        FlateCompress(ReplaceInlineImages(*decoded.data, reading.inlineImages, gray_));
     RewrittenObject object;
     object.key = key;
     object.text = IntToText(ObjectNumber(key)) + " " + IntToText(ObjectGeneration(key)) + " obj\n";

@@ -74,11 +74,11 @@ std::optional<std::int64_t> IntegerValue(std::string_view text) {
 
 // The operators of ISO 32000-1, Annex A, sorted bytewise for binary search.
 constexpr std::array<std::string_view, 73> kOperators = {
-    "\"", "'", "B", "B*", "BDC", "BI", "BMC", "BT", "BX", "CS", "DP", "Do", "EI", "EMC", "ET",
-    "EX", "F", "G", "ID", "J", "K", "M", "MP", "Q", "RG", "S", "SC", "SCN", "T*", "TD", "TJ", "TL",
-    "Tc", "Td", "Tf", "Tj", "Tm", "Tr", "Ts", "Tw", "Tz", "W", "W*", "b", "b*", "c", "cm", "cs",
-    "d", "d0", "d1", "f", "f*", "g", "gs", "h", "i", "j", "k", "l", "m", "n", "q", "re", "rg",
-    "ri", "s", "sc", "scn", "sh", "v", "w", "y",
+    "\"", "'",  "B",  "B*", "BDC", "BI", "BMC", "BT", "BX",  "CS", "DP", "Do", "EI",  "EMC", "ET",
+    "EX", "F",  "G",  "ID", "J",   "K",  "M",   "MP", "Q",   "RG", "S",  "SC", "SCN", "T*",  "TD",
+    "TJ", "TL", "Tc", "Td", "Tf",  "Tj", "Tm",  "Tr", "Ts",  "Tw", "Tz", "W",  "W*",  "b",   "b*",
+    "c",  "cm", "cs", "d",  "d0",  "d1", "f",   "f*", "g",   "gs", "h",  "i",  "j",   "k",   "l",
+    "m",  "n",  "q",  "re", "rg",  "ri", "s",   "sc", "scn", "sh", "v",  "w",  "y",
 };
 
 }  // namespace
@@ -175,7 +175,8 @@ Token Lexer::Next() {
       while (p < size && classes.Of(data_[p]) == kRegular) ++p;
       if (p == size) reachedEnd_ = true;
       const std::string_view run = data_.substr(token.start, p - token.start);
-      const bool numeric = IsDigit(static_cast<std::uint8_t>(c)) || c == '+' || c == '-' || c == '.';
+      const bool numeric =
+          IsDigit(static_cast<std::uint8_t>(c)) || c == '+' || c == '-' || c == '.';
       if (!numeric) {
         token.kind = TokenKind::kKeyword;
       } else {

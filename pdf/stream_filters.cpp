@@ -58,12 +58,11 @@ Text ReadPredictor(const PdfObject* parameters, StreamFilter& filter) {
 
 std::optional<Text> Inflate(std::string_view raw, std::size_t limit, Text& reason) {
   z_stream stream{};
-  if (inflateInit(&stream) != Z_OK) {
-    reason = "zlib cannot start";
-    return std::nullopt;
-  }
-  Text out;
-  Text piece(kZlibPiece, '\0');
+  if (inflateInit(&stream) != Z_OK) throw std::bad_alloc();
+  // Inflated straight into the result, which grows as needed up to one byte
+  // beyond the limit, so that passing the limit shows.
+  Text out(std::min(limit + 1, std::max<std::size_t>(raw.size() * 4, 1024)), '\0');
+  std::size_t written = 0;
   std::size_t fed = 0;
   int status = Z_OK;
   while (status == Z_OK) {
@@ -74,25 +73,30 @@ std::optional<Text> Inflate(std::string_view raw, std::size_t limit, Text& reaso
       stream.avail_in = static_cast<uInt>(count);
       fed += count;
     }
-    stream.next_out = reinterpret_cast<Bytef*>(piece.data());
-    stream.avail_out = static_cast<uInt>(piece.size());
-    status = inflate(&stream, Z_NO_FLUSH);
-    out.append(piece.data(), piece.size() - stream.avail_out);
-    if (out.size() > limit) {
-      inflateEnd(&stream);
-      reason = "decoded data too large";
-      return std::nullopt;
+    if (written == out.size()) {
+      if (out.size() > limit) break;
+      out.resize(std::min(limit + 1, out.size() * 2));
     }
+    const std::size_t room = std::min(kZlibPiece, out.size() - written);
+    stream.next_out = reinterpret_cast<Bytef*>(out.data() + written);
+    stream.avail_out = static_cast<uInt>(room);
+    status = inflate(&stream, Z_NO_FLUSH);
+    written += room - stream.avail_out;
     // No progress with all input given: the data ends before its end.
     if (status == Z_BUF_ERROR && stream.avail_in == 0 && fed == raw.size()) break;
     if (status == Z_BUF_ERROR) status = Z_OK;
   }
   inflateEnd(&stream);
-  if (status != Z_STREAM_END) {
-    reason = status == Z_DATA_ERROR || status == Z_NEED_DICT ? "Flate data damaged"
-                                                              : "Flate data cut short";
+  if (written > limit) {
+    reason = "decoded data too large";
     return std::nullopt;
   }
+  if (status != Z_STREAM_END) {
+    reason = status == Z_DATA_ERROR || status == Z_NEED_DICT ? "Flate data damaged"
+                                                             : "Flate data cut short";
+    return std::nullopt;
+  }
+  out.resize(written);
   return out;
 }
 
@@ -249,8 +253,8 @@ std::optional<Text> UndoTiff(std::string_view data, std::size_t rowBytes, const 
       } else {
         const std::size_t bit = s * bits;
         const unsigned shift = 8 - bits - static_cast<unsigned>(bit % 8);
-        byte(bit / 8) = static_cast<std::uint8_t>((byte(bit / 8) & ~(mask << shift)) |
-                                                  (v << shift));
+        byte(bit / 8) =
+            static_cast<std::uint8_t>((byte(bit / 8) & ~(mask << shift)) | (v << shift));
       }
     };
     for (std::size_t s = colors; s < samples; ++s) put(s, (get(s) + get(s - colors)) & mask);
@@ -324,8 +328,8 @@ FilterChain ReadFilterChain(const PdfObject& dictionary) {
       parameterList.push_back(p);
     }
   } else {
-    chain.reason = filter->kind == PdfObject::Kind::kReference ? "filter by reference"
-                                                                : "filter not a name";
+    chain.reason =
+        filter->kind == PdfObject::Kind::kReference ? "filter by reference" : "filter not a name";
     return chain;
   }
   std::vector<StreamFilter> filters;
@@ -364,8 +368,9 @@ DecodedData DecodeStreamData(std::string_view raw, const std::vector<StreamFilte
 Text FlateCompress(std::string_view data) {
   z_stream stream{};
   if (deflateInit(&stream, Z_DEFAULT_COMPRESSION) != Z_OK) throw std::bad_alloc();
-  Text out;
-  Text piece(kZlibPiece, '\0');
+  // Room for the usual result; grown when data does not compress.
+  Text out(data.size() / 2 + 64, '\0');
+  std::size_t written = 0;
   std::size_t fed = 0;
   int status = Z_OK;
   while (status != Z_STREAM_END) {
@@ -375,16 +380,19 @@ Text FlateCompress(std::string_view data) {
       stream.avail_in = static_cast<uInt>(count);
       fed += count;
     }
-    stream.next_out = reinterpret_cast<Bytef*>(piece.data());
-    stream.avail_out = static_cast<uInt>(piece.size());
+    if (written == out.size()) out.resize(out.size() * 2);
+    const std::size_t room = std::min(kZlibPiece, out.size() - written);
+    stream.next_out = reinterpret_cast<Bytef*>(out.data() + written);
+    stream.avail_out = static_cast<uInt>(room);
     status = deflate(&stream, fed == data.size() ? Z_FINISH : Z_NO_FLUSH);
-    out.append(piece.data(), piece.size() - stream.avail_out);
-    // With memory in place deflate cannot fail; Z_BUF_ERROR only asks for
-    // the next piece.
+    written += room - stream.avail_out;
+    // With its memory in place deflate cannot fail; Z_BUF_ERROR only asks
+    // for more room or input.
     if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) break;
   }
   deflateEnd(&stream);
   if (status != Z_STREAM_END) throw std::bad_alloc();
+  out.resize(written);
   return out;
 }
 

@@ -54,8 +54,9 @@ TEST(ContentStreamFuzzChecks, CatchRewritesThatLoseBytesOrDoNotRead) {
   EXPECT_NE(fuzz::detail::CheckRewrite("q (", {}, "q (", 7).find("does not read"),
             std::string::npos);
   std::size_t count = 0;
-  EXPECT_NE(fuzz::detail::CheckRewrittenObject({MakeObjectKey(5, 0), "5 0 obj\n<<>>\nstream\n"
-                                                                     "x\nendstream\nendobj\n"},
+  EXPECT_NE(fuzz::detail::CheckRewrittenObject({MakeObjectKey(5, 0),
+                                                "5 0 obj\n<<>>\nstream\n"
+                                                "x\nendstream\nendobj\n"},
                                                7, count),
             "");
 }

@@ -87,9 +87,14 @@ TEST(ReadObject, ReadsReferencesOnlyWhereAsked) {
     const char* data;
     bool readable;
   } cases[] = {
-      {"[1 [2 [3]]]", true},     {"<</A>>", false},   {"<<1 2>>", false},
-      {"[1 2", false},           {"[1 2>>", false},   {"BT", false},
-      {"<</A true/B false>>", true}, {"[-1 0 R]", false},
+      {"[1 [2 [3]]]", true},
+      {"<</A>>", false},
+      {"<<1 2>>", false},
+      {"[1 2", false},
+      {"[1 2>>", false},
+      {"BT", false},
+      {"<</A true/B false>>", true},
+      {"[-1 0 R]", false},
   };
   for (const auto& c : cases) {
     Lexer l(c.data);
@@ -143,12 +148,12 @@ TEST(ReadContentStream, FindsInlineImagesAndRefusesWhatIsNoContent) {
       // Not content syntax: reading stops where the fault is.
       {"q 1 0 0 1 0 0 cm BI", "fail@17"},
       {"BI /W 1 /H 1 /CS /G /BPC 8 ID", "fail@0"},
-      {"BI /W 3 /H 1 /CS /G /BPC 8 ID x EI", "fail@0"},     // data too short
-      {"BI /W 1 /H 1 /CS /G /BPC 8 IDx EI", "fail@0"},      // no white space after ID
-      {"BI /W 1 /H 1 /F /Fl ID xx EIQ", "fail@0"},          // no EI as a token
-      {"BI /W 1 /H 1 /F /Fl ID xx EI 1 2", "fail@0"},       // no operator after EI
-      {"BI 5 ID x EI", "fail@0"},                           // a key that is no name
-      {"BI /W 1 /H 1 /F /A85 ID xx EI Q", "fail@0"},        // no ~>
+      {"BI /W 3 /H 1 /CS /G /BPC 8 ID x EI", "fail@0"},  // data too short
+      {"BI /W 1 /H 1 /CS /G /BPC 8 IDx EI", "fail@0"},   // no white space after ID
+      {"BI /W 1 /H 1 /F /Fl ID xx EIQ", "fail@0"},       // no EI as a token
+      {"BI /W 1 /H 1 /F /Fl ID xx EI 1 2", "fail@0"},    // no operator after EI
+      {"BI 5 ID x EI", "fail@0"},                        // a key that is no name
+      {"BI /W 1 /H 1 /F /A85 ID xx EI Q", "fail@0"},     // no ~>
       {"q [1 re] Q", "fail@5"},
       {"q [1 2", "fail@6"},
       {"<</A 1 /B>> BDC", "fail@9"},

@@ -144,8 +144,8 @@ TEST(InlineEndToEnd, CorpusRewritesEveryInlineImageAndNothingElse) {
     }
     ++files;
   }
-  std::printf("[ inline   ] %d files, %d with rewritten streams, %d inline images in all\n",
-              files, rewrittenFiles, images);
+  std::printf("[ inline   ] %d files, %d with rewritten streams, %d inline images in all\n", files,
+              rewrittenFiles, images);
 }
 
 }  // namespace

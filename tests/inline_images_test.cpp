@@ -30,10 +30,10 @@ std::string Zlib(const std::string& data) {
 std::string Inflate(const std::string& data) {
   std::string out(1 << 16, '\0');
   uLongf size = static_cast<uLongf>(out.size());
-  EXPECT_EQ(uncompress(reinterpret_cast<Bytef*>(out.data()), &size,
-                       reinterpret_cast<const Bytef*>(data.data()),
-                       static_cast<uLong>(data.size())),
-            Z_OK);
+  EXPECT_EQ(
+      uncompress(reinterpret_cast<Bytef*>(out.data()), &size,
+                 reinterpret_cast<const Bytef*>(data.data()), static_cast<uLong>(data.size())),
+      Z_OK);
   out.resize(size);
   return out;
 }
@@ -172,8 +172,7 @@ TEST(InlineImageWalk, OnlyTheLastVersionOfAnObjectCounts) {
       {"newer without images",
        PdfBuilder().Object(5, 0, withImage).Update().Object(5, 0, without).Build(), ""},
       {"newer not a stream",
-       PdfBuilder().Object(5, 0, withImage).Update().Object(5, 0, "<</Type/Page>>\n").Build(),
-       ""},
+       PdfBuilder().Object(5, 0, withImage).Update().Object(5, 0, "<</Type/Page>>\n").Build(), ""},
       {"newer with images",
        PdfBuilder().Object(5, 0, without).Update().Object(5, 0, withImage).Build(), "q  Q"},
       {"newer header after endobj on its line",
@@ -269,8 +268,8 @@ TEST(WriteUpdateWithRewrittenObjects, PlacesThemBetweenImagesAndExtraObject) {
                           const std::vector<RewrittenObject>& objects) {
     trailer.lastSectionIsStream = stream;
     testing::LoadedFile file(std::string(5000, 'x'));
-    WriteUpdate(file.source, {MakeObjectKey(12, 0)}, trailer, mode,
-                templates.Path().string() + "/", objects);
+    WriteUpdate(file.source, {MakeObjectKey(12, 0)}, trailer, mode, templates.Path().string() + "/",
+                objects);
     return file.source.Substring(5000, file.source.Size());
   };
   // 12 0 obj at 5000 (18 bytes), 5 2 obj at 5018 (17 bytes), then 5035.

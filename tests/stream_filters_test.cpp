@@ -12,10 +12,10 @@ using namespace std::string_literals;
 std::string Zlib(const std::string& data) {
   uLongf size = compressBound(static_cast<uLong>(data.size()));
   std::string out(size, '\0');
-  EXPECT_EQ(compress2(reinterpret_cast<Bytef*>(out.data()), &size,
-                      reinterpret_cast<const Bytef*>(data.data()),
-                      static_cast<uLong>(data.size()), 9),
-            Z_OK);
+  EXPECT_EQ(
+      compress2(reinterpret_cast<Bytef*>(out.data()), &size,
+                reinterpret_cast<const Bytef*>(data.data()), static_cast<uLong>(data.size()), 9),
+      Z_OK);
   out.resize(size);
   return out;
 }
