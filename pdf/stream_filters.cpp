@@ -238,11 +238,16 @@ std::optional<Text> UndoTiff(std::string_view data, std::size_t rowBytes, const 
     const auto byte = [&out, rowStart](std::size_t i) -> std::uint8_t& {
       return reinterpret_cast<std::uint8_t&>(out[rowStart + i]);
     };
+    // Below 8 bits a sample sits in one byte, most significant bits first.
+    const auto shiftOf = [bits](std::size_t bit) {
+      return static_cast<unsigned>(8 - bits - bit % 8);
+    };
     const auto get = [&](std::size_t s) -> std::uint32_t {
       if (bits == 16) return (std::uint32_t{byte(2 * s)} << 8) | byte(2 * s + 1);
       if (bits == 8) return byte(s);
       const std::size_t bit = s * bits;
-      return (byte(bit / 8) >> (8 - bits - bit % 8)) & mask;
+      const std::uint32_t value = byte(bit / 8);
+      return (value >> shiftOf(bit)) & mask;
     };
     const auto put = [&](std::size_t s, std::uint32_t v) {
       if (bits == 16) {
@@ -252,9 +257,9 @@ std::optional<Text> UndoTiff(std::string_view data, std::size_t rowBytes, const 
         byte(s) = static_cast<std::uint8_t>(v);
       } else {
         const std::size_t bit = s * bits;
-        const unsigned shift = 8 - bits - static_cast<unsigned>(bit % 8);
-        byte(bit / 8) =
-            static_cast<std::uint8_t>((byte(bit / 8) & ~(mask << shift)) | (v << shift));
+        const unsigned shift = shiftOf(bit);
+        const std::uint32_t old = byte(bit / 8);
+        byte(bit / 8) = static_cast<std::uint8_t>((old & ~(mask << shift)) | (v << shift));
       }
     };
     for (std::size_t s = colors; s < samples; ++s) put(s, (get(s) + get(s - colors)) & mask);
