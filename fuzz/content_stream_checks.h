@@ -17,6 +17,7 @@
 #include "fuzz/memory_file_access.h"
 #include "pdf/content_stream.h"
 #include "pdf/inline_images.h"
+#include "pdf/lexer.h"
 #include "pdf/stream_filters.h"
 
 namespace quillane::fuzz {
@@ -64,29 +65,36 @@ inline std::string CheckRewrite(std::string_view data, const std::vector<InlineI
   return {};
 }
 
-// One rewritten object: "N G obj\n", a dictionary ending in
-// "/Length <n>/Filter/FlateDecode>>", "\nstream\n", n bytes of Flate data
-// that decode to content whose inline images are all placeholders, and
-// "\nendstream\nendobj\n".
+// One rewritten object: "N G obj\n", a dictionary whose /Length is the
+// data's length and whose /Filter is /FlateDecode, "\nstream\n", the data,
+// which decodes to content whose inline images are all placeholders, and
+// "\nendstream\nendobj\n". The dictionary is read as a reader reads it: its
+// strings may hold any bytes, "stream" included.
 inline std::string CheckRewrittenObject(const RewrittenObject& object, std::uint8_t gray,
                                         std::size_t& images) {
   const std::string_view text = object.text;
   const std::string header = std::to_string(ObjectNumber(object.key)) + " " +
-                             std::to_string(ObjectGeneration(object.key)) + " obj\n<<";
+                             std::to_string(ObjectGeneration(object.key)) + " obj\n";
   constexpr std::string_view kEnd = "\nendstream\nendobj\n";
-  const std::size_t stream = text.find(">>\nstream\n");
-  const std::size_t length = text.rfind("/Length ", stream);
-  if (text.substr(0, header.size()) != header || stream == std::string_view::npos ||
-      length == std::string_view::npos || text.size() < stream + 10 + kEnd.size() ||
+  if (text.substr(0, header.size()) != header) return "object " + header + ": no header";
+  Lexer lexer(text, header.size());
+  const std::optional<PdfObject> dictionary = ReadObject(lexer, true);
+  if (!dictionary || dictionary->kind != PdfObject::Kind::kDictionary ||
+      text.substr(dictionary->end, 8) != "\nstream\n") {
+    return "object " + header + ": no dictionary and stream keyword";
+  }
+  const PdfObject* length = dictionary->Find("Length");
+  const PdfObject* filter = dictionary->Find("Filter");
+  const std::size_t dataStart = dictionary->end + 8;
+  if (length == nullptr || filter == nullptr || !filter->IsName("FlateDecode") ||
+      length->Integer().value_or(-1) != static_cast<std::int64_t>(text.size()) -
+                                            static_cast<std::int64_t>(dataStart) -
+                                            static_cast<std::int64_t>(kEnd.size()) ||
       text.substr(text.size() - kEnd.size()) != kEnd) {
-    return "object " + header + " is not shaped as written";
+    return "object " + header + ": /Length or /Filter do not describe the data";
   }
-  const std::string_view data = text.substr(stream + 10, text.size() - kEnd.size() - stream - 10);
-  if (text.substr(length, stream - length) !=
-      "/Length " + std::to_string(data.size()) + "/Filter/FlateDecode") {
-    return "object " + header + ": /Length is not the data's length";
-  }
-  const DecodedData decoded = DecodeStreamData(data, {StreamFilter{"FlateDecode"}});
+  const DecodedData decoded = DecodeStreamData(
+      text.substr(dataStart, text.size() - kEnd.size() - dataStart), {{"FlateDecode"}});
   if (!decoded.data) return "object " + header + ": data does not inflate";
   const ContentReading reading = ReadContentStream(*decoded.data);
   if (!reading.complete || reading.inlineImages.empty()) {
