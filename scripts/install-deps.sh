@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Installs what building and testing Quillane needs on Debian (run as root):
-# the compiler and CMake, GoogleTest, and the PDF checkers the tests use.
+# the compiler and CMake, GoogleTest, zlib, and the PDF checkers the tests use.
 # Further Debian packages given as arguments are installed as well.
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
-packages=(cmake ninja-build g++ libgtest-dev googletest python3 qpdf poppler-utils mupdf-tools "$@")
+packages=(cmake ninja-build g++ libgtest-dev googletest zlib1g-dev python3 qpdf poppler-utils mupdf-tools "$@")
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
