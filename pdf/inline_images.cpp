@@ -13,10 +13,10 @@ namespace quillane {
 
 namespace {
 
-// Pieces read from the file: a first look is small, a search grows its
-// pieces up to 1 MiB, and an object body may take up to 4 MiB (a dictionary
-// with large inline resources).
-constexpr Position kSmallPiece = 4096;
+// Pieces read from the file: a first look is small (most dictionaries fit),
+// a search grows its pieces up to 1 MiB, and an object body may take up to
+// 4 MiB (a dictionary with large inline resources).
+constexpr Position kSmallPiece = 1024;
 constexpr Position kLargePiece = Position{1} << 20;
 constexpr Position kMaxBody = Position{4} << 20;
 // Bytes looked at before "obj" for "N G": ten digits of number, five of
@@ -288,20 +288,45 @@ class InlineImageWalk {
     }
   }
 
+  // Only an integer followed by "endobj" and a dictionary followed by
+  // "stream" are read as objects. Any other dictionary, the most common
+  // body, is passed over token by token, without building it.
   static Body ReadBodyIn(std::string_view view, Lexer& lexer) {
     Body body;
-    std::optional<PdfObject> object = ReadObject(lexer, true);
-    if (!object) return body;
-    body.kind = Body::Kind::kOther;
-    body.end = static_cast<Position>(object->end);
-    const Token next = lexer.Next();
-    const std::string_view word = next.kind == TokenKind::kKeyword ? lexer.Bytes(next) : "";
-    if (object->Integer() && word == "endobj") {
-      body.kind = Body::Kind::kInteger;
-      body.integer = *object->Integer();
+    const Token first = lexer.Next();
+    if (first.kind == TokenKind::kNumber) {
+      lexer.SetPosition(first.start);
+      const std::optional<PdfObject> number = ReadObject(lexer, true);
+      if (!number) return body;
+      body.kind = Body::Kind::kOther;
+      body.end = static_cast<Position>(number->end);
+      const Token next = lexer.Next();
+      if (number->Integer() && next.kind == TokenKind::kKeyword && lexer.Bytes(next) == "endobj") {
+        body.kind = Body::Kind::kInteger;
+        body.integer = *number->Integer();
+      }
       return body;
     }
-    if (object->kind != PdfObject::Kind::kDictionary || word != "stream") return body;
+    if (first.kind != TokenKind::kDictionaryOpen) {
+      if (first.kind != TokenKind::kEnd && first.kind != TokenKind::kError) {
+        body.kind = Body::Kind::kOther;
+        body.end = static_cast<Position>(first.end);
+      }
+      return body;
+    }
+    Token token = first;
+    for (int depth = 1; depth > 0;) {
+      token = lexer.Next();
+      if (token.kind == TokenKind::kEnd || token.kind == TokenKind::kError) return body;
+      if (token.kind == TokenKind::kDictionaryOpen || token.kind == TokenKind::kArrayOpen) ++depth;
+      if (token.kind == TokenKind::kDictionaryClose || token.kind == TokenKind::kArrayClose) {
+        --depth;
+      }
+    }
+    body.kind = Body::Kind::kOther;
+    body.end = static_cast<Position>(token.end);
+    const Token next = lexer.Next();
+    if (next.kind != TokenKind::kKeyword || lexer.Bytes(next) != "stream") return body;
     // "stream" and its end of line, CR LF or LF (a lone CR is taken too);
     // the data begins after it (ISO 32000-1, 7.3.8.1).
     std::size_t data = next.end;
@@ -313,8 +338,11 @@ class InlineImageWalk {
     if (view[data] == '\r') ++data;
     if (view[data] == '\n') ++data;
     if (data == next.end) return body;
+    Lexer again(view, first.start);
+    std::optional<PdfObject> dictionary = ReadObject(again, true);
+    if (!dictionary || dictionary->end != token.end) return body;
     body.kind = Body::Kind::kStream;
-    body.dictionary = std::move(*object);
+    body.dictionary = std::move(*dictionary);
     body.dataStart = static_cast<Position>(data);
     body.end = body.dataStart;
     return body;
