@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "support/pdf_builder.h"
 #include "support/test_util.h"
 
 namespace quillane::test {
@@ -146,6 +147,61 @@ TEST(InlineEndToEnd, CorpusRewritesEveryInlineImageAndNothingElse) {
   }
   std::printf("[ inline   ] %d files, %d with rewritten streams, %d inline images in all\n", files,
               rewrittenFiles, images);
+}
+
+// The option on a small document of our own, so that it is covered without
+// the corpus: the default mode rewrites the page contents, the light mode
+// appends nothing and renames as it always does.
+TEST(InlineEndToEnd, OptionWorksInTheDefaultModeAndNotInTheLightMode) {
+  const std::string content = "q 10 0 0 10 0 0 cm BI /W 2 /H 2 /CS /G /BPC 8 ID abcd EI Q";
+  const std::string input =
+      PdfBuilder()
+          .Object(1, 0, "<</Type/Catalog/Pages 2 0 R>>\n")
+          .Object(2, 0, "<</Type/Pages/Kids[3 0 R]/Count 1>>\n")
+          .Object(3, 0, "<</Type/Page/Parent 2 0 R/MediaBox[0 0 20 20]/Contents 4 0 R>>\n")
+          .Object(4, 0,
+                  "<</Length " + std::to_string(content.size()) + ">>\nstream\n" + content +
+                      "\nendstream\n")
+          .Build();
+  ScratchDir dir;
+  WriteFileBytes(dir.File("in.pdf"), input);
+  WriteFileBytes(dir.File("registry.reg"), RegistryWithReplaceObject(""));
+  const auto run = [&](const std::vector<std::string>& flags, const std::string& out) {
+    std::vector<std::string> argv{QUILLANE_EXE};
+    argv.insert(argv.end(), flags.begin(), flags.end());
+    argv.insert(argv.end(), {"/in", dir.File("in.pdf"), "/out", dir.File(out)});
+    ProcessOptions options;
+    options.env["QUILLANE_REGISTRY"] = dir.File("registry.reg");
+    options.env["QUILLANE_LOG"] = dir.File(out + ".log");
+    const ProcessResult result = RunProcess(argv, options);
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    // The lines of the inline-image walk.
+    std::istringstream lines(ReadFileBytes(dir.File(out + ".log")));
+    std::string walk;
+    for (std::string line; std::getline(lines, line);) {
+      if (line.starts_with("Inline images: ") || line.starts_with("Stream left: ")) {
+        walk += line + "\n";
+      }
+    }
+    return walk;
+  };
+  EXPECT_EQ(run({"/inline"}, "default.pdf"), "Inline images: 400000#1\n");
+  const std::string output = ReadFileBytes(dir.File("default.pdf"));
+  EXPECT_TRUE(output.starts_with(input));
+  EXPECT_NE(output.find("4 0 obj\n<</Length "), std::string::npos);
+  if (Checker("pdfimages")) {
+    const InlineImages images = ListInlineImages(dir.File("default.pdf"));
+    EXPECT_EQ(images.count, 1);
+    EXPECT_EQ(images.larger, 0);
+  }
+  if (Checker("qpdf")) {
+    EXPECT_EQ(QpdfCheck(dir.File("default.pdf")), 0);
+  }
+
+  EXPECT_EQ(run({"/noother", "/inline"}, "light-inline.pdf"), "");
+  run({"/noother"}, "light.pdf");
+  EXPECT_TRUE(BytesEqual(ReadFileBytes(dir.File("light.pdf")),
+                         ReadFileBytes(dir.File("light-inline.pdf"))));
 }
 
 }  // namespace
