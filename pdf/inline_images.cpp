@@ -111,6 +111,8 @@ struct StreamObject {
   // Where the walk went on: after the "endstream" that bounded the data.
   Position after = 0;
   std::optional<ObjectKey> lengthReference;
+  // The dictionary does not rule out a content stream.
+  bool considered = false;
 };
 
 // What follows "obj": an integer, a stream's dictionary and data start, or
@@ -193,7 +195,7 @@ class InlineImageWalk {
     std::vector<RewrittenObject> rewritten;
     for (const StreamObject& stream : streams_) {
       const Header& header = headers_[stream.header];
-      if (header.dropped || last[header.key] != stream.header) continue;
+      if (!stream.considered || header.dropped || last[header.key] != stream.header) continue;
       std::optional<RewrittenObject> object = Rewrite(stream, header.key);
       if (object) rewritten.push_back(std::move(*object));
     }
@@ -201,8 +203,7 @@ class InlineImageWalk {
   }
 
  private:
-  // The forward pass: every header, and every stream considered, with its
-  // data passed over.
+  // The forward pass: every header and every stream, its data passed over.
   void FindObjects() {
     Position p = 0;
     for (;;) {
@@ -227,7 +228,8 @@ class InlineImageWalk {
         continue;
       }
       p = stream.after;
-      if (MayBeContentStream(body.dictionary)) streams_.push_back(stream);
+      stream.considered = MayBeContentStream(body.dictionary);
+      streams_.push_back(stream);
     }
   }
 
@@ -395,7 +397,7 @@ class InlineImageWalk {
 
   // A stream whose /Length is a reference takes the value of the referred
   // integer object (its last version) when "endstream" follows it; headers
-  // found inside the longer data are then dropped.
+  // found inside the longer data (which held "endstream") are then dropped.
   void ResolveLengthReferences() {
     std::unordered_map<ObjectKey, std::optional<std::int64_t>> integers;
     for (const Header& header : headers_) integers[header.key] = header.integer;

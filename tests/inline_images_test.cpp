@@ -212,6 +212,16 @@ TEST(InlineImageWalk, StreamDataIsPassedOverNotSearched) {
     EXPECT_EQ(result.objects[0].key, MakeObjectKey(6, 0));
     EXPECT_EQ(Split(result.objects[1]).content, "BT (endstream\n6 0 obj) Tj ET " + kPlaceholder);
   }
+  // The same in an image's data: the object 6 inside it is no newer version.
+  const std::string imageData = "\x01\x02endstream\n6 0 obj\n<<>>stream\nq Q\nendstream\n\x03";
+  const WalkResult image = Walk(
+      PdfBuilder()
+          .Object(6, 0, object6)
+          .Object(8, 0, "<</Subtype/Image/Length 9 0 R>>\nstream\n" + imageData + "\nendstream\n")
+          .Object(9, 0, std::to_string(imageData.size()) + "\n")
+          .Build());
+  ASSERT_EQ(image.objects.size(), 1u);
+  EXPECT_EQ(image.objects[0].key, MakeObjectKey(6, 0));
   // A wrong /Length: the data ends at the first "endstream".
   const WalkResult wrong = Walk(Document("<</Length 500>>\nstream\n" + kImage + "\r\nendstream\n"));
   ASSERT_EQ(wrong.objects.size(), 1u);
