@@ -213,7 +213,9 @@ TEST(InlineImageWalk, StreamDataIsPassedOverNotSearched) {
     EXPECT_EQ(Split(result.objects[1]).content, "BT (endstream\n6 0 obj) Tj ET " + kPlaceholder);
   }
   // The same in an image's data: the object 6 inside it is no newer version.
-  const std::string imageData = "\x01\x02endstream\n6 0 obj\n<<>>stream\nq Q\nendstream\n\x03";
+  const std::string imageData =
+      "\x01\x02"
+      "endstream\n6 0 obj\n<<>>stream\nq Q\nendstream\n\x03";
   const WalkResult image = Walk(
       PdfBuilder()
           .Object(6, 0, object6)
