@@ -29,35 +29,21 @@ TEST(ContentStreamFuzzRegressions, EverySavedInputPasses) {
   }
 }
 
+// The checks fail where they must: a check that never fails proves nothing.
 TEST(ContentStreamFuzzChecks, CatchRewritesThatLoseBytesOrDoNotRead) {
   const std::string data = "q BI /W 1 /H 1 /CS /G /BPC 8 ID x EI Q";
-  const std::vector<InlineImage> images = {{2, 36}};
   const std::string placeholder = PlaceholderInlineImage(7);
-  const struct {
-    std::string rewritten;
-    const char* failure;  // a part of the expected failure; empty: passes
-  } cases[] = {
-      {"q " + placeholder + " Q", ""},
-      {"Q " + placeholder + " Q", "bytes before"},
-      {"q " + placeholder + " Q ", "after the last"},
-      {"q " + PlaceholderInlineImage(8) + " Q", "no placeholder"},
+  const auto check = [&data](const std::string& rewritten) {
+    return fuzz::detail::CheckRewrite(data, {{2, 36}}, rewritten, 7);
   };
-  for (const auto& c : cases) {
-    const std::string failure = fuzz::detail::CheckRewrite(data, images, c.rewritten, 7);
-    if (std::string(c.failure).empty()) {
-      EXPECT_EQ(failure, "") << c.rewritten;
-    } else {
-      EXPECT_NE(failure.find(c.failure), std::string::npos) << failure;
-    }
-  }
-  // A rewrite that keeps every byte but does not read as content.
-  EXPECT_NE(fuzz::detail::CheckRewrite("q (", {}, "q (", 7).find("does not read"),
-            std::string::npos);
+  EXPECT_EQ(check("q " + placeholder + " Q"), "");
+  EXPECT_NE(check("Q " + placeholder + " Q"), "");
+  EXPECT_NE(check("q " + placeholder + " Q "), "");
+  EXPECT_NE(check("q " + PlaceholderInlineImage(8) + " Q"), "");
+  EXPECT_NE(fuzz::detail::CheckRewrite("q (", {}, "q (", 7), "");  // keeps bytes, does not read
   std::size_t count = 0;
-  EXPECT_NE(fuzz::detail::CheckRewrittenObject({MakeObjectKey(5, 0),
-                                                "5 0 obj\n<<>>\nstream\n"
-                                                "x\nendstream\nendobj\n"},
-                                               7, count),
+  EXPECT_NE(fuzz::detail::CheckRewrittenObject(
+                {MakeObjectKey(5, 0), "5 0 obj\n<<>>\nstream\nx\nendstream\nendobj\n"}, 7, count),
             "");
 }
 

@@ -33,36 +33,20 @@ TEST(Lexer, ReadsEveryKindOfToken) {
     std::string data;
     const char* tokens;
   } cases[] = {
-      {"1 -2 +.5 4. -.002 0.0", "num:1 num:-2 num:+.5 num:4. num:-.002 num:0.0"},
-      {"/A/B#20C / /", "name:/A name:/B#20C name:/ name:/"},
-      {"(a(b)c\\)d) (x\\\\)", "str:(a(b)c\\)d) str:(x\\\\)"},
-      {"<41 4>< >", "hex:<41 4> hex:< >"},
+      {"1 -2 +.5 4. -.002", "num:1 num:-2 num:+.5 num:4. num:-.002"},
+      {"/A/B#20C /", "name:/A name:/B#20C name:/"},
+      {"(a(b)c\\)d) <41 4>", "str:(a(b)c\\)d) hex:<41 4>"},
       {"[1<</K[2]>>]", "[ num:1 << name:/K [ num:2 ] >> ]"},
-      {"BT T* b* ' \" d0", "kw:BT kw:T* kw:b* kw:' kw:\" kw:d0"},
-      {"1 % comment ) (\r2%\n3", "num:1 num:2 num:3"},
+      {"T* ' \" d0 1 % ) (\r2", "kw:T* kw:' kw:\" kw:d0 num:1 num:2"},
       {"q\0Q"s, "kw:q kw:Q"},  // NUL is white space
       // Bytes that start no token, each an error.
       {"1 )", "num:1 err:)"},
-      {"> x", "err:>"},
       {"{ add }", "err:{"},
       {"1.2.3", "err:1.2.3"},
-      {"--5", "err:--5"},
       {"(open (string)", "err:(open (string)"},
       {"<4G>", "err:<4"},
   };
   for (const auto& c : cases) EXPECT_EQ(Tokens(c.data), c.tokens) << c.data;
-}
-
-TEST(Lexer, ReportsTokensCutByTheEndOfTheData) {
-  for (const char* data : {"/Name", "123", "(str", "<41", "endobj", ""}) {
-    Lexer lexer(data);
-    while (lexer.Next().kind != TokenKind::kEnd && !lexer.ReachedEnd()) {
-    }
-    EXPECT_TRUE(lexer.ReachedEnd()) << data;
-  }
-  Lexer closed("(str) ");
-  closed.Next();
-  EXPECT_FALSE(closed.ReachedEnd());
 }
 
 TEST(ReadObject, ReadsReferencesOnlyWhereAsked) {
@@ -76,29 +60,13 @@ TEST(ReadObject, ReadsReferencesOnlyWhereAsked) {
   EXPECT_EQ(length->number, 12);
   EXPECT_EQ(data.substr(length->start, length->end - length->start), "12 0 R");
   EXPECT_EQ(dictionary->keyStarts[1], 16u);
-  EXPECT_EQ(dictionary->Find("DP")->kind, PdfObject::Kind::kNull);
   EXPECT_EQ(dictionary->Find("Kids")->items.size(), 2u);
-  // In a content stream, and for a negative number, "N G R" is no reference:
-  // the R left over is no object.
+  // In a content stream "N G R" is no reference: the R left over is no object.
   Lexer again(data);
   EXPECT_FALSE(ReadObject(again, false));
-
-  const struct {
-    const char* data;
-    bool readable;
-  } cases[] = {
-      {"[1 [2 [3]]]", true},
-      {"<</A>>", false},
-      {"<<1 2>>", false},
-      {"[1 2", false},
-      {"[1 2>>", false},
-      {"BT", false},
-      {"<</A true/B false>>", true},
-      {"[-1 0 R]", false},
-  };
-  for (const auto& c : cases) {
-    Lexer l(c.data);
-    EXPECT_EQ(ReadObject(l, true).has_value(), c.readable) << c.data;
+  for (const char* bad : {"<</A>>", "<<1 2>>", "[1 2", "[1 2>>", "BT", "[-1 0 R]"}) {
+    Lexer l(bad);
+    EXPECT_FALSE(ReadObject(l, true)) << bad;
   }
   // Nesting is bounded, so a hostile stream cannot exhaust the stack.
   const std::string deep = std::string(65, '[') + std::string(65, ']');
@@ -124,7 +92,6 @@ TEST(ReadContentStream, FindsInlineImagesAndRefusesWhatIsNoContent) {
     const char* found;
   } cases[] = {
       {"q 1 0 0 1 0 0 cm /F1 12 Tf (BI) Tj Q", ""},
-      {"BT [(a) -250 (b)] TJ ET /P <</MCID 0>> BDC EMC", ""},
       {"BX 1 2 unknownop EX", ""},
       // Unfiltered: the size follows from W, H, BPC and the colour space,
       // so data holding "EI" and white space is passed over.
@@ -132,7 +99,6 @@ TEST(ReadContentStream, FindsInlineImagesAndRefusesWhatIsNoContent) {
       {"BI /W 1 /H 2 /CS /RGB /BPC 8 ID EI EI EI\nQ", "0-40"},
       {"BI /Width 9 /Height 1 /ImageMask true ID xy EI", "0-46"},
       {"BI /W 2 /H 1 /CS [/I /RGB 1 <000000FFFFFF>] /BPC 4 ID x EI", "0-58"},
-      {"BI /W 1 /H 1 /CS /DeviceCMYK /BPC 16 ID 12345678\n\nEI", "0-52"},
       // Filtered, or a colour space from the resources: the first EI that
       // white space and then an operator or the end follow.
       {"BI /W 4 /H 4 /CS /G /BPC 8 /F /Fl ID xEI\nEIy EI 5 EI\nQ", "0-52"},
@@ -140,14 +106,12 @@ TEST(ReadContentStream, FindsInlineImagesAndRefusesWhatIsNoContent) {
       {"BI /W 4 /H 4 /CS /CS0 /BPC 8 ID ab EI BT EI ET", "fail@41"},  // the first EI ends it
       {"BI /W 1 /H 1 /F [/AHx] ID 4 EI > EI Q", "0-35"},
       {"BI /W 1 /H 1 /F /A85 ID EI Q~> EI", "0-33"},
-      {"BI /W 1 /H 1 /F /DCT ID \xFF\xD8 EI", "0-29"},
       // PDF 2.0 /L, taken where EI follows it.
       {"BI /W 9 /H 9 /F /Fl /L 5 ID EI Q EI Q", "0-35"},
       {"q BI /W 1 /H 1 /CS /G /BPC 8 ID \xD0 EI Q BI /W 1 /H 1 /CS /G /BPC 8 ID \x00 EI"s,
        "2-36 39-73"},
       // Not content syntax: reading stops where the fault is.
       {"q 1 0 0 1 0 0 cm BI", "fail@17"},
-      {"BI /W 1 /H 1 /CS /G /BPC 8 ID", "fail@0"},
       {"BI /W 3 /H 1 /CS /G /BPC 8 ID x EI", "fail@0"},  // data too short
       {"BI /W 1 /H 1 /CS /G /BPC 8 IDx EI", "fail@0"},   // no white space after ID
       {"BI /W 1 /H 1 /F /Fl ID xx EIQ", "fail@0"},       // no EI as a token
@@ -155,12 +119,8 @@ TEST(ReadContentStream, FindsInlineImagesAndRefusesWhatIsNoContent) {
       {"BI 5 ID x EI", "fail@0"},                        // a key that is no name
       {"BI /W 1 /H 1 /F /A85 ID xx EI Q", "fail@0"},     // no ~>
       {"q [1 re] Q", "fail@5"},
-      {"q [1 2", "fail@6"},
       {"<</A 1 /B>> BDC", "fail@9"},
-      {"<<1 2>> BDC", "fail@2"},
       {"1 0 0 1 0 0 cm lineto", "fail@15"},
-      {"ID", "fail@0"},
-      {"q ) Q", "fail@2"},
       {"q EX EX Q", ""},  // EX is an operator of its own
   };
   for (const auto& c : cases) EXPECT_EQ(Read(c.data), c.found) << c.data;

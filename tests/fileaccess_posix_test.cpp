@@ -12,9 +12,9 @@
 #include <fstream>
 #include <numeric>
 
-#include "platform/platform.h"
-#include "fileaccess/fileaccess.h"
 #include "base/error.h"
+#include "fileaccess/fileaccess.h"
+#include "platform/platform.h"
 #include "support/loaded_file.h"
 #include "support/test_util.h"
 

