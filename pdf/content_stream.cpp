@@ -13,6 +13,11 @@ namespace {
 // the operands of any ordinary operator (a TJ array of a line of text), and a
 // bound on the work per candidate in data full of "EI" bytes.
 constexpr int kTailTokens = 256;
+// The bytes all tail checks of one stream may read: data in which every "EI"
+// is followed by white space and a long token would otherwise take time
+// quadratic in its size. A stream that needs more does not read.
+constexpr std::size_t kTailBudgetPerByte = 8;
+constexpr std::size_t kTailBudgetBase = 1 << 16;
 // An image size beyond any data.
 constexpr std::size_t kTooLarge = static_cast<std::size_t>(-1);
 
@@ -67,7 +72,10 @@ std::optional<std::vector<Text>> Filters(const PdfObject* filter) {
 
 class ContentReader {
  public:
-  explicit ContentReader(std::string_view data) : data_(data), lexer_(data) {}
+  explicit ContentReader(std::string_view data)
+      : data_(data),
+        lexer_(data),
+        tailBudget_(kTailBudgetPerByte * data.size() + kTailBudgetBase) {}
 
   ContentReading Read() {
     ContentReading reading;
@@ -247,20 +255,26 @@ class ContentReader {
 
   // The first "EI" at or after `from` that is followed by white space and
   // then by the end of the data or by operands and an operator.
-  std::optional<std::size_t> SearchEi(std::size_t from) const {
+  std::optional<std::size_t> SearchEi(std::size_t from) {
     for (std::size_t at = data_.find("EI", from); at != std::string_view::npos;
          at = data_.find("EI", at + 1)) {
       const std::size_t after = at + 2;
       if (after == data_.size()) return after;
-      if (IsWhite(data_[after]) && TailReads(after)) return after;
+      if (!IsWhite(data_[after])) continue;
+      Lexer tail(data_, after);
+      const bool reads = TailReads(tail);
+      const std::size_t spent = tail.Position() - after;
+      if (spent > tailBudget_) return std::nullopt;
+      tailBudget_ -= spent;
+      if (reads) return after;
     }
     return std::nullopt;
   }
 
-  // True when the bytes from `from` read as operands followed by an operator
-  // (other than ID and EI), or as nothing at all, within kTailTokens tokens.
-  bool TailReads(std::size_t from) const {
-    Lexer tail(data_, from);
+  // True when the bytes from the lexer's position read as operands followed
+  // by an operator (other than ID and EI), or as nothing at all, within
+  // kTailTokens tokens.
+  static bool TailReads(Lexer& tail) {
     int depth = 0;
     for (int count = 0; count < kTailTokens; ++count) {
       const Token token = tail.Next();
@@ -291,6 +305,7 @@ class ContentReader {
 
   std::string_view data_;
   Lexer lexer_;
+  std::size_t tailBudget_;
 };
 
 }  // namespace

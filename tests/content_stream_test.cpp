@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "pdf/lexer.h"
 
 namespace quillane {
@@ -124,6 +126,17 @@ TEST(ReadContentStream, FindsInlineImagesAndRefusesWhatIsNoContent) {
       {"q EX EX Q", ""},  // EX is an operator of its own
   };
   for (const auto& c : cases) EXPECT_EQ(Read(c.data), c.found) << c.data;
+}
+
+TEST(ReadContentStream, LooksAfterEveryEiInBoundedTime) {
+  // Each "EI" is followed by a string that runs to the end of the data, so
+  // every candidate's look ahead reads all the rest: without a bound, time
+  // quadratic in the size (seconds here).
+  std::string data = "BI /W 1 /H 1 /F /Fl ID x";
+  for (int i = 0; i < 20000; ++i) data += "EI (";
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Read(data), "fail@0");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
 TEST(ReplaceInlineImages, KeepsEveryOtherByte) {
