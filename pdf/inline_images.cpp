@@ -27,6 +27,17 @@ constexpr Position kMaxEndGap = 64;
 
 constexpr std::string_view kEndstream = "endstream";
 
+// Bounds on the work for one file, as multiples of its size plus a base, so
+// that a hostile file cannot make the walk run for hours: the bytes lexed to
+// read object bodies (a real file needs about its size once), and the bytes
+// decoded from considered streams (each stream is bounded by kMaxDecodedSize
+// too). A walk that runs out of the first gives up and rewrites nothing; a
+// stream that would run out of the second is left.
+constexpr Position kBodyBudgetPerByte = 8;
+constexpr Position kBodyBudgetBase = Position{16} << 20;
+constexpr Position kDecodeBudgetPerByte = 16;
+constexpr Position kDecodeBudgetBase = Position{256} << 20;
+
 bool IsWhite(char c) { return IsWhiteSpace(static_cast<std::uint8_t>(c)); }
 bool IsDigitByte(char c) { return IsDigit(static_cast<std::uint8_t>(c)); }
 
@@ -183,10 +194,12 @@ class InlineImageWalk {
       : window_(source),
         gray_(gray),
         imageKeys_(imageKeys.begin(), imageKeys.end()),
-        scanner_(source, log) {}
+        scanner_(source, log),
+        bodyBudget_(kBodyBudgetPerByte * source.Size() + kBodyBudgetBase),
+        decodeBudget_(kDecodeBudgetPerByte * source.Size() + kDecodeBudgetBase) {}
 
   std::vector<RewrittenObject> Run() {
-    FindObjects();
+    if (!FindObjects()) return {};
     ResolveLengthReferences();
     std::unordered_map<ObjectKey, std::size_t> last;
     for (std::size_t i = 0; i < headers_.size(); ++i) {
@@ -204,16 +217,21 @@ class InlineImageWalk {
 
  private:
   // The forward pass: every header and every stream, its data passed over.
-  void FindObjects() {
+  // False when the body budget ran out.
+  bool FindObjects() {
     Position p = 0;
     for (;;) {
       const Position keyword = window_.Find("obj", p);
-      if (keyword < 0) return;
+      if (keyword < 0) return true;
       p = keyword + 3;
       const std::optional<Header> header = HeaderBefore(keyword);
       if (!header) continue;
       headers_.push_back(*header);
       const Body body = ReadBody(p);
+      if (bodyBudget_ < 0) {
+        if (scanner_.Logging()) scanner_.Log("Inline walk stopped @ " + IntToText(p));
+        return false;
+      }
       if (body.kind == Body::Kind::kUnreadable) continue;
       p = body.end;
       if (body.kind == Body::Kind::kInteger) headers_.back().integer = body.integer;
@@ -278,6 +296,7 @@ class InlineImageWalk {
       const bool whole = p + static_cast<Position>(view.size()) >= window_.Size();
       Lexer lexer(view);
       Body body = ReadBodyIn(view, lexer);
+      bodyBudget_ -= static_cast<Position>(lexer.Position());
       body.end += p;
       if (body.kind == Body::Kind::kStream) {
         body.dictionaryStart = p + static_cast<Position>(body.dictionary.start);
@@ -286,7 +305,7 @@ class InlineImageWalk {
       }
       // A body cut off by the end of the piece is read again from a larger
       // one.
-      if (!lexer.ReachedEnd() || whole || piece >= kMaxBody) return body;
+      if (!lexer.ReachedEnd() || whole || piece >= kMaxBody || bodyBudget_ < 0) return body;
     }
   }
 
@@ -368,8 +387,13 @@ class InlineImageWalk {
         return true;
       }
     }
+    // Once a search found none, no later one can: the walk only goes on.
+    if (noEndstreamFrom_ >= 0 && stream.dataStart >= noEndstreamFrom_) return false;
     const Position endstream = window_.Find(kEndstream, stream.dataStart);
-    if (endstream < 0) return false;
+    if (endstream < 0) {
+      noEndstreamFrom_ = stream.dataStart;
+      return false;
+    }
     // The end-of-line marker before "endstream" is not part of the data.
     const Position from = std::max(stream.dataStart, endstream - 2);
     const std::string_view before = window_.View(from, endstream - from);
@@ -402,7 +426,9 @@ class InlineImageWalk {
     std::unordered_map<ObjectKey, std::optional<std::int64_t>> integers;
     for (const Header& header : headers_) integers[header.key] = header.integer;
     for (StreamObject& stream : streams_) {
-      if (!stream.lengthReference) continue;
+      // A stream inside another's data is none; skipping it also keeps the
+      // ranges below from overlapping, so each header is looked at once.
+      if (!stream.lengthReference || headers_[stream.header].dropped) continue;
       const auto found = integers.find(*stream.lengthReference);
       if (found == integers.end() || !found->second) continue;
       const std::int64_t length = *found->second;
@@ -431,8 +457,18 @@ class InlineImageWalk {
     if (!dictionary) return std::nullopt;
     const FilterChain chain = ReadFilterChain(*dictionary);
     if (!chain.filters) return Left(key, chain.reason);
+    const auto limit = static_cast<std::size_t>(
+        std::clamp<Position>(decodeBudget_, 0, static_cast<Position>(kMaxDecodedSize)));
     const DecodedData decoded =
-        DecodeStreamData(window_.Read(stream.dataStart, stream.dataEnd), *chain.filters);
+        DecodeStreamData(window_.Read(stream.dataStart, stream.dataEnd), *chain.filters, limit);
+    // Damaged data stops early; data refused for its size was decoded up
+    // to the limit.
+    if (decoded.data) {
+      decodeBudget_ -= static_cast<Position>(decoded.data->size());
+    } else {
+      decodeBudget_ -=
+          decoded.tooLarge ? static_cast<Position>(limit) : stream.dataEnd - stream.dataStart;
+    }
     if (!decoded.data) return Left(key, decoded.reason);
     if (decoded.data->find("BI") == Text::npos) return std::nullopt;
     const ContentReading reading = ReadContentStream(*decoded.data);
@@ -469,6 +505,10 @@ class InlineImageWalk {
   const Scanner scanner_;
   std::vector<Header> headers_;
   std::vector<StreamObject> streams_;
+  Position bodyBudget_;
+  Position decodeBudget_;
+  // Where a search for "endstream" found none, or -1.
+  Position noEndstreamFrom_ = -1;
 };
 
 }  // namespace

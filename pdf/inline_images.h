@@ -54,9 +54,15 @@ std::uint8_t PlaceholderGray(std::string_view templateBytes);
 // Log lines, through `log`:
 //   "Inline images: <key>#<count>"  a stream rewritten, with its images;
 //   "Stream left: <key> <reason>"   a considered stream that was not: a
-//     filter or parameters not supported, data that does not decode, or
-//     (with "BI" in it) data that is not content syntax ("content syntax
-//     at <offset>").
+//     filter or parameters not supported, data that does not decode or
+//     would pass the decoding bound, or (with "BI" in it) data that is not
+//     content syntax ("content syntax at <offset>");
+//   "Inline walk stopped @ <p>"     the file's objects took more reading
+//     than any real file needs (a multiple of its size); nothing is
+//     rewritten then.
+// The work is bounded by multiples of the file's size: reading object
+// bodies, decoding (beyond which streams are left) and the search for
+// "endstream" (each byte once).
 // Reads `source` only through Size, Substring, ByteAt and RawByteAt, in
 // pieces of at most 1 MiB beyond the streams it decodes.
 std::vector<RewrittenObject> RewriteInlineImageStreams(const FileAccess& source, std::uint8_t gray,

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <functional>
 
-#include "fileaccess/fileaccess.h"
 #include "base/text.h"
+#include "fileaccess/fileaccess.h"
 #include "pdf/object_key.h"
 
 namespace quillane {

@@ -15,12 +15,13 @@ namespace {
 constexpr std::string_view kFlate = "FlateDecode";
 constexpr std::string_view kAsciiHex = "ASCIIHexDecode";
 constexpr std::string_view kAscii85 = "ASCII85Decode";
+constexpr std::string_view kTooLarge = "decoded data too large";
 // zlib counts its buffers in 32 bits; data is handed over in pieces.
 constexpr std::size_t kZlibPiece = std::size_t{1} << 20;
 // Predictor rows wider than this are no image of any use and are refused.
 constexpr std::int64_t kMaxRowBytes = std::int64_t{1} << 24;
 
-DecodedData Damaged(Text reason) { return {std::nullopt, std::move(reason)}; }
+DecodedData Damaged(Text reason) { return {std::nullopt, std::move(reason), false}; }
 
 // Reads one parameter of /DecodeParms; false when it is there but is no
 // integer within [low, high].
@@ -88,7 +89,7 @@ std::optional<Text> Inflate(std::string_view raw, std::size_t limit, Text& reaso
   }
   inflateEnd(&stream);
   if (written > limit) {
-    reason = "decoded data too large";
+    reason = Text(kTooLarge);
     return std::nullopt;
   }
   if (status != Z_STREAM_END) {
@@ -359,12 +360,15 @@ FilterChain ReadFilterChain(const PdfObject& dictionary) {
 
 DecodedData DecodeStreamData(std::string_view raw, const std::vector<StreamFilter>& filters,
                              std::size_t limit) {
-  if (raw.size() > limit) return Damaged("data too large");
+  DecodedData tooLarge = Damaged(Text(kTooLarge));
+  tooLarge.tooLarge = true;
+  if (raw.size() > limit) return tooLarge;
   Text current(raw);
   for (const StreamFilter& filter : filters) {
     DecodedData step = ApplyFilter(current, filter, limit);
+    if (!step.data && step.reason == kTooLarge) return tooLarge;
     if (!step.data) return step;
-    if (step.data->size() > limit) return Damaged("decoded data too large");
+    if (step.data->size() > limit) return tooLarge;
     current = std::move(*step.data);
   }
   return {std::move(current), {}};

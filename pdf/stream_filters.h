@@ -51,6 +51,8 @@ struct DecodedData {
   // The decoded bytes, or nothing when the data is damaged or too large.
   std::optional<Text> data;
   Text reason;
+  // No data because it would exceed the limit: decoding went that far.
+  bool tooLarge = false;
 };
 
 // Applies `filters` in order to `raw`. Flate data must reach its end (zlib's

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "fuzz/memory_file_access.h"
 #include "pdf/content_stream.h"
 #include "pdf/stream_filters.h"
@@ -220,6 +222,24 @@ TEST(InlineImageWalk, ReadsOnlyInsideTheFileWhereverItIsCut) {
     // MemoryFileAccess throws on any read outside the data.
     EXPECT_NO_THROW(Walk(file.substr(0, size))) << size;
   }
+}
+
+TEST(InlineImageWalk, ReadsHostileFilesInBoundedTime) {
+  // Every body runs to the end of the file (an unclosed string), or every
+  // stream lacks its "endstream": without bounds each object would read the
+  // rest of the file (minutes here).
+  std::string unclosed;
+  std::string endless;
+  for (int i = 0; i < 20000; ++i) {
+    unclosed += "\n1 0 obj\n<</A(";
+    endless += "\n1 0 obj\n<<>>stream\n";
+  }
+  const auto start = std::chrono::steady_clock::now();
+  const WalkResult stopped = Walk(unclosed);
+  EXPECT_TRUE(stopped.objects.empty());
+  EXPECT_TRUE(stopped.log.starts_with("Inline walk stopped @ ")) << stopped.log;
+  EXPECT_TRUE(Walk(endless).objects.empty());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
 TEST(PlaceholderGray, ReadsTheTemplatesFirstSample) {
