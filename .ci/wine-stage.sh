@@ -22,8 +22,9 @@ BUILD=$ROOT/build/mingw
 
 echo "--- packages"
 # The -posix compiler alone: the mingw-w64 metapackage would add a second
-# thread model.
-scripts/install-deps.sh wine wine64 g++-mingw-w64-x86-64-posix nsis
+# thread model. zlib for mingw-w64, linked statically into quillane.exe; NSIS
+# for the installer.
+scripts/install-deps.sh wine wine64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev nsis
 
 # A private wine installation inside the build folder, without a display:
 # with the null graphics driver message boxes are real, invisible windows

@@ -7,6 +7,7 @@
 #include "app/template_files.h"
 #include "fileaccess/fileaccess.h"
 #include "pdf/image_walk.h"
+#include "pdf/inline_images.h"
 #include "pdf/trailer.h"
 #include "pdf/update_writer.h"
 #include "platform/platform.h"
@@ -34,7 +35,7 @@ void TImageRemover::Log(const Text& line) const {
 }
 
 CommandLine TImageRemover::ProcessCommandLine(const std::vector<Text>& arguments) const {
-  return ParseCommandLine(arguments, ReadStoredReplaceMode(), platform::NativeCommandLineStyle());
+  return ParseCommandLine(arguments, ReadStoredSettings(), platform::NativeCommandLineStyle());
 }
 
 Outcome TImageRemover::WriteDiagnostics() const {
@@ -74,8 +75,16 @@ Outcome TImageRemover::Run(const Options& options) const {
   }
   WalkImages(*run.Source, mode, OnLog, run.ImageKeys);
   if (mode != ReplaceNone) {
+    std::vector<RewrittenObject> streams;
+    if (options.ReplaceInline) {
+      // The inline placeholders take the gray of the default placeholder.
+      const Text gray = platform::ReadWholeFile(templateDirectory + "otherimg.dat");
+      streams = RewriteInlineImageStreams(*run.Source, PlaceholderGray(gray), run.ImageKeys, OnLog);
+    }
     const PlaceholderTemplates templates = LoadPlaceholderTemplates(mode, templateDirectory);
-    WriteUpdate(*run.Source, run.ImageKeys, trailer, templates);
+    WriteUpdate(*run.Source, run.ImageKeys, trailer, templates, streams);
+  } else if (options.ReplaceInline) {
+    Log("Inline images left: the light mode appends nothing");
   }
 
   const OutputTarget output = OutputTargetFor(options);

@@ -10,6 +10,7 @@ namespace quillane {
 namespace {
 
 constexpr char kReplaceObject[] = "ReplaceObject";
+constexpr char kReplaceInline[] = "ReplaceInline";
 constexpr char kOutputSuffix[] = "_Vexlo";
 
 // The extension: from the last dot of the file name to the end; a dot in a
@@ -26,18 +27,22 @@ Text WithoutExtension(const Text& path, const Text& extension) {
 
 }  // namespace
 
-std::optional<ReplaceMode> ReadStoredReplaceMode() {
+StoredSettings ReadStoredSettings() {
+  StoredSettings stored;
   const auto key =
       platform::RegistryKey::Open(platform::RegistryRoot::kCurrentUser, kConfigurationKey);
-  if (key == nullptr || !key->ValueExists(kReplaceObject)) return std::nullopt;
-  const Text value = key->ReadString(kReplaceObject);
-  if (value == "none") return ReplaceNone;
-  if (value == "tgraybox") return ReplaceTGrayBox;
-  if (value == "outline") return ReplaceOutline;
-  return std::nullopt;
+  if (key == nullptr) return stored;
+  if (key->ValueExists(kReplaceObject)) {
+    const Text value = key->ReadString(kReplaceObject);
+    if (value == "none") stored.Mode = ReplaceNone;
+    if (value == "tgraybox") stored.Mode = ReplaceTGrayBox;
+    if (value == "outline") stored.Mode = ReplaceOutline;
+  }
+  if (key->ValueExists(kReplaceInline)) stored.ReplaceInline = key->ReadBool(kReplaceInline);
+  return stored;
 }
 
-CommandLine ParseCommandLine(const std::vector<Text>& arguments, std::optional<ReplaceMode> stored,
+CommandLine ParseCommandLine(const std::vector<Text>& arguments, const StoredSettings& stored,
                              platform::CommandLineStyle style) {
   using Kind = CommandLine::Kind;
   const bool posix = style == platform::CommandLineStyle::kPosix;
@@ -67,6 +72,8 @@ CommandLine ParseCommandLine(const std::vector<Text>& arguments, std::optional<R
       options.ReplaceMode = ReplaceOutline;
     } else if (argument == "/redirect") {
       options.Redirect = true;
+    } else if (argument == "/inline") {
+      options.ReplaceInline = true;
     } else if (argument == "/diag") {
       // The diagnostics report replaces the runs; later arguments are not read.
       line.Request = Kind::kDiagnostics;
@@ -90,7 +97,8 @@ CommandLine ParseCommandLine(const std::vector<Text>& arguments, std::optional<R
       line.Inputs.push_back(argument);
     }
   }
-  if (stored) options.ReplaceMode = *stored;
+  if (stored.Mode) options.ReplaceMode = *stored.Mode;
+  if (stored.ReplaceInline) options.ReplaceInline = true;
   if (line.Request != Kind::kRuns) return line;
   if (!options.OutputFile.empty() && line.Inputs.size() > 1) {
     line.Request = Kind::kUsageError;

@@ -34,13 +34,26 @@ struct Options {
   quillane::ReplaceMode ReplaceMode = ReplaceDefault;
   // "/redirect": hand the input to the reader and do nothing else.
   bool Redirect = false;
+  // "/inline", or the stored "ReplaceInline" non-zero: content streams with
+  // inline images get a new version too (not in the light mode, which
+  // appends nothing).
+  bool ReplaceInline = false;
 };
 
-// The mode the configuration stores in "ReplaceObject": "none", "tgraybox" or
-// "outline";
-// nothing for a missing key or value or any other text.
-// Throws "Invalid data type for 'ReplaceObject'" for a value that is not text.
-std::optional<ReplaceMode> ReadStoredReplaceMode();
+// What the configuration key stores for the runs.
+struct StoredSettings {
+  // "ReplaceObject": "none", "tgraybox" or "outline"; nothing for a missing
+  // key or value or any other text.
+  std::optional<ReplaceMode> Mode;
+  // "ReplaceInline" (REG_DWORD), non-zero.
+  bool ReplaceInline = false;
+};
+
+// Reads the configuration key: "ReplaceObject" and "ReplaceInline". A
+// missing key or value is no error. Throws "Invalid data type for
+// 'ReplaceObject'" for a value that is not text, and the registry's errors
+// for a "ReplaceInline" that is not a four-byte REG_DWORD.
+StoredSettings ReadStoredSettings();
 
 // What an invocation asks for.
 struct CommandLine {
@@ -70,9 +83,9 @@ struct CommandLine {
 // an input file, except on Windows one that begins with "/", which is
 // ignored. On POSIX any other argument that begins with "-" is a usage error,
 // and so is the absence of any input. "/out" with more than one input is a
-// usage error on both. `stored` is the configuration's mode, which wins over
-// "/noother" and "/outline".
-CommandLine ParseCommandLine(const std::vector<Text>& arguments, std::optional<ReplaceMode> stored,
+// usage error on both. `stored` holds the configuration: its mode wins over
+// "/noother" and "/outline", and its "ReplaceInline" turns "/inline" on.
+CommandLine ParseCommandLine(const std::vector<Text>& arguments, const StoredSettings& stored,
                              platform::CommandLineStyle style);
 
 // Where a run saves its result.

@@ -21,6 +21,7 @@ constexpr char kPosixUsage[] =
     "  /overwrite      replace an existing output\n"
     "  /noother        light mode: rename each image's subtype, append nothing\n"
     "  /outline        outline mode: each picture becomes a thin frame\n"
+    "  /inline         also replace the images written inside page content\n"
     "  /tempexec       write the result into a private temporary folder, open it\n"
     "                  in the PDF reader, delete it when the reader has closed\n"
     "  /redirect       hand the input unchanged to the PDF reader\n"
@@ -30,7 +31,8 @@ constexpr char kPosixUsage[] =
     "\n"
     "Modes: default (a light-gray box for each picture), light (/noother),\n"
     "translucent gray box, outline (/outline). \"ReplaceObject\" in the settings\n"
-    "(\"none\", \"tgraybox\" or \"outline\") wins over the options.\n"
+    "(\"none\", \"tgraybox\" or \"outline\") wins over the options; \"ReplaceInline\"\n"
+    "(a non-zero DWORD) turns /inline on.\n"
     "\n"
     "Exit status: 0 done; 1 an error; 2 a usage error; 3 refused (encrypted\n"
     "input, existing output, PDF reader not found or not started). With several\n"
@@ -54,13 +56,15 @@ constexpr char kWindowsUsage[] =
     "/overwrite\treplace an existing output\n"
     "/noother\tlight mode: rename each image's subtype, append nothing\n"
     "/outline\toutline mode: each picture becomes a thin frame\n"
+    "/inline\talso replace the images written inside page content\n"
     "/tempexec\tshow the result in the PDF reader, delete it afterwards\n"
     "/redirect\thand the input unchanged to the PDF reader\n"
     "/diag\tcache the PDF reader command\n"
     "/?\tshow this text\n"
     "\n"
     "Settings: HKEY_CURRENT_USER\\Software\\Bramblecote Software\\quillane, value "
-    "ReplaceObject (\"none\", \"tgraybox\" or \"outline\"), which wins over the options.\n";
+    "ReplaceObject (\"none\", \"tgraybox\" or \"outline\"), which wins over the options; "
+    "ReplaceInline (a non-zero DWORD) turns /inline on.\n";
 
 }  // namespace
 

@@ -4,17 +4,19 @@
 #
 #   fuzz/run_fuzz.sh TARGET SECONDS [BUILD_DIR]
 #
-# TARGET is run, registry, command_line or desktop_exec; BUILD_DIR is the folder of the
-# "fuzz" preset (build/fuzz by default). The working corpus lives in
-# BUILD_DIR/corpus/TARGET and is seeded on first use: the run target from the
-# PDFs of ../shared/corpus (when present), samples/, tests/data/ and the saved
-# findings; the others from fuzz/seeds/TARGET. Findings (crashes, inputs over
-# 1 s, property failures) land in BUILD_DIR/artifacts/TARGET/; copy each one
-# into tests/fuzz_regressions/TARGET/ so the test suite replays it. The
-# fuzzer's own log goes to BUILD_DIR/logs/TARGET-<time>.log.
+# TARGET is run, registry, command_line, desktop_exec or content_stream; BUILD_DIR
+# is the folder of the "fuzz" preset (build/fuzz by default). The working corpus
+# lives in BUILD_DIR/corpus/TARGET and is seeded on first use: the run target from
+# the PDFs of ../shared/corpus (when present), samples/, tests/data/ and the saved
+# findings; content_stream from fuzz/seeds/content_stream, its saved findings and,
+# with qpdf, the corpus PDFs that hold "BI" once their streams are uncompressed;
+# the others from fuzz/seeds/TARGET. Findings (crashes, inputs over 1 s, property
+# failures) land in BUILD_DIR/artifacts/TARGET/; copy each one into
+# tests/fuzz_regressions/TARGET/ so the test suite replays it. The fuzzer's own
+# log goes to BUILD_DIR/logs/TARGET-<time>.log.
 set -euo pipefail
 
-target=${1:?target: run, registry, command_line or desktop_exec}
+target=${1:?target: run, registry, command_line, desktop_exec or content_stream}
 seconds=${2:?seconds}
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(dirname "$here")
@@ -38,13 +40,22 @@ if [[ -z $(ls -A "$corpus") ]]; then
     shopt -s nullglob
     for f in "$here/seeds/$target"/*; do seed "$f"; done
   fi
+  if [[ $target == content_stream ]] && command -v qpdf >/dev/null; then
+    shopt -s globstar nullglob
+    plain=$build/corpus/$target-plain.pdf
+    for f in "$source_dir"/../shared/corpus/**/*.pdf; do
+      qpdf --qdf --object-streams=disable "$f" "$plain" >/dev/null 2>&1 || true
+      [[ -f $plain ]] && grep -aq 'BI' "$plain" && seed "$plain"
+      rm -f "$plain"
+    done
+  fi
   for f in "$source_dir/tests/fuzz_regressions/$target"/*; do seed "$f"; done
 fi
 
 # -max_len keeps mutation fast; longer seeds are cut to it, which still
 # exercises the scanners on a document whose end is missing.
 max_len=65536
-[[ $target == run ]] || max_len=16384
+[[ $target == run || $target == content_stream ]] || max_len=16384
 
 log=$build/logs/$target-$(date +%Y%m%d-%H%M%S).log
 echo "fuzzing $target for $seconds CPU seconds; log: $log" >&2

@@ -2,9 +2,9 @@
 // executable, which become the body of every replacement object
 // ("otherimg.dat"; "othertimg.dat" in the translucent mode, "otheroimg.dat"
 // in the outline mode) and, in those two modes, one extra object shared by
-// all placeholders ("othertmsk.dat", "otheromsk.dat"). They arrive here as bytes (app/ reads the files); the
-// program never looks inside them and only substitutes "${EXTRAOBJNR}" with
-// the extra object's number and generation.
+// all placeholders ("othertmsk.dat", "otheromsk.dat"). They arrive here as bytes (app/ reads the
+// files); the program never looks inside them and only substitutes "${EXTRAOBJNR}" with the extra
+// object's number and generation.
 #ifndef QUILLANE_PDF_TEMPLATES_H_
 #define QUILLANE_PDF_TEMPLATES_H_
 

@@ -99,7 +99,8 @@ ObjectKey ExtraObjectKeyFor(const TrailerValues& trailer) {
 }
 
 void WriteUpdate(FileAccess& source, const std::vector<ObjectKey>& imageKeys,
-                 const TrailerValues& trailer, const PlaceholderTemplates& templates) {
+                 const TrailerValues& trailer, const PlaceholderTemplates& templates,
+                 const std::vector<RewrittenObject>& rewrittenObjects) {
   std::optional<ObjectKey> extraKey;
   if (templates.extra) extraKey = ExtraObjectKeyFor(trailer);
 
@@ -109,11 +110,15 @@ void WriteUpdate(FileAccess& source, const std::vector<ObjectKey>& imageKeys,
   const Position base = source.Size();
   Text update;
   std::vector<Entry> entries;
-  entries.reserve(imageKeys.size() + 1);
+  entries.reserve(imageKeys.size() + rewrittenObjects.size() + 1);
   const ObjectKey bodyExtraKey = extraKey.value_or(ExtraObjectKey);
   for (const ObjectKey key : imageKeys) {
     entries.push_back({key, base + static_cast<Position>(update.size())});
     update += ReplacementObjectText(key, templates, bodyExtraKey);
+  }
+  for (const RewrittenObject& object : rewrittenObjects) {
+    entries.push_back({object.key, base + static_cast<Position>(update.size())});
+    update += object.text;
   }
   if (extraKey) {
     entries.push_back({*extraKey, base + static_cast<Position>(update.size())});

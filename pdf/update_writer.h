@@ -22,13 +22,24 @@ namespace quillane {
 // number for a stream), so it never replaces an object the document uses.
 ObjectKey ExtraObjectKeyFor(const TrailerValues& trailer);
 
+// A new version of an object that the update writes as given: its key and
+// its complete text, from the header line to "endobj" and its line end.
+struct RewrittenObject {
+  ObjectKey key = kNoObject;
+  Text text;
+};
+
 // Appends the whole update to `source` in one piece: a replacement object
-// built from `templates` for each of `imageKeys`, in order, the extra object
-// when the templates have one, the cross-reference section and the end block.
-// Throws "The output would be too large (2 GiB or more)." before anything is
-// appended when the output would not fit 32-bit positions.
+// built from `templates` for each of `imageKeys`, in order, then
+// `rewrittenObjects` in their order, then the extra object when the templates
+// have one, each with its own cross-reference entry in that order, then the
+// cross-reference section and the end block. Throws "The output would be too
+// large (2 GiB or more)." before anything is appended when the output would
+// not fit 32-bit positions.
+// REQUIRES: no key of `rewrittenObjects` is in `imageKeys`.
 void WriteUpdate(FileAccess& source, const std::vector<ObjectKey>& imageKeys,
-                 const TrailerValues& trailer, const PlaceholderTemplates& templates);
+                 const TrailerValues& trailer, const PlaceholderTemplates& templates,
+                 const std::vector<RewrittenObject>& rewrittenObjects = {});
 
 }  // namespace quillane
 

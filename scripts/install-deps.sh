@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs what building and testing Quillane needs on Debian (run as root):
-# the compiler and CMake, GoogleTest, the PDF checkers the tests use and strace
-# (tests read the system calls of a run).
+# the compiler and CMake, GoogleTest, zlib, the PDF checkers the tests use and
+# strace (tests read the system calls of a run).
 # Further Debian packages given as arguments are installed as well.
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
-packages=(cmake ninja-build g++ libgtest-dev googletest python3 qpdf poppler-utils mupdf-tools strace "$@")
+packages=(cmake ninja-build g++ libgtest-dev googletest zlib1g-dev python3 qpdf poppler-utils
+  mupdf-tools strace "$@")
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

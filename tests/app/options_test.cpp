@@ -76,7 +76,7 @@ TEST(ParseCommandLine, WhatAnInvocationAsksFor) {
        "\"/out\" cannot be used with more than one input file"},
   };
   for (const auto& c : cases) {
-    const CommandLine line = ParseCommandLine(c.arguments, std::nullopt, c.style);
+    const CommandLine line = ParseCommandLine(c.arguments, {}, c.style);
     const std::string shown = (c.style == kPosix ? "posix " : "windows ") + Shown(c.arguments);
     EXPECT_EQ(line.Request, c.kind) << shown;
     EXPECT_EQ(line.Inputs, c.inputs) << shown;
@@ -93,19 +93,69 @@ TEST(ParseCommandLine, FlagsStaySetAndWordsAreExact) {
     bool tempExec;
     ReplaceMode mode;
     bool redirect;
+    bool inlineImages = false;
   } cases[] = {
       {{"x"}, false, false, ReplaceDefault, false},
       {{"/overwrite", "/tempexec", "/noother", "/redirect", "x"}, true, true, ReplaceNone, true},
       {{"x", "/overwrite", "/overwrite"}, true, false, ReplaceDefault, false},
-      {{"/Overwrite", "/TEMPEXEC", "x"}, false, false, ReplaceDefault, false},
+      {{"/Overwrite", "/TEMPEXEC", "/Inline", "x"}, false, false, ReplaceDefault, false},
+      {{"/inline", "/noother", "x"}, false, false, ReplaceNone, false, true},
   };
   for (const auto& c : cases) {
     for (const CommandLineStyle style : {kPosix, kWindows}) {
-      const Options options = ParseCommandLine(c.arguments, std::nullopt, style).Options;
+      const Options options = ParseCommandLine(c.arguments, {}, style).Options;
       EXPECT_EQ(options.OverwriteOutput, c.overwrite) << Shown(c.arguments);
       EXPECT_EQ(options.TempExec, c.tempExec) << Shown(c.arguments);
       EXPECT_EQ(options.ReplaceMode, c.mode) << Shown(c.arguments);
       EXPECT_EQ(options.Redirect, c.redirect) << Shown(c.arguments);
+      EXPECT_EQ(options.ReplaceInline, c.inlineImages) << Shown(c.arguments);
+    }
+  }
+}
+
+TEST(ParseCommandLine, AStoredModeWinsOverTheModeOptions) {
+  const struct {
+    std::vector<Text> arguments;
+    std::optional<ReplaceMode> stored;
+    ReplaceMode mode;
+  } cases[] = {
+      {{"/noother"}, ReplaceTGrayBox, ReplaceTGrayBox},
+      {{}, ReplaceTGrayBox, ReplaceTGrayBox},
+      {{"/noother"}, ReplaceNone, ReplaceNone},
+      {{}, ReplaceNone, ReplaceNone},
+      {{"/noother"}, std::nullopt, ReplaceNone},
+      {{}, std::nullopt, ReplaceDefault},
+      {{"/outline"}, std::nullopt, ReplaceOutline},
+      {{"/outline"}, ReplaceTGrayBox, ReplaceTGrayBox},
+      {{"/outline"}, ReplaceNone, ReplaceNone},
+      {{"/noother"}, ReplaceOutline, ReplaceOutline},
+      {{}, ReplaceOutline, ReplaceOutline},
+      // Of two mode options the last one given counts.
+      {{"/outline", "/noother"}, std::nullopt, ReplaceNone},
+      {{"/noother", "/outline"}, std::nullopt, ReplaceOutline},
+      {{"/Outline"}, std::nullopt, ReplaceDefault},
+  };
+  for (const auto& c : cases) {
+    std::vector<Text> arguments = c.arguments;
+    arguments.push_back("x.pdf");
+    EXPECT_EQ(
+        ParseCommandLine(arguments, StoredSettings{c.stored, false}, kPosix).Options.ReplaceMode,
+        c.mode)
+        << Shown(c.arguments) << " stored " << (c.stored ? int{*c.stored} : -1);
+  }
+}
+
+// The stored "ReplaceInline" turns the rewrite on; it cannot turn the option
+// off.
+TEST(ParseCommandLine, AStoredReplaceInlineTurnsTheRewriteOn) {
+  for (const bool stored : {false, true}) {
+    for (const bool option : {false, true}) {
+      std::vector<Text> arguments = {"x.pdf"};
+      if (option) arguments.push_back("/inline");
+      EXPECT_EQ(ParseCommandLine(arguments, StoredSettings{std::nullopt, stored}, kPosix)
+                    .Options.ReplaceInline,
+                stored || option)
+          << stored << option;
     }
   }
 }

@@ -19,7 +19,7 @@ keep every byte.
 
 For each file and mode it checks:
   - the run ends cleanly: exit 0 with an output, the encryption refusal, or
-    exit 1 with one "Quillane: " error line and no output;
+    exit 1 with one "Quillane: " error line and no output (a refusal exits with 3);
   - the output starts with the input (light mode: same length, only names
     "Image" renamed "Vexlo");
   - with --baseline: outcome, standard error, output bytes and log lines
@@ -40,9 +40,11 @@ import sys
 import tempfile
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-MODES = ("default", "none", "tgraybox", "outline")
+MODES = ("default", "none", "tgraybox", "outline", "inline")
 # How each mode is chosen: flags before "/in", and the stored "ReplaceObject".
-MODE_FLAGS = {"default": [], "none": ["/noother"], "tgraybox": [], "outline": ["/outline"]}
+# "inline" is the default mode with "/inline".
+MODE_FLAGS = {"default": [], "none": ["/noother"], "tgraybox": [], "outline": ["/outline"],
+              "inline": ["/inline"]}
 ENCRYPTED = "Quillane: Quillane cannot handle this file, because the file is secured/encrypted.\n"
 
 
@@ -130,7 +132,7 @@ def check_file(exe, baseline, corpus, row, work, modes):
 
         if status == 0 and err == "" and output is not None:
             outcome = "ok"
-        elif status == 0 and err == ENCRYPTED and output is None and mode != "none":
+        elif status == 3 and err == ENCRYPTED and output is None and mode != "none":
             outcome = "refused"
         elif status == 1 and err.startswith("Quillane: ") and err.count("\n") == 1 and output is None:
             outcome = "error"
@@ -219,7 +221,7 @@ def main():
         qpdf_total = sum(1 for r in per_file if r["qpdf_kept"] is not None)
         shown_total = sum(1 for r in per_file if r["shown"] is not None)
         label = {"default": "default", "none": "light (/noother)", "tgraybox": "tgraybox",
-                 "outline": "outline (/outline)"}[mode]
+                 "outline": "outline (/outline)", "inline": "default with /inline"}[mode]
         print("| %s | %d | %d | %d | %d | %s | %d of %d | %d of %d |" % (
             label, len(per_file), count("outcome", "ok"), count("outcome", "refused"),
             count("outcome", "error"),

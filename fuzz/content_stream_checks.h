@@ -1,0 +1,163 @@
+// The properties the content-stream fuzz target checks on every input, shared
+// with the test that replays its saved findings
+// (tests/content_stream_fuzz_test.cpp). The input is used twice: as decoded
+// content-stream bytes (the reading and the rewrite) and as a file (the walk
+// over stream objects). Each check returns an empty text when every property
+// holds, otherwise a description of the first one that does not.
+// Header-only, like fuzz_checks.h.
+#ifndef QUILLANE_FUZZ_CONTENT_STREAM_CHECKS_H_
+#define QUILLANE_FUZZ_CONTENT_STREAM_CHECKS_H_
+
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "pdf/content_stream.h"
+#include "pdf/inline_images.h"
+#include "pdf/lexer.h"
+#include "pdf/stream_filters.h"
+#include "support/memory_file_access.h"
+
+namespace quillane::fuzz {
+
+using test::MemoryFileAccess;
+
+namespace detail {
+
+// `rewritten` is `data` with each of `images` replaced by the placeholder,
+// every other byte kept, and reads again as content syntax with exactly the
+// placeholders as its inline images.
+inline std::string CheckRewrite(std::string_view data, const std::vector<InlineImage>& images,
+                                std::string_view rewritten, std::uint8_t gray) {
+  const Text placeholder = PlaceholderInlineImage(gray);
+  std::size_t kept = 0;  // in `data`
+  std::size_t at = 0;    // in `rewritten`
+  for (const InlineImage& image : images) {
+    if (image.begin < kept || image.end <= image.begin || image.end > data.size()) {
+      return "inline images out of order or outside the data";
+    }
+    if (data.substr(image.begin, 2) != "BI" || data.substr(image.end - 2, 2) != "EI") {
+      return "an inline image that is not BI ... EI at " + std::to_string(image.begin);
+    }
+    const std::string_view between = data.substr(kept, image.begin - kept);
+    if (rewritten.substr(at, between.size()) != between) {
+      return "bytes before the inline image at " + std::to_string(image.begin) + " changed";
+    }
+    at += between.size();
+    if (rewritten.substr(at, placeholder.size()) != placeholder) {
+      return "no placeholder for the inline image at " + std::to_string(image.begin);
+    }
+    at += placeholder.size();
+    kept = image.end;
+  }
+  if (rewritten.substr(at) != data.substr(kept)) return "bytes after the last inline image changed";
+
+  const ContentReading again = ReadContentStream(rewritten);
+  if (!again.complete) {
+    return "the rewritten data does not read, at " + std::to_string(again.failure);
+  }
+  if (again.inlineImages.size() != images.size()) return "the rewritten data has other images";
+  for (const InlineImage& image : again.inlineImages) {
+    if (rewritten.substr(image.begin, image.end - image.begin) != placeholder) {
+      return "a rewritten inline image is not the placeholder";
+    }
+  }
+  return {};
+}
+
+// One rewritten object: "N G obj\n", a dictionary whose /Length is the
+// data's length and whose /Filter is /FlateDecode, "\nstream\n", the data,
+// which decodes to content whose inline images are all placeholders, and
+// "\nendstream\nendobj\n". The dictionary is read as a reader reads it: its
+// strings may hold any bytes, "stream" included.
+inline std::string CheckRewrittenObject(const RewrittenObject& object, std::uint8_t gray,
+                                        std::size_t& images) {
+  const std::string_view text = object.text;
+  const std::string header = std::to_string(ObjectNumber(object.key)) + " " +
+                             std::to_string(ObjectGeneration(object.key)) + " obj\n";
+  constexpr std::string_view kEnd = "\nendstream\nendobj\n";
+  if (text.substr(0, header.size()) != header) return "object " + header + ": no header";
+  Lexer lexer(text, header.size());
+  const std::optional<PdfObject> dictionary = ReadObject(lexer, true);
+  if (!dictionary || dictionary->kind != PdfObject::Kind::kDictionary ||
+      text.substr(dictionary->end, 8) != "\nstream\n") {
+    return "object " + header + ": no dictionary and stream keyword";
+  }
+  const PdfObject* length = dictionary->Find("Length");
+  const PdfObject* filter = dictionary->Find("Filter");
+  const std::size_t dataStart = dictionary->end + 8;
+  if (length == nullptr || filter == nullptr || !filter->IsName("FlateDecode") ||
+      length->Integer().value_or(-1) != static_cast<std::int64_t>(text.size()) -
+                                            static_cast<std::int64_t>(dataStart) -
+                                            static_cast<std::int64_t>(kEnd.size()) ||
+      text.substr(text.size() - kEnd.size()) != kEnd) {
+    return "object " + header + ": /Length or /Filter do not describe the data";
+  }
+  const DecodedData decoded = DecodeStreamData(
+      text.substr(dataStart, text.size() - kEnd.size() - dataStart), {{"FlateDecode"}});
+  if (!decoded.data) return "object " + header + ": data does not inflate";
+  const ContentReading reading = ReadContentStream(*decoded.data);
+  if (!reading.complete || reading.inlineImages.empty()) {
+    return "object " + header + ": rewritten content does not read or has no images";
+  }
+  for (const InlineImage& image : reading.inlineImages) {
+    if (decoded.data->substr(image.begin, image.end - image.begin) !=
+        PlaceholderInlineImage(gray)) {
+      return "object " + header + ": an inline image is not the placeholder";
+    }
+  }
+  images += reading.inlineImages.size();
+  return {};
+}
+
+}  // namespace detail
+
+// Every property for one input; the first that fails.
+inline std::string CheckContentStream(std::string_view input) {
+  try {
+    const std::uint8_t gray = input.empty() ? 0 : static_cast<std::uint8_t>(input.back());
+
+    // As content-stream bytes.
+    const ContentReading reading = ReadContentStream(input);
+    if (!reading.complete) {
+      if (reading.failure > input.size()) return "failure offset beyond the data";
+      if (!reading.inlineImages.empty()) return "an incomplete reading lists inline images";
+    } else {
+      const Text rewritten = ReplaceInlineImages(input, reading.inlineImages, gray);
+      std::string failure = detail::CheckRewrite(input, reading.inlineImages, rewritten, gray);
+      if (!failure.empty()) return failure;
+    }
+    // Compression round trip on a bounded prefix, to keep executions fast.
+    const std::string_view head = input.substr(0, 4096);
+    const DecodedData roundTrip = DecodeStreamData(FlateCompress(head), {{"FlateDecode"}});
+    if (!roundTrip.data || *roundTrip.data != head) return "Flate does not round-trip";
+
+    // As a file.
+    MemoryFileAccess source(input);
+    std::size_t logged = 0;
+    std::size_t loggedImages = 0;
+    const LogHook log = [&logged, &loggedImages](const Text& line) {
+      constexpr std::string_view kPrefix = "Inline images: ";
+      if (line.compare(0, kPrefix.size(), kPrefix) != 0) return;
+      ++logged;
+      loggedImages += std::stoul(line.substr(line.find('#') + 1));
+    };
+    const std::vector<RewrittenObject> objects = RewriteInlineImageStreams(source, gray, {}, log);
+    if (objects.size() != logged) return "rewritten objects and log lines differ";
+    std::size_t images = 0;
+    for (const RewrittenObject& object : objects) {
+      std::string failure = detail::CheckRewrittenObject(object, gray, images);
+      if (!failure.empty()) return failure;
+    }
+    if (images != loggedImages) return "logged image counts differ from the placeholders";
+  } catch (const std::exception& error) {
+    return std::string("exception: ") + error.what();
+  }
+  return {};
+}
+
+}  // namespace quillane::fuzz
+
+#endif  // QUILLANE_FUZZ_CONTENT_STREAM_CHECKS_H_

@@ -1,0 +1,321 @@
+#include "pdf/lexer.h"
+
+#include <algorithm>
+#include <array>
+
+#include "pdf/scanner.h"
+
+namespace quillane {
+
+namespace {
+
+constexpr int kMaxNesting = 64;
+
+enum ByteClass : std::uint8_t { kRegular, kWhite, kDelimiter };
+
+// One lookup per byte: the lexer classifies every byte of a content stream.
+class ByteClasses {
+ public:
+  ByteClasses() {
+    for (int c = 0; c < 256; ++c) {
+      const auto byte = static_cast<std::uint8_t>(c);
+      classes_[byte] = IsWhiteSpace(byte) ? kWhite : IsDelimiter(byte) ? kDelimiter : kRegular;
+    }
+  }
+  ByteClass Of(char c) const { return classes_[static_cast<std::uint8_t>(c)]; }
+
+ private:
+  std::array<ByteClass, 256> classes_{};
+};
+
+const ByteClasses& Classes() {
+  static const ByteClasses classes;
+  return classes;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// ISO 32000-1, 7.3.3: an optional sign, then digits with at most one period
+// among or around them, and at least one digit.
+bool IsNumber(std::string_view run) {
+  std::size_t i = 0;
+  if (run[0] == '+' || run[0] == '-') i = 1;
+  bool digit = false;
+  bool period = false;
+  for (; i < run.size(); ++i) {
+    if (IsDigit(static_cast<std::uint8_t>(run[i]))) {
+      digit = true;
+    } else if (run[i] == '.' && !period) {
+      period = true;
+    } else {
+      return false;
+    }
+  }
+  return digit;
+}
+
+// A number token written as an integer: sign and digits only. Eighteen digits
+// always fit 64 bits; more are refused rather than wrapped.
+std::optional<std::int64_t> IntegerValue(std::string_view text) {
+  const std::size_t first = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
+  if (first == text.size() || text.size() - first > 18) return std::nullopt;
+  std::int64_t value = 0;
+  for (std::size_t i = first; i < text.size(); ++i) {
+    if (!IsDigit(static_cast<std::uint8_t>(text[i]))) return std::nullopt;
+    value = value * 10 + (text[i] - '0');
+  }
+  return text[0] == '-' ? -value : value;
+}
+
+// The operators of ISO 32000-1, Annex A, sorted bytewise for binary search.
+constexpr std::array<std::string_view, 73> kOperators = {
+    "\"", "'",  "B",  "B*", "BDC", "BI", "BMC", "BT", "BX",  "CS", "DP", "Do", "EI",  "EMC", "ET",
+    "EX", "F",  "G",  "ID", "J",   "K",  "M",   "MP", "Q",   "RG", "S",  "SC", "SCN", "T*",  "TD",
+    "TJ", "TL", "Tc", "Td", "Tf",  "Tj", "Tm",  "Tr", "Ts",  "Tw", "Tz", "W",  "W*",  "b",   "b*",
+    "c",  "cm", "cs", "d",  "d0",  "d1", "f",   "f*", "g",   "gs", "h",  "i",  "j",   "k",   "l",
+    "m",  "n",  "q",  "re", "rg",  "ri", "s",   "sc", "scn", "sh", "v",  "w",  "y",
+};
+
+}  // namespace
+
+bool IsRegular(std::uint8_t c) { return Classes().Of(static_cast<char>(c)) == kRegular; }
+
+Lexer::Lexer(std::string_view data, std::size_t position) : data_(data), position_(position) {}
+
+Token Lexer::Next() {
+  const ByteClasses& classes = Classes();
+  const std::size_t size = data_.size();
+  std::size_t p = position_;
+  // White space and comments; a comment runs to the next CR or LF.
+  while (p < size) {
+    const char c = data_[p];
+    if (classes.Of(c) == kWhite) {
+      ++p;
+    } else if (c == '%') {
+      while (p < size && data_[p] != '\r' && data_[p] != '\n') ++p;
+    } else {
+      break;
+    }
+  }
+  Token token{TokenKind::kEnd, p, p};
+  if (p == size) {
+    reachedEnd_ = true;
+    position_ = p;
+    return token;
+  }
+  const char c = data_[p];
+  const bool hasNext = p + 1 < size;
+  switch (c) {
+    case '(': {
+      // Nested parentheses balance; a backslash takes the byte after it
+      // along, which covers \( \) \\ (ISO 32000-1, 7.3.4.2).
+      int depth = 0;
+      token.kind = TokenKind::kError;
+      while (p < size) {
+        const char s = data_[p++];
+        if (s == '\\') {
+          if (p < size) ++p;
+        } else if (s == '(') {
+          ++depth;
+        } else if (s == ')' && --depth == 0) {
+          token.kind = TokenKind::kString;
+          break;
+        }
+      }
+      if (token.kind == TokenKind::kError) reachedEnd_ = true;
+      break;
+    }
+    case '<':
+      if (hasNext && data_[p + 1] == '<') {
+        token.kind = TokenKind::kDictionaryOpen;
+        p += 2;
+        break;
+      }
+      token.kind = TokenKind::kError;
+      for (++p; p < size; ++p) {
+        const char h = data_[p];
+        if (h == '>') {
+          token.kind = TokenKind::kHexString;
+          ++p;
+          break;
+        }
+        if (HexValue(h) < 0 && classes.Of(h) != kWhite) break;
+      }
+      if (p == size && token.kind == TokenKind::kError) reachedEnd_ = true;
+      break;
+    case '>':
+      token.kind = hasNext && data_[p + 1] == '>' ? TokenKind::kDictionaryClose : TokenKind::kError;
+      p += token.kind == TokenKind::kDictionaryClose ? 2 : 1;
+      break;
+    case '[':
+      token.kind = TokenKind::kArrayOpen;
+      ++p;
+      break;
+    case ']':
+      token.kind = TokenKind::kArrayClose;
+      ++p;
+      break;
+    case '/':
+      token.kind = TokenKind::kName;
+      for (++p; p < size && classes.Of(data_[p]) == kRegular;) ++p;
+      if (p == size) reachedEnd_ = true;
+      break;
+    case ')':
+    case '{':
+    case '}':
+      token.kind = TokenKind::kError;
+      ++p;
+      break;
+    default: {
+      while (p < size && classes.Of(data_[p]) == kRegular) ++p;
+      if (p == size) reachedEnd_ = true;
+      const std::string_view run = data_.substr(token.start, p - token.start);
+      const bool numeric =
+          IsDigit(static_cast<std::uint8_t>(c)) || c == '+' || c == '-' || c == '.';
+      if (!numeric) {
+        token.kind = TokenKind::kKeyword;
+      } else {
+        token.kind = IsNumber(run) ? TokenKind::kNumber : TokenKind::kError;
+      }
+      break;
+    }
+  }
+  token.end = p;
+  position_ = p;
+  return token;
+}
+
+Text DecodeName(std::string_view raw) {
+  Text name;
+  name.reserve(raw.size());
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] == '#' && i + 2 < raw.size() && HexValue(raw[i + 1]) >= 0 &&
+        HexValue(raw[i + 2]) >= 0) {
+      name += static_cast<char>(HexValue(raw[i + 1]) * 16 + HexValue(raw[i + 2]));
+      i += 2;
+    } else {
+      name += raw[i];
+    }
+  }
+  return name;
+}
+
+bool IsContentOperator(std::string_view keyword) {
+  return std::binary_search(kOperators.begin(), kOperators.end(), keyword);
+}
+
+const PdfObject* PdfObject::Find(std::string_view key) const {
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    if (keys[i] == key) return &items[i];
+  }
+  return nullptr;
+}
+
+std::optional<std::int64_t> PdfObject::Integer() const {
+  if (kind != Kind::kNumber) return std::nullopt;
+  return IntegerValue(text);
+}
+
+namespace {
+
+std::optional<PdfObject> ReadNested(Lexer& lexer, bool references, int depth);
+
+// After an integer: " G R" makes it a reference; otherwise the lexer is put
+// back behind the integer.
+bool ReadReferenceTail(Lexer& lexer, PdfObject& object) {
+  const std::size_t after = lexer.Position();
+  const Token generation = lexer.Next();
+  if (generation.kind == TokenKind::kNumber) {
+    const Token r = lexer.Next();
+    const std::optional<std::int64_t> number = object.Integer();
+    const std::optional<std::int64_t> gen = IntegerValue(lexer.Bytes(generation));
+    if (r.kind == TokenKind::kKeyword && lexer.Bytes(r) == "R" && number && gen && *number >= 0 &&
+        *gen >= 0) {
+      object.kind = PdfObject::Kind::kReference;
+      object.number = *number;
+      object.generation = *gen;
+      object.end = r.end;
+      return true;
+    }
+  }
+  lexer.SetPosition(after);
+  return false;
+}
+
+std::optional<PdfObject> ReadFrom(Lexer& lexer, const Token& token, bool references, int depth) {
+  PdfObject object;
+  object.start = token.start;
+  object.end = token.end;
+  switch (token.kind) {
+    case TokenKind::kNumber:
+      object.kind = PdfObject::Kind::kNumber;
+      object.text = Text(lexer.Bytes(token));
+      if (references && object.Integer()) ReadReferenceTail(lexer, object);
+      return object;
+    case TokenKind::kName:
+      object.kind = PdfObject::Kind::kName;
+      object.text = DecodeName(lexer.Bytes(token).substr(1));
+      return object;
+    case TokenKind::kString:
+    case TokenKind::kHexString:
+      object.kind = PdfObject::Kind::kString;
+      return object;
+    case TokenKind::kKeyword: {
+      const std::string_view word = lexer.Bytes(token);
+      if (word == "null") return object;
+      if (word != "true" && word != "false") return std::nullopt;
+      object.kind = PdfObject::Kind::kBoolean;
+      object.text = Text(word);
+      return object;
+    }
+    case TokenKind::kArrayOpen:
+      if (depth >= kMaxNesting) return std::nullopt;
+      object.kind = PdfObject::Kind::kArray;
+      for (;;) {
+        const Token next = lexer.Next();
+        if (next.kind == TokenKind::kArrayClose) {
+          object.end = next.end;
+          return object;
+        }
+        std::optional<PdfObject> item = ReadFrom(lexer, next, references, depth + 1);
+        if (!item) return std::nullopt;
+        object.items.push_back(std::move(*item));
+      }
+    case TokenKind::kDictionaryOpen:
+      if (depth >= kMaxNesting) return std::nullopt;
+      object.kind = PdfObject::Kind::kDictionary;
+      for (;;) {
+        const Token key = lexer.Next();
+        if (key.kind == TokenKind::kDictionaryClose) {
+          object.end = key.end;
+          return object;
+        }
+        if (key.kind != TokenKind::kName) return std::nullopt;
+        std::optional<PdfObject> value = ReadNested(lexer, references, depth + 1);
+        if (!value) return std::nullopt;
+        object.keys.push_back(DecodeName(lexer.Bytes(key).substr(1)));
+        object.keyStarts.push_back(key.start);
+        object.items.push_back(std::move(*value));
+      }
+    default:
+      return std::nullopt;
+  }
+}
+
+std::optional<PdfObject> ReadNested(Lexer& lexer, bool references, int depth) {
+  const Token token = lexer.Next();
+  return ReadFrom(lexer, token, references, depth);
+}
+
+}  // namespace
+
+std::optional<PdfObject> ReadObject(Lexer& lexer, bool references) {
+  return ReadNested(lexer, references, 0);
+}
+
+}  // namespace quillane
