@@ -152,12 +152,15 @@ install_round() {  # <name> <set-up function>
   wine reg add "$FILEEXTS_KEY\\UserChoice" /v Progid /d quillane.pdfdoc /f >/dev/null
   cp "$SAMPLE" "$WORK/report.pdf"
   rm -f "$WORK/record.txt" "$WORK/seen.pdf"
-  QUILLANE_READER_RECORD=$(winpath "$WORK/record.txt") \
+  # The stand-in stays open a while, as a reader does, so the copy it shows
+  # is deleted when it ends (one that ends at once leaves the copy for the
+  # instance it handed the document to).
+  QUILLANE_READER_RECORD=$(winpath "$WORK/record.txt") QUILLANE_READER_DELAY_MS=3500 \
     QUILLANE_READER_SNAPSHOT=$(winpath "$WORK/seen.pdf") \
     run_verb "$(reg_default "$menu\\command")" "$(winpath "$WORK/report.pdf")"
   wait_for 60 test -f "$WORK/record.txt" || fail "Open without images: no reader started"
   expect_eq "Open without images: reader command line" \
-    "\"$(winpath "$READER_EXE")\" \"$WINDOWS_TEMP\\report_Vexlo.pdf\"
+    "\"$(winpath "$READER_EXE")\" \"$WINDOWS_TEMP\\Quillane\\report_Vexlo.pdf\"
 document=yes" "$(tr -d '\r' <"$WORK/record.txt" 2>/dev/null)"
   if [ -f "$WORK/seen.pdf" ]; then
     local size
@@ -168,7 +171,7 @@ document=yes" "$(tr -d '\r' <"$WORK/record.txt" 2>/dev/null)"
   fi
   cmp -s "$SAMPLE" "$WORK/report.pdf" || fail "the document was changed"
   local shown
-  shown=$(winepath -u "$WINDOWS_TEMP\\report_Vexlo.pdf" 2>/dev/null | tr -d '\r\n')
+  shown=$(winepath -u "$WINDOWS_TEMP\\Quillane\\report_Vexlo.pdf" 2>/dev/null | tr -d '\r\n')
   if [ -z "$shown" ] || ! wait_for 30 test ! -e "$shown"; then
     fail "the copy shown was not deleted: $shown"
   fi
