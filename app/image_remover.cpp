@@ -60,15 +60,21 @@ Outcome TImageRemover::Run(const Options& options) const {
       return Outcome::kRefusedEncrypted;
     }
   }
+  // The output's copy of the input starts now and runs while the walk reads
+  // the file, unless the output would be refused.
+  const OutputTarget output = OutputTargetFor(options);
+  const auto refused = [&] {
+    return platform::FileExists(output.Path) && !options.OverwriteOutput && !output.Temporary;
+  };
+  if (!refused()) run.Source->BeginSave(output.Path);
   WalkImages(*run.Source, mode, OnLog, run.ImageKeys);
   if (mode != ReplaceNone) {
     const PlaceholderTemplates templates = LoadPlaceholderTemplates(mode, programDirectory);
     WriteUpdate(*run.Source, run.ImageKeys, trailer, templates);
   }
 
-  const OutputTarget output = OutputTargetFor(options);
   Log("output: " + output.Path);
-  if (platform::FileExists(output.Path) && !options.OverwriteOutput && !output.Temporary) {
+  if (refused()) {
     platform::ShowMessageBox("Target output file already exists", platform::MessageIcon::kError,
                              false);
     return Outcome::kRefusedOutputExists;

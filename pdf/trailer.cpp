@@ -13,18 +13,21 @@ namespace {
 constexpr Position kEndMarkerWindow = 100;
 
 // First position in [from, to) where `needle` starts and ends inside the
-// range, or `to` when there is none.
+// range, or `to` when there is none. The loaded bytes are searched view by
+// view, each new view starting where the needle could still begin.
 Position FindBytes(const FileAccess& source, std::string_view needle, Position from, Position to) {
-  const std::string_view loaded = source.LoadedBytes();
-  if (from >= to) return to;
-  if (static_cast<Position>(loaded.size()) == source.Size()) {
-    const std::string_view range =
-        loaded.substr(static_cast<std::size_t>(from), static_cast<std::size_t>(to - from));
-    const std::size_t hit = range.find(needle);
-    return hit == std::string_view::npos ? to : from + static_cast<Position>(hit);
-  }
   const auto length = static_cast<Position>(needle.size());
-  for (Position p = from; p + length <= to; ++p) {
+  Position p = from;
+  while (p + length <= to) {
+    const std::string_view view = source.LoadedBytesFrom(p);
+    if (static_cast<Position>(view.size()) < length) break;
+    const std::string_view range = view.substr(0, static_cast<std::size_t>(to - p));
+    const std::size_t hit = range.find(needle);
+    if (hit != std::string_view::npos) return p + static_cast<Position>(hit);
+    p += static_cast<Position>(range.size()) - length + 1;
+  }
+  // The last bytes of the loaded file and those appended after them.
+  for (; p + length <= to; ++p) {
     if (source.Substring(p, p + length) == needle) return p;
   }
   return to;
@@ -85,7 +88,7 @@ TrailerValues ReadTrailer(const FileAccess& source, const LogHook& log) {
     --p;
   }
   if (scanner.Logging()) scanner.Log("(startxre)f @ " + IntToText(p));
-  values.previousSectionOffset = scanner.ReadInteger(p);
+  values.previousSectionOffset = scanner.ReadOffset(p);
 
   p = values.previousSectionOffset;
   SkipWhiteSpaceAndComments(source, p);
