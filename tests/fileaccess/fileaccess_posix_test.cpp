@@ -2,6 +2,8 @@
 // others may change it: a file changed meanwhile must fail the save rather
 // than yield a mixed output.
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -64,17 +66,42 @@ TEST(FullyBufferedFileAccessPosix, SaveRefusesAnInputChangedMeanwhile) {
        }},
   };
   for (const auto& c : cases) {
-    LoadedFile file(original);
-    const std::string input = file.folder.File("input.pdf");
-    c.change(input);
-    const std::string target = file.folder.File("out.pdf");
-    EXPECT_THROW_MSG(file.source.Save(target), Error, ChangedMessage(input));
-    EXPECT_TRUE(OtherEntries(file).empty()) << c.situation;
-    // An existing output is left as it was.
-    test::WriteFileBytes(target, "old output");
-    EXPECT_THROW_MSG(file.source.Save(target), Error, ChangedMessage(input));
-    EXPECT_EQ(ReadFileBytes(target), "old output") << c.situation;
+    for (const bool begun : {false, true}) {
+      LoadedFile file(original);
+      const std::string input = file.folder.File("input.pdf");
+      const std::string target = file.folder.File("out.pdf");
+      // Begun early, the copy may be made before or after the change.
+      if (begun) file.source.BeginSave(target);
+      c.change(input);
+      EXPECT_THROW_MSG(file.source.Save(target), Error, ChangedMessage(input));
+      EXPECT_TRUE(OtherEntries(file).empty()) << c.situation;
+      // An existing output is left as it was.
+      test::WriteFileBytes(target, "old output");
+      EXPECT_THROW_MSG(file.source.Save(target), Error, ChangedMessage(input));
+      EXPECT_EQ(ReadFileBytes(target), "old output") << c.situation;
+    }
   }
+}
+
+TEST(FullyBufferedFileAccessPosix, ACopyFailingInTheBackgroundFailsTheSaveAndLeavesNothing) {
+  LoadedFile file(std::string(1 << 20, 'x'));
+  const std::string target = file.folder.File("out.pdf");
+  // Files may grow to 64 KiB only; beyond, writes fail with EFBIG instead of
+  // the signal ending the process.
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit small = saved;
+  small.rlim_cur = 1 << 16;
+  const auto previous = ::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  file.source.BeginSave(target);
+  file.source.Overwrite(100, "Vexlo");
+  EXPECT_THROW_MSG(
+      file.source.Save(target), Error,
+      "Cannot write file \"" + platform::ExpandFileName(target) + "\". File too large");
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  ::signal(SIGXFSZ, previous);
+  EXPECT_TRUE(OtherEntries(file).empty());
 }
 
 TEST(FullyBufferedFileAccessPosix, InputShortenedAfterLoadFailsReadsAndTheSave) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+
 #include "base/error.h"
 #include "platform/platform.h"
 #include "support/loaded_file.h"
@@ -174,6 +177,107 @@ TEST(FullyBufferedFileAccess, SavesEveryPatchWhereverItLies) {
     // The loaded file itself is never written.
     EXPECT_EQ(FirstDifference(original, ReadFileBytes(file.folder.File("input.pdf"))), "")
         << c.situation;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The window and the block: every read shows the bytes with their patches,
+// wherever the boundaries of what is held fall
+
+TEST(FullyBufferedFileAccess, ReadsAcrossWindowAndBlockEndsShowThePatches) {
+  const std::string original = LargeDocument().substr(0, 200003);
+  for (const std::size_t window : {std::size_t{16}, std::size_t{4097}, std::size_t{1} << 20}) {
+    ScratchDir folder;
+    FullyBufferedFileAccess source(window);
+    source.Load(folder.Write("input.pdf", original));
+    std::string expected = original;
+    const auto patch = [&](Position position, const std::string& text) {
+      source.Overwrite(position, text);
+      expected.replace(static_cast<std::size_t>(position), text.size(), text);
+    };
+    // Before anything is read: across the first block end and at the end.
+    patch(65534, "Vexlo");
+    patch(200000, "end");
+    std::string scanned;
+    for (std::string_view view = source.LoadedBytesFrom(0); !view.empty();
+         view = source.LoadedBytesFrom(static_cast<Position>(scanned.size()))) {
+      ASSERT_GE(view.size(), std::min<std::size_t>(16, original.size() - scanned.size()));
+      scanned += view;
+    }
+    EXPECT_EQ(FirstDifference(expected, scanned), "") << window;
+    // After the window and the block were filled: held bytes change too.
+    EXPECT_EQ(source.ByteAt(131072), static_cast<std::uint8_t>(expected[131072]));
+    patch(131070, "XYZ");
+    patch(199990, "Q");
+    for (const Position at : {Position{0}, Position{65530}, Position{131068}, Position{199985}}) {
+      EXPECT_EQ(source.Substring(at, at + 18), expected.substr(static_cast<std::size_t>(at), 18))
+          << window << " " << at;
+    }
+    EXPECT_EQ(source.LoadedBytesFrom(199990).substr(0, 13), expected.substr(199990)) << window;
+    EXPECT_EQ(FirstDifference(expected, source.Substring(0, source.Size())), "") << window;
+    const std::string saved = folder.File("saved.pdf");
+    source.Save(saved);
+    EXPECT_EQ(FirstDifference(expected, ReadFileBytes(saved)), "") << window;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Saving begun early: the copy runs while the caller reads
+
+// The names in `folder`, sorted.
+std::vector<std::string> Names(const ScratchDir& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder.Path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(FullyBufferedFileAccess, ABegunSaveWritesWhatAPlainSaveWrites) {
+  const std::string original = LargeDocument();
+  const struct {
+    const char* situation;
+    const char* begun;  // where BeginSave was told to write; null: not called
+  } cases[] = {{"begun", "out.pdf"}, {"not begun", nullptr}, {"begun elsewhere", "other.pdf"}};
+  for (const auto& c : cases) {
+    LoadedFile file(original);
+    if (c.begun != nullptr) file.source.BeginSave(file.folder.File(c.begun));
+    std::string expected = original;
+    for (const Position at : {Position{7}, Position{1500000}, Position{3145000}}) {
+      file.source.Overwrite(at, "Vexlo");
+      expected.replace(static_cast<std::size_t>(at), 5, "Vexlo");
+    }
+    file.source.Append("\r\nappended");
+    file.source.Save(file.folder.File("out.pdf"));
+    EXPECT_EQ(
+        FirstDifference(expected + "\r\nappended", ReadFileBytes(file.folder.File("out.pdf"))), "")
+        << c.situation;
+    EXPECT_EQ(Names(file.folder), (std::vector<std::string>{"input.pdf", "out.pdf"}))
+        << c.situation;
+  }
+}
+
+TEST(FullyBufferedFileAccess, ABegunSaveNeverSavedLeavesNothingAndErrorsWaitForSave) {
+  ScratchDir folder;
+  {
+    FullyBufferedFileAccess source;
+    source.Load(folder.Write("input.pdf", LargeDocument()));
+    source.BeginSave(folder.File("out.pdf"));
+    EXPECT_EQ(source.ByteAt(3000000), static_cast<std::uint8_t>(LargeDocument()[3000000]));
+  }
+  EXPECT_EQ(Names(folder), std::vector<std::string>{"input.pdf"});
+
+  LoadedFile file("abc");
+  file.source.BeginSave(file.folder.File("missing/out.pdf"));
+  EXPECT_EQ(Names(file.folder), std::vector<std::string>{"input.pdf"});
+  const std::string missing = platform::ExpandFileName(file.folder.File("missing/out.pdf"));
+  try {
+    file.source.Save(file.folder.File("missing/out.pdf"));
+    ADD_FAILURE() << "no error";
+  } catch (const Error& error) {
+    EXPECT_EQ(std::string(error.what()).rfind("Cannot create file \"" + missing + "\". ", 0), 0u)
+        << error.what();
   }
 }
 
