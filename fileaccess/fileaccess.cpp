@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <exception>
 #include <iterator>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -18,8 +20,9 @@ namespace {
 // from a block of this size, aligned to it.
 constexpr Position kBlockBytes = Position{1} << 16;
 
-// The background copy asks to stop between pieces of this size.
-constexpr Position kCopyPiece = Position{1} << 24;
+// The background copy reports its progress, and asks whether to stop,
+// between pieces of this size.
+constexpr Position kCopyPiece = Position{1} << 22;
 
 [[noreturn]] void ThrowIndexOutOfBounds() { throw Error("IndexOutOfBounds"); }
 
@@ -43,28 +46,64 @@ class FullyBufferedFileAccess::BackgroundCopy {
 
   const Text& Path() const { return path_; }
 
-  // Waits for the copy to end and rethrows what it failed with.
-  platform::OutputFile& Finish() {
+  // Writes each of `patches` over the copy as soon as the copy has passed
+  // it, while the copy goes on, so that the patches cost little more than
+  // the copy alone; returns once the copy has ended and every patch is
+  // written. Rethrows what the copy failed with.
+  platform::OutputFile& Finish(const std::map<Position, Text>& patches) {
+    auto patch = patches.begin();
+    const auto patchEnd = [&] {
+      return patch->first + static_cast<Position>(patch->second.size());
+    };
+    for (bool ended = false; !ended;) {
+      Position copied = 0;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        progressed_.wait(
+            lock, [&] { return ended_ || (patch != patches.end() && copied_ >= patchEnd()); });
+        copied = copied_;
+        ended = ended_;
+      }
+      for (; patch != patches.end() && patchEnd() <= copied; ++patch) WritePatch(*patch);
+    }
     thread_.join();
     if (failure_) std::rethrow_exception(failure_);
+    for (; patch != patches.end(); ++patch) WritePatch(*patch);
     return output_;
   }
 
  private:
   void Copy(const platform::InputFile& input, Position size) {
     try {
-      for (Position done = 0; done < size && !stop_; done += kCopyPiece) {
-        input.CopyTo(output_, done, std::min(kCopyPiece, size - done));
+      for (Position done = 0; done < size && !stop_;) {
+        const Position piece = std::min(kCopyPiece, size - done);
+        input.CopyTo(output_, done, piece);
+        done += piece;
+        const std::lock_guard<std::mutex> lock(mutex_);
+        copied_ = done;
+        progressed_.notify_one();
       }
     } catch (...) {
       failure_ = std::current_exception();
     }
+    const std::lock_guard<std::mutex> lock(mutex_);
+    ended_ = true;
+    progressed_.notify_one();
+  }
+
+  void WritePatch(const std::pair<const Position, Text>& patch) {
+    output_.WriteAt(patch.first, patch.second.data(), static_cast<Position>(patch.second.size()));
   }
 
   const Text path_;
   platform::OutputFile output_;
   std::atomic<bool> stop_{false};
   std::exception_ptr failure_;
+  // The copy's progress: bytes [0, copied_) are in the output.
+  std::mutex mutex_;
+  std::condition_variable progressed_;
+  Position copied_ = 0;
+  bool ended_ = false;
   // Last: the thread starts once everything it uses exists.
   std::thread thread_;
 };
@@ -107,16 +146,13 @@ void FullyBufferedFileAccess::Save(const Text& path) {
   std::optional<platform::OutputFile> own;
   platform::OutputFile* output = nullptr;
   if (begun != nullptr) {
+    // The copy holds the bytes as loaded: the patches go on top.
     try {
-      output = &begun->Finish();
+      output = &begun->Finish(patches_);
     } catch (const Error&) {
       // A read that failed because the file changed says so.
       CheckUnchanged();
       throw;
-    }
-    // The copy holds the bytes as loaded: the patches go on top.
-    for (const auto& [start, bytes] : patches_) {
-      output->WriteAt(start, bytes.data(), static_cast<Position>(bytes.size()));
     }
   } else {
     output = &own.emplace(path);

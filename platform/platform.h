@@ -180,8 +180,8 @@ Text ReadWholeFile(const Text& path);
 // "Cannot write file \"<full path>\". <reason>" for a failed or short write or
 // a failed rename; <full path> is always that of `path`. An existing device,
 // pipe or socket at `path` is written through instead of being replaced.
-// Write and WriteAt may be called from another thread than the one that made
-// the object, one at a time.
+// Any thread may write; WriteAt may run on one thread while Write or
+// InputFile::CopyTo adds bytes on another.
 class OutputFile {
  public:
   explicit OutputFile(const Text& path);
