@@ -99,6 +99,12 @@ struct InputFile::Impl {
       ::close(std::exchange(Descriptor, -1));
       throw Error(openError + PosixErrorText(error));
     }
+    // The walk and the copy each read the file from start to end, at once
+    // and through this one descriptor: told so, the kernel keeps reading
+    // ahead for both, as cp asks it to. Without the advice, pages of a large
+    // input that had left the page cache came back in small pieces, and some
+    // runs on a 3 GB input took three times as long. Only a hint.
+    ::posix_fadvise(Descriptor, 0, 0, POSIX_FADV_SEQUENTIAL);
     return info;
   }
 
