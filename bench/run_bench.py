@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Times Quillane's main job in its three modes against cp of the same file.
 
-For every input it runs, side by side in each round (the order rotates from
-round to round; outputs are deleted and dirty pages written back before every
-run, outside the timing):
+For every input it runs, side by side in each round (in an order shuffled
+anew each round; outputs are deleted and dirty pages written back before
+every run, outside the timing):
 
   cp        the system's cp (an in-kernel copy): the limit of the job, whose
             output starts with the input's bytes
@@ -45,6 +45,7 @@ build/bench unless --quillane names one. Standard library only; Linux.
 
 import argparse
 import os
+import random
 import statistics
 import subprocess
 import sys
@@ -125,14 +126,18 @@ def timed(measure_program, command, output, env):
 
 
 def measure(measure_program, case, programs, rounds, work):
-    """Runs every program once per round, rotating their order; returns the
+    """Runs every program once per round, in a shuffled order; returns the
     runs of each program and the load averages seen before each round."""
     results = {name: [] for name, _, _ in programs}
     loads = []
     for round_index in range(rounds):
         loads.append(os.getloadavg()[0])
-        shift = round_index % len(programs)
-        for name, make_command, env in programs[shift:] + programs[:shift]:
+        # A new order each round: a run that suffers from the one before it
+        # (on large inputs the machine is slow to reuse the memory that the
+        # previous output freed) is then not always the same program.
+        order = list(programs)
+        random.Random(round_index).shuffle(order)
+        for name, make_command, env in order:
             output = os.path.join(work, "out-%s.pdf" % name)
             results[name].append(
                 timed(measure_program, make_command(case["path"], output), output, env))
