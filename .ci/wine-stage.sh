@@ -6,8 +6,9 @@
 # folder, the program's version resource and manifest, and the installer
 # under wine (packaging/windows/check_installer.sh).
 # Called by .ci/run after the POSIX build and tests, whose build/dev/quillane
-# the end-to-end checks compare against byte for byte. About five minutes on
-# two cores; needs root for apt-get.
+# the end-to-end checks compare against byte for byte; then two documents
+# beyond 4 GiB (tests/large). About seven minutes on two cores and 10 GB of
+# free disk; needs root for apt-get.
 #
 # What wine cannot show, and so is not tested here: the icon of a message box
 # shown by another process (wine keeps icon handles private to their process;
@@ -73,6 +74,11 @@ if [ ! -x "$posix_exe" ]; then
   posix_exe=
 fi
 bash tests/wine/end_to_end.sh "$BUILD" $posix_exe
+
+echo "--- documents beyond 4 GiB under wine"
+# Written out whole (the Windows build makes no holes): 4.5 GB per case.
+python3 tests/large/large_documents.py --exe "$BUILD/quillane.exe" --wine \
+  --cases stream-4.5GiB-default,table-4.5GiB-light
 
 echo "--- packages: the zip and the installer (package target)"
 cmake --build --preset mingw --target package

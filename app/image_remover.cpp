@@ -73,6 +73,16 @@ Outcome TImageRemover::Run(const Options& options) const {
       return Outcome::kRefusedEncrypted;
     }
   }
+  // The output's copy of the input starts now and runs while the walk reads
+  // the file, unless the output would be refused. The folder of the view
+  // copies is made, and checked to be the user's own, before anything is
+  // written into it.
+  const OutputTarget output = OutputTargetFor(options);
+  const auto refused = [&] {
+    return platform::FileExists(output.Path) && !options.OverwriteOutput && !output.Temporary;
+  };
+  if (output.Temporary) platform::CreateViewCopyDirectory();
+  if (!refused()) run.Source->BeginSave(output.Path);
   WalkImages(*run.Source, mode, OnLog, run.ImageKeys);
   if (mode != ReplaceNone) {
     std::vector<RewrittenObject> streams;
@@ -87,14 +97,12 @@ Outcome TImageRemover::Run(const Options& options) const {
     Log("Inline images left: the light mode appends nothing");
   }
 
-  const OutputTarget output = OutputTargetFor(options);
   Log("output: " + output.Path);
-  if (platform::FileExists(output.Path) && !options.OverwriteOutput && !output.Temporary) {
+  if (refused()) {
     platform::ShowMessageBox("Target output file already exists", platform::MessageIcon::kError,
                              false);
     return Outcome::kRefusedOutputExists;
   }
-  if (output.Temporary) platform::CreateViewCopyDirectory();
   run.Source->Save(output.Path);
   run.Source.reset();
   if (output.Temporary) platform::RestrictToOwner(output.Path);

@@ -1,38 +1,52 @@
 #!/usr/bin/env python3
-"""Times Quillane's main job against the cost of copying the file.
+"""Times Quillane's main job in its three modes against cp of the same file.
 
-For every input it runs, side by side in each round (the order rotates from
-round to round, outputs are deleted and dirty pages written back before every
-run, outside the timing):
+For every input it runs, side by side in each round (in an order shuffled
+anew each round; outputs are deleted and dirty pages written back before
+every run, outside the timing):
 
-  floor     bench/floor.c: one read(2) into one buffer, memchr over it, one
-            write(2) of N + 1 KiB; the least work that reads, scans and
-            writes the file
-  cp        the system's cp (an in-kernel copy)
+  cp        the system's cp (an in-kernel copy): the limit of the job, whose
+            output starts with the input's bytes
   default   quillane /in IN /out OUT /overwrite
   light     quillane /in IN /out OUT /overwrite /noother
+  tgraybox  quillane /in IN /out OUT /overwrite, with "ReplaceObject" set to
+            "tgraybox" in a registry file of its own
+  floor     (with --floor) bench/floor.c: one read(2) into one buffer, memchr
+            over it, one write(2) of N + 1 KiB
 
 and prints medians of wall time, of CPU time (user + system) and of each
-run's ratio to the floor and to cp of the same round, with peak resident
-memory. It exits with status 1 when a target is missed:
+run's ratio to cp of the same round, with the peak resident memory of every
+mode and the machine's load average during the rounds. Every run is started
+and measured by bench/measure.c, a small process of its own. It exits with status 1
+when a target is missed:
 
-  * every quillane run: median wall time at most 1.5 x the floor's;
-  * every quillane run: peak resident memory at most 1.1 x N + 16 MiB.
+  * at 200 MB and more (2,000 images): median wall time at most 1.15 x cp,
+    every mode;
+  * every run of every size: peak resident memory at most 64 MiB.
 
-It reports without failing the stretch goal (at most 1.25 x cp at 200 MB and
-1 GB), how the ratio to the floor moves from the smallest to the largest size,
-and 20,000 small images against 2,000 large ones.
+Reported without failing: how the ratio to cp moves from the smallest to the
+largest size, and what 20,000 small images cost against 2,000 large ones in
+200 MB, per extra image. A load average above the number of cores makes the
+ratios unreliable (both sides of a ratio are slowed, but not alike): the
+script says so, and such rounds are best repeated on a quiet machine. On a
+shared machine --priority (root) runs the rounds at the highest priority of
+the session's scheduling group and of the processes, which comes closer to a
+machine of one's own: otherwise the other sessions take cores from quillane's
+two threads that cp, with one, never misses.
 
 Inputs are made by bench/make_bench_pdf.py in --work (default: the system's
 temporary folder) and kept for later runs; quillane is built in Release into
 build/bench unless --quillane names one. Standard library only; Linux.
 
-    bench/run_bench.py                       # 50 MB, 200 MB, 1 GB; 5 rounds
-    bench/run_bench.py --sizes 50 --rounds 3 # a quick look
+    bench/run_bench.py                           # 50, 200, 1000 MB; 5 rounds
+    bench/run_bench.py --sizes 50,3000 --no-many # the scaling pair
+    bench/run_bench.py --sizes 50 --rounds 3     # a quick look
+    sudo bench/run_bench.py --priority           # on a shared machine
 """
 
 import argparse
 import os
+import random
 import statistics
 import subprocess
 import sys
@@ -43,10 +57,12 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(HERE)
 MIB = 1 << 20
 
-FLOOR_LIMIT = 1.5
-CP_STRETCH = 1.25
+CP_LIMIT = 1.15
+CP_LIMIT_FROM_MB = 200
+MEMORY_LIMIT = 64 * MIB
 MANY_IMAGES = 20_000
 FEW_IMAGES = 2_000
+MODES = ("default", "light", "tgraybox")
 
 
 def log(text):
@@ -63,10 +79,11 @@ def build_quillane(build_dir):
     return os.path.join(build_dir, "quillane")
 
 
-def build_floor(work):
-    floor = os.path.join(work, "floor")
-    subprocess.run(["cc", "-O2", "-o", floor, os.path.join(HERE, "floor.c")], check=True)
-    return floor
+def build_c(work, name):
+    """Compiles bench/<name>.c into the work folder."""
+    program = os.path.join(work, name)
+    subprocess.run(["cc", "-O2", "-o", program, os.path.join(HERE, name + ".c")], check=True)
+    return program
 
 
 def make_input(work, megabytes, images, xref):
@@ -88,36 +105,85 @@ def remove(path):
         pass
 
 
-def timed(command, output, env):
-    """Runs `command` once; returns (wall seconds, CPU seconds, peak RSS bytes)."""
+def write_registry(path, mode):
+    with open(path, "w") as f:
+        f.write("Windows Registry Editor Version 5.00\r\n\r\n")
+        if mode:
+            f.write("[HKEY_CURRENT_USER\\Software\\Bramblecote Software\\quillane]\r\n"
+                    "\"ReplaceObject\"=\"%s\"\r\n" % mode)
+
+
+def timed(measure_program, command, output, env):
+    """Runs `command` once through bench/measure.c, which times it and takes
+    its peak memory apart from this (large) Python process; returns (wall
+    seconds, CPU seconds, peak RSS bytes)."""
     remove(output)
     os.sync()
-    start = time.perf_counter()
-    child = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL)
-    _, status, usage = os.wait4(child.pid, 0)
-    wall = time.perf_counter() - start
-    child.returncode = os.waitstatus_to_exitcode(status)
-    if child.returncode != 0:
-        raise SystemExit("failed (%d): %s" % (child.returncode, " ".join(command)))
-    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss * 1024
+    done = subprocess.run([measure_program] + command, env=env, capture_output=True, text=True)
+    if done.returncode != 0:
+        raise SystemExit("failed (%d): %s\n%s" % (done.returncode, " ".join(command), done.stderr))
+    wall, cpu, peak = done.stdout.split()
+    return float(wall), float(cpu), int(peak)
 
 
-def measure(case, programs, rounds, work, env):
-    """Runs every program once per round, rotating their order."""
-    results = {name: [] for name, _ in programs}
+def measure(measure_program, case, programs, rounds, work):
+    """Runs every program once per round, in a shuffled order; returns the
+    runs of each program and the load averages seen before each round."""
+    results = {name: [] for name, _, _ in programs}
+    loads = []
     for round_index in range(rounds):
-        order = programs[round_index % len(programs):] + programs[:round_index % len(programs)]
-        for name, make_command in order:
+        loads.append(os.getloadavg()[0])
+        # A new order each round: a run that suffers from the one before it
+        # (on large inputs the machine is slow to reuse the memory that the
+        # previous output freed) is then not always the same program.
+        order = list(programs)
+        random.Random(round_index).shuffle(order)
+        for name, make_command, env in order:
             output = os.path.join(work, "out-%s.pdf" % name)
-            results[name].append(timed(make_command(case["path"], output), output, env))
-            expected = case["size"] + (1024 if name == "floor" else 0)
+            results[name].append(
+                timed(measure_program, make_command(case["path"], output), output, env))
             actual = os.path.getsize(output)
-            if (name == "default" and actual <= case["size"]) or \
-               (name != "default" and actual != expected):
+            expected = case["size"] + (1024 if name == "floor" else 0)
+            grows = name in ("default", "tgraybox")
+            if (grows and actual <= case["size"]) or (not grows and actual != expected):
                 raise SystemExit("%s wrote %d bytes for an input of %d" %
                                  (name, actual, case["size"]))
             remove(output)
-    return results
+    return results, loads
+
+
+class Priority:
+    """With --priority: this session's scheduling group and this process at
+    the highest priority while the rounds run, so that the other sessions of
+    a shared machine take little from either side of a ratio and both of
+    quillane's threads get a core; restored afterwards. Needs root."""
+
+    AUTOGROUP = "/proc/self/autogroup"
+
+    def __init__(self, wanted):
+        self.wanted, self.previous, self.niceness = wanted, None, 0
+
+    def __enter__(self):
+        if not self.wanted:
+            return self
+        try:
+            with open(self.AUTOGROUP) as f:
+                self.previous = f.read().split()[-1]
+            with open(self.AUTOGROUP, "w") as f:
+                f.write("-20")
+        except OSError as error:
+            log("no session priority: %s" % error)
+        self.niceness = os.nice(0)
+        os.nice(-20 - self.niceness)
+        return self
+
+    def __exit__(self, *unused):
+        if not self.wanted:
+            return
+        os.nice(self.niceness + 20)
+        if self.previous is not None:
+            with open(self.AUTOGROUP, "w") as f:
+                f.write(self.previous)
 
 
 def paired_ratio(results, name, reference):
@@ -130,92 +196,101 @@ def main():
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--quillane", help="a built quillane (default: build one)")
     parser.add_argument("--work", default=os.path.join(tempfile.gettempdir(), "quillane-bench"))
-    parser.add_argument("--no-many", action="store_true",
-                        help="skip the 20,000-image input")
+    parser.add_argument("--no-many", action="store_true", help="skip the 20,000-image input")
+    parser.add_argument("--xref", default="table,stream", help="forms of the inputs' sections")
+    parser.add_argument("--floor", action="store_true", help="also time bench/floor.c")
+    parser.add_argument("--priority", action="store_true",
+                        help="run at the highest priority (root; for a shared machine)")
     args = parser.parse_args()
 
     os.makedirs(args.work, exist_ok=True)
     quillane = args.quillane or build_quillane(os.path.join(REPO, "build", "bench"))
-    floor = build_floor(args.work)
-    env = dict(os.environ)
-    # A registry of its own, absent, so that no stored setting changes the mode.
-    env["QUILLANE_REGISTRY"] = os.path.join(args.work, "absent-registry.reg")
-    remove(env["QUILLANE_REGISTRY"])
+    env = {}
+    for mode in ("", "tgraybox"):
+        registry = os.path.join(args.work, "registry-%s.reg" % (mode or "default"))
+        write_registry(registry, mode)
+        env[mode] = dict(os.environ, QUILLANE_REGISTRY=registry)
+
+    def job(*extra):
+        return lambda i, o: [quillane, "/in", i, "/out", o, "/overwrite", *extra]
 
     programs = [
-        ("floor", lambda i, o: [floor, i, o]),
-        ("cp", lambda i, o: ["cp", i, o]),
-        ("default", lambda i, o: [quillane, "/in", i, "/out", o, "/overwrite"]),
-        ("light", lambda i, o: [quillane, "/in", i, "/out", o, "/overwrite", "/noother"]),
+        ("cp", lambda i, o: ["cp", i, o], env[""]),
+        ("default", job(), env[""]),
+        ("light", job("/noother"), env[""]),
+        ("tgraybox", job(), env["tgraybox"]),
     ]
+    measure_program = build_c(args.work, "measure")
+    if args.floor:
+        floor = build_c(args.work, "floor")
+        programs.append(("floor", lambda i, o: [floor, i, o], env[""]))
     sizes = [int(s) for s in args.sizes.split(",")]
-    cases = []
-    for megabytes in sizes:
-        for xref in ("table", "stream"):
-            cases.append({"mb": megabytes, "images": FEW_IMAGES, "xref": xref})
+    cases = [{"mb": mb, "images": FEW_IMAGES, "xref": xref}
+             for mb in sizes for xref in args.xref.split(",")]
     if not args.no_many and 200 in sizes:
         cases.append({"mb": 200, "images": MANY_IMAGES, "xref": "table"})
 
-    rows = []
-    failures = []
+    rows, failures, all_loads = [], [], []
     for case in cases:
         case["path"] = make_input(args.work, case["mb"], case["images"], case["xref"])
         case["size"] = os.path.getsize(case["path"])
         log("measuring %s" % os.path.basename(case["path"]))
-        results = measure(case, programs, args.rounds, args.work, env)
+        with Priority(args.priority):
+            results, loads = measure(measure_program, case, programs, args.rounds, args.work)
+        all_loads += loads
         label = "%d MB, %d images, %s" % (case["mb"], case["images"], case["xref"])
-        for name in ("default", "light"):
+        for name in MODES + (("floor",) if args.floor else ()):
             runs = results[name]
-            to_floor = paired_ratio(results, name, "floor")
-            to_cp = paired_ratio(results, name, "cp")
             peak = max(run[2] for run in runs)
-            limit = 1.1 * case["size"] + 16 * MIB
             row = {
                 "case": label, "mb": case["mb"], "images": case["images"], "mode": name,
-                "wall": statistics.median(run[0] for run in runs),
+                "xref": case["xref"], "wall": statistics.median(run[0] for run in runs),
                 "cpu": statistics.median(run[1] for run in runs),
-                "floor": statistics.median(run[0] for run in results["floor"]),
                 "cp": statistics.median(run[0] for run in results["cp"]),
-                "to_floor": to_floor, "to_cp": to_cp,
-                "rss": peak / case["size"], "rss_mib": peak / MIB,
+                "to_cp": paired_ratio(results, name, "cp"), "rss_mib": peak / MIB,
+                "load": statistics.median(loads),
             }
             rows.append(row)
-            if to_floor > FLOOR_LIMIT:
-                failures.append("%s %s: %.2f x floor (limit %.2f)" %
-                                (label, name, to_floor, FLOOR_LIMIT))
-            if peak > limit:
-                failures.append("%s %s: peak memory %.0f MiB (limit %.0f MiB)" %
-                                (label, name, peak / MIB, limit / MIB))
+            if name == "floor":
+                continue
+            if case["mb"] >= CP_LIMIT_FROM_MB and case["images"] == FEW_IMAGES and \
+                    row["to_cp"] > CP_LIMIT:
+                failures.append("%s %s: %.2f x cp (limit %.2f)" %
+                                (label, name, row["to_cp"], CP_LIMIT))
+            if peak > MEMORY_LIMIT:
+                failures.append("%s %s: peak memory %.1f MiB (limit %.0f MiB)" %
+                                (label, name, peak / MIB, MEMORY_LIMIT / MIB))
 
-    print("| input | mode | quillane s | CPU s | floor s | cp s | x floor | x cp | peak RSS |")
-    print("|---|---|---|---|---|---|---|---|---|")
+    print("| input | mode | quillane s | CPU s | cp s | x cp | peak RSS | load |")
+    print("|---|---|---|---|---|---|---|---|")
     for r in rows:
-        print("| %s | %s | %.3f | %.3f | %.3f | %.3f | %.2f | %.2f | %.2f N (%.0f MiB) |" %
-              (r["case"], r["mode"], r["wall"], r["cpu"], r["floor"], r["cp"], r["to_floor"],
-               r["to_cp"], r["rss"], r["rss_mib"]))
+        print("| %s | %s | %.3f | %.3f | %.3f | %.2f | %.1f MiB | %.1f |" %
+              (r["case"], r["mode"], r["wall"], r["cpu"], r["cp"], r["to_cp"], r["rss_mib"],
+               r["load"]))
     print()
 
     few = [r for r in rows if r["images"] == FEW_IMAGES]
-    for mode in ("default", "light"):
+    for mode in MODES:
         by_size = {}
         for r in few:
             if r["mode"] == mode:
-                by_size.setdefault(r["mb"], []).append(r["to_floor"])
+                by_size.setdefault(r["mb"], []).append(r["to_cp"])
         if len(by_size) > 1:
             low, high = min(by_size), max(by_size)
-            print("scaling, %s: x floor %.2f at %d MB, %.2f at %d MB" %
+            print("scaling, %s: x cp %.2f at %d MB, %.2f at %d MB" %
                   (mode, max(by_size[low]), low, max(by_size[high]), high))
-        stretch = [r for r in few if r["mode"] == mode and r["mb"] >= 200]
-        if stretch:
-            worst = max(stretch, key=lambda r: r["to_cp"])
-            print("stretch goal, %s: worst %.2f x cp (%s; goal %.2f)%s" %
-                  (mode, worst["to_cp"], worst["case"], CP_STRETCH,
-                   "" if worst["to_cp"] <= CP_STRETCH else "  -- not reached"))
         many = [r for r in rows if r["images"] == MANY_IMAGES and r["mode"] == mode]
-        base = [r for r in few if r["mode"] == mode and r["mb"] == 200 and "table" in r["case"]]
+        base = [r for r in few if r["mode"] == mode and r["mb"] == 200 and r["xref"] == "table"]
         if many and base:
-            print("images, %s: x floor %.2f with %d images, %.2f with %d (200 MB)" %
-                  (mode, many[0]["to_floor"], MANY_IMAGES, base[0]["to_floor"], FEW_IMAGES))
+            extra = many[0]["wall"] - base[0]["wall"]
+            print("images, %s: x cp %.2f with %d images, %.2f with %d (200 MB); "
+                  "%+.3f s, %.2f us per extra image" %
+                  (mode, many[0]["to_cp"], MANY_IMAGES, base[0]["to_cp"], FEW_IMAGES, extra,
+                   extra / (MANY_IMAGES - FEW_IMAGES) * 1e6))
+    cores = os.cpu_count() or 1
+    print("load average during the rounds: median %.1f, highest %.1f (%d cores)%s" %
+          (statistics.median(all_loads), max(all_loads), cores,
+           "  -- a busy machine: repeat when it is quiet" if max(all_loads) > cores else ""))
     print()
     if failures:
         print("TARGETS MISSED:")

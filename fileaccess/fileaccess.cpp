@@ -1,6 +1,13 @@
 #include "fileaccess/fileaccess.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <iterator>
+#include <mutex>
+#include <optional>
+#include <thread>
 
 #include "base/error.h"
 #include "platform/platform.h"
@@ -9,124 +16,253 @@ namespace quillane {
 
 namespace {
 
-// Patched runs closer together than this are written as one piece from
-// memory, the unchanged bytes between them included: below this distance one
-// write costs less than the extra calls of copying the gap from the file.
-// Larger gaps are copied: on Linux a write of hundreds of megabytes from the
-// mapping proved several times slower than the in-kernel copy.
-constexpr Position kJoinedPatchGap = Position{1} << 16;
+// Reads by position (the scanners' look-backs and look-aheads) are served
+// from a block of this size, aligned to it.
+constexpr Position kBlockBytes = Position{1} << 16;
+
+// The background copy reports its progress, and asks whether to stop,
+// between pieces of this size.
+constexpr Position kCopyPiece = Position{1} << 22;
 
 [[noreturn]] void ThrowIndexOutOfBounds() { throw Error("IndexOutOfBounds"); }
 
+std::size_t ToSize(Position value) { return static_cast<std::size_t>(value); }
+
 }  // namespace
 
-FullyBufferedFileAccess::FullyBufferedFileAccess() = default;
+// Copies the loaded bytes into an output on a thread of its own, piece by
+// piece, until done or told to stop. The output exists from construction,
+// and is removed again unless Save commits it.
+class FullyBufferedFileAccess::BackgroundCopy {
+ public:
+  BackgroundCopy(const platform::InputFile& input, Position size, const Text& path)
+      : path_(path), output_(path), thread_([this, &input, size] { Copy(input, size); }) {}
+  ~BackgroundCopy() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+  BackgroundCopy(const BackgroundCopy&) = delete;
+  BackgroundCopy& operator=(const BackgroundCopy&) = delete;
+
+  const Text& Path() const { return path_; }
+
+  // Writes each of `patches` over the copy as soon as the copy has passed
+  // it, while the copy goes on, so that the patches cost little more than
+  // the copy alone; returns once the copy has ended and every patch is
+  // written. Rethrows what the copy failed with.
+  platform::OutputFile& Finish(const std::map<Position, Text>& patches) {
+    auto patch = patches.begin();
+    const auto patchEnd = [&] {
+      return patch->first + static_cast<Position>(patch->second.size());
+    };
+    for (bool ended = false; !ended;) {
+      Position copied = 0;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        progressed_.wait(
+            lock, [&] { return ended_ || (patch != patches.end() && copied_ >= patchEnd()); });
+        copied = copied_;
+        ended = ended_;
+      }
+      for (; patch != patches.end() && patchEnd() <= copied; ++patch) WritePatch(*patch);
+    }
+    thread_.join();
+    if (failure_) std::rethrow_exception(failure_);
+    for (; patch != patches.end(); ++patch) WritePatch(*patch);
+    return output_;
+  }
+
+ private:
+  void Copy(const platform::InputFile& input, Position size) {
+    try {
+      for (Position done = 0; done < size && !stop_;) {
+        const Position piece = std::min(kCopyPiece, size - done);
+        input.CopyTo(output_, done, piece);
+        done += piece;
+        const std::lock_guard<std::mutex> lock(mutex_);
+        copied_ = done;
+        progressed_.notify_one();
+      }
+    } catch (...) {
+      failure_ = std::current_exception();
+    }
+    const std::lock_guard<std::mutex> lock(mutex_);
+    ended_ = true;
+    progressed_.notify_one();
+  }
+
+  void WritePatch(const std::pair<const Position, Text>& patch) {
+    output_.WriteAt(patch.first, patch.second.data(), static_cast<Position>(patch.second.size()));
+  }
+
+  const Text path_;
+  platform::OutputFile output_;
+  std::atomic<bool> stop_{false};
+  std::exception_ptr failure_;
+  // The copy's progress: bytes [0, copied_) are in the output.
+  std::mutex mutex_;
+  std::condition_variable progressed_;
+  Position copied_ = 0;
+  bool ended_ = false;
+  // Last: the thread starts once everything it uses exists.
+  std::thread thread_;
+};
+
+FullyBufferedFileAccess::FullyBufferedFileAccess(std::size_t windowBytes) {
+  window_.Capacity = std::max(windowBytes, ToSize(kMinimumLoadedView));
+  block_.Capacity = ToSize(kBlockBytes);
+}
+
 FullyBufferedFileAccess::~FullyBufferedFileAccess() = default;
 
 void FullyBufferedFileAccess::Load(const Text& path) {
-  auto file = std::make_unique<platform::InputFile>(path);
-  // Positions are 32-bit in the cross-reference sections we write, so a file
-  // of 2 GiB or more is refused before a byte of it is read.
-  if (file->Size() >= kMaxFileSize) {
-    throw Error("Cannot open file \"" + platform::ExpandFileName(path) +
-                "\". The file is too large (2 GiB or more).");
-  }
-  content_ = file->Map();
-  loaded_ = content_->Data();
-  loadedSize_ = file->Size();
-  // A copy in memory needs the file no more; it is closed at once, so that on
-  // Windows, where it is held without sharing, the output may replace it.
-  if (content_->ViewsFile()) input_ = std::move(file);
+  input_ = std::make_unique<platform::InputFile>(path);
+  loadedSize_ = input_->Size();
   patches_.clear();
   appended_.clear();
+  window_.Length = 0;
+  block_.Length = 0;
+}
+
+void FullyBufferedFileAccess::BeginSave(const Text& path) {
+  begun_.reset();
+  // A device or a pipe is written through, in order, and only by Save.
+  if (input_ == nullptr || !platform::OutputFile::ReplacesTarget(path)) return;
+  try {
+    begun_ = std::make_unique<BackgroundCopy>(*input_, loadedSize_, path);
+  } catch (const std::exception&) {
+    // Save makes the output again and reports what fails then.
+    begun_.reset();
+  }
 }
 
 void FullyBufferedFileAccess::Save(const Text& path) {
-  // Checked before the output exists, and again after the loaded bytes were
-  // copied, so that a file changed meanwhile never yields a mixed output. A
-  // copy held in memory cannot change; only a view of the file shows it.
+  std::unique_ptr<BackgroundCopy> begun = std::move(begun_);
+  if (begun != nullptr && begun->Path() != path) begun.reset();
+  // Checked before the output is finished, and again after the loaded bytes
+  // were copied, so that a file changed meanwhile never yields a mixed
+  // output.
   CheckUnchanged();
-  platform::OutputFile output(path);
-  if (content_ != nullptr) {
-    SaveLoadedBytes(output);
-    CheckUnchanged();
-  }
-  output.Write(appended_.data(), static_cast<std::int64_t>(appended_.size()));
-  output.Commit();
-}
-
-void FullyBufferedFileAccess::SaveLoadedBytes(platform::OutputFile& output) {
-  std::vector<Patch> pieces = patches_;
-  std::sort(pieces.begin(), pieces.end(),
-            [](const Patch& a, const Patch& b) { return a.Start < b.Start; });
-  Position done = 0;
-  for (std::size_t i = 0; i < pieces.size();) {
-    const Position start = pieces[i].Start;
-    Position end = pieces[i].End;
-    for (++i; i < pieces.size() && pieces[i].Start - end < kJoinedPatchGap; ++i) {
-      end = std::max(end, pieces[i].End);
+  std::optional<platform::OutputFile> own;
+  platform::OutputFile* output = nullptr;
+  if (begun != nullptr) {
+    // The copy holds the bytes as loaded: the patches go on top.
+    try {
+      output = &begun->Finish(patches_);
+    } catch (const Error&) {
+      // A read that failed because the file changed says so.
+      CheckUnchanged();
+      throw;
     }
-    CopyUnchanged(output, done, start - done);
-    output.Write(loaded_ + start, end - start);
-    done = end;
+  } else {
+    output = &own.emplace(path);
+    WriteLoadedBytes(*output);
   }
-  CopyUnchanged(output, done, loadedSize_ - done);
+  CheckUnchanged();
+  output->Write(appended_.data(), static_cast<Position>(appended_.size()));
+  // The output may replace the loaded file itself, which Windows cannot do
+  // while the file is open.
+  if (input_ != nullptr) input_->Close();
+  output->Commit();
 }
 
-void FullyBufferedFileAccess::CopyUnchanged(platform::OutputFile& output, Position offset,
-                                            Position count) {
-  if (input_ != nullptr) {
-    input_->CopyTo(output, offset, count);
-  } else {
-    output.Write(loaded_ + offset, count);
+void FullyBufferedFileAccess::WriteLoadedBytes(platform::OutputFile& output) {
+  if (input_ == nullptr) return;
+  if (patches_.empty()) {
+    try {
+      input_->CopyTo(output, 0, loadedSize_);
+    } catch (const Error&) {
+      CheckUnchanged();
+      throw;
+    }
+    return;
+  }
+  // Through the window, patches applied, in order: a device or a pipe cannot
+  // take writes by position.
+  for (Position p = 0; p < loadedSize_;) {
+    const std::string_view view = LoadedBytesFrom(p);
+    output.Write(view.data(), static_cast<Position>(view.size()));
+    p += static_cast<Position>(view.size());
   }
 }
 
 void FullyBufferedFileAccess::CheckUnchanged() const {
-  if (input_ == nullptr) return;
-  input_->CheckUnchanged();
-  content_->CheckReadable();
+  if (input_ != nullptr) input_->CheckUnchanged();
 }
 
-const char* FullyBufferedFileAccess::ConstByte(Position index) const {
-  if (index < loadedSize_) return loaded_ + index;
-  return appended_.data() + (index - loadedSize_);
-}
-
-char* FullyBufferedFileAccess::MutableByte(Position index) {
-  if (index < loadedSize_) return loaded_ + index;
-  return appended_.data() + (index - loadedSize_);
-}
-
-void FullyBufferedFileAccess::NotePatched(Position index) {
-  if (!patches_.empty() && index >= patches_.back().Start && index <= patches_.back().End) {
-    patches_.back().End = std::max(patches_.back().End, index + 1);
-  } else {
-    patches_.push_back({index, index + 1});
+void FullyBufferedFileAccess::Fill(Buffer& buffer, Position start) const {
+  if (buffer.Bytes == nullptr) {
+    // A small file needs no more than its size.
+    buffer.Capacity = std::min(buffer.Capacity, ToSize(loadedSize_));
+    buffer.Bytes = std::make_unique_for_overwrite<char[]>(buffer.Capacity);
   }
+  const Position length = std::min(static_cast<Position>(buffer.Capacity), loadedSize_ - start);
+  buffer.Length = 0;
+  try {
+    input_->ReadExactly(start, buffer.Bytes.get(), length);
+  } catch (const Error&) {
+    // A file cut short meanwhile reads as changed.
+    CheckUnchanged();
+    throw;
+  }
+  ApplyPatches(buffer.Bytes.get(), start, length);
+  buffer.Start = start;
+  buffer.Length = length;
+}
+
+void FullyBufferedFileAccess::ApplyPatches(char* data, Position start, Position length) const {
+  const Position end = start + length;
+  auto run = patches_.upper_bound(start);
+  if (run != patches_.begin()) --run;
+  for (; run != patches_.end() && run->first < end; ++run) {
+    const Position runEnd = run->first + static_cast<Position>(run->second.size());
+    const Position from = std::max(run->first, start);
+    const Position to = std::min(runEnd, end);
+    if (from >= to) continue;
+    std::copy(run->second.begin() + (from - run->first), run->second.begin() + (to - run->first),
+              data + (from - start));
+  }
+}
+
+const char* FullyBufferedFileAccess::LoadedByte(Position index) const {
+  if (window_.Holds(index)) return window_.Bytes.get() + (index - window_.Start);
+  if (!block_.Holds(index)) Fill(block_, index - index % kBlockBytes);
+  return block_.Bytes.get() + (index - block_.Start);
+}
+
+std::string_view FullyBufferedFileAccess::LoadedBytesFrom(Position start) const {
+  if (start >= loadedSize_) return {};
+  const Position wanted = std::min(kMinimumLoadedView, loadedSize_ - start);
+  if (!window_.Holds(start) || window_.Start + window_.Length - start < wanted) {
+    Fill(window_, start);
+  }
+  const Position offset = start - window_.Start;
+  return {window_.Bytes.get() + offset, ToSize(window_.Length - offset)};
 }
 
 std::uint8_t FullyBufferedFileAccess::ByteAt(Position index) const {
   if (index < 0 || index >= Size()) ThrowIndexOutOfBounds();
-  return static_cast<std::uint8_t>(*ConstByte(index));
+  return RawByteAt(index);
 }
 
 std::uint8_t FullyBufferedFileAccess::RawByteAt(Position index) const {
-  return static_cast<std::uint8_t>(*ConstByte(index));
+  const char c = index < loadedSize_ ? *LoadedByte(index) : appended_[ToSize(index - loadedSize_)];
+  return static_cast<std::uint8_t>(c);
 }
 
 Text FullyBufferedFileAccess::Substring(Position start, Position end) const {
   Text result;
-  result.reserve(static_cast<std::size_t>(end - start));
-  // The range may straddle the end of the loaded bytes.
-  if (start < loadedSize_) {
-    const Position stop = std::min(end, loadedSize_);
-    result.append(loaded_ + start, static_cast<std::size_t>(stop - start));
+  result.reserve(ToSize(end - start));
+  // The range may straddle the end of the loaded bytes, and the buffers.
+  while (start < std::min(end, loadedSize_)) {
+    const char* bytes = LoadedByte(start);
+    const Buffer& holder = window_.Holds(start) ? window_ : block_;
+    const Position stop = std::min({end, loadedSize_, holder.Start + holder.Length});
+    result.append(bytes, ToSize(stop - start));
     start = stop;
   }
   if (start < end) {
-    result.append(appended_, static_cast<std::size_t>(start - loadedSize_),
-                  static_cast<std::size_t>(end - start));
+    result.append(appended_, ToSize(start - loadedSize_), ToSize(end - start));
   }
   return result;
 }
@@ -139,15 +275,39 @@ void FullyBufferedFileAccess::Overwrite(Position index, const Text& text) {
   for (std::size_t k = 0; k < text.size(); ++k) {
     const Position p = index + static_cast<Position>(k);
     if (p < 0 || p >= Size()) ThrowIndexOutOfBounds();
-    *MutableByte(p) = text[k];
-    if (p < loadedSize_) NotePatched(p);
+    const char c = text[k];
+    if (p >= loadedSize_) {
+      appended_[ToSize(p - loadedSize_)] = c;
+      continue;
+    }
+    // Into the run that ends at p or holds it, else a new run; a run that
+    // then touches the next one takes it in.
+    auto next = patches_.upper_bound(p);
+    auto run = next;
+    if (run != patches_.begin() &&
+        std::prev(run)->first + static_cast<Position>(std::prev(run)->second.size()) >= p) {
+      --run;
+      const auto offset = ToSize(p - run->first);
+      if (offset < run->second.size()) {
+        run->second[offset] = c;
+      } else {
+        run->second += c;
+      }
+    } else {
+      run = patches_.emplace_hint(next, p, Text(1, c));
+    }
+    if (next != patches_.end() &&
+        next->first == run->first + static_cast<Position>(run->second.size())) {
+      run->second += next->second;
+      patches_.erase(next);
+    }
+    // The buffers hold the bytes with their patches.
+    for (Buffer* buffer : {&window_, &block_}) {
+      if (buffer->Holds(p)) buffer->Bytes[ToSize(p - buffer->Start)] = c;
+    }
   }
 }
 
 void FullyBufferedFileAccess::Append(const Text& text) { appended_ += text; }
-
-std::string_view FullyBufferedFileAccess::LoadedBytes() const {
-  return {loaded_, static_cast<std::size_t>(loadedSize_)};
-}
 
 }  // namespace quillane

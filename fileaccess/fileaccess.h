@@ -1,14 +1,16 @@
-// The run's one file as an array of bytes: loaded whole, read by position,
+// The run's one file as an array of bytes: opened once, read by position,
 // patched in place, extended at the end, and saved once under a new name.
 // `FileAccess` is the interface the PDF scanners and the writer use;
-// `FullyBufferedFileAccess` holds the whole file in memory.
+// `FullyBufferedFileAccess` implements it over the file itself, through a
+// bounded window, so memory does not grow with the document.
 #ifndef QUILLANE_FILEACCESS_FILEACCESS_H_
 #define QUILLANE_FILEACCESS_FILEACCESS_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string_view>
-#include <vector>
 
 #include "base/text.h"
 
@@ -16,18 +18,18 @@ namespace quillane {
 
 namespace platform {
 class InputFile;
-class MappedBytes;
 class OutputFile;
 }  // namespace platform
 
-// A byte index into the file, 0 at its first byte. Held in 64 bits so that
-// arithmetic next to a position (p + 1, p - 2) can never overflow; files and
-// outputs are limited to less than 2 GiB, so every position fits 32 bits too.
+// A byte index into the file, 0 at its first byte. 64 bits: documents of
+// any size the format allows, and arithmetic next to a position (p + 1,
+// p - 2) never overflows.
 using Position = std::int64_t;
 
-// Files and outputs must stay below this size: positions in a cross-reference
-// section are written as 32-bit values.
-inline constexpr Position kMaxFileSize = Position{1} << 31;
+// LoadedBytesFrom hands out at least this many bytes in one piece, unless
+// fewer remain: enough for every look-ahead of the image walk and the
+// keyword searches.
+inline constexpr Position kMinimumLoadedView = 16;
 
 class FileAccess {
  public:
@@ -36,9 +38,9 @@ class FileAccess {
   FileAccess(const FileAccess&) = delete;
   FileAccess& operator=(const FileAccess&) = delete;
 
-  // Reads the whole file at `path`. Throws "Cannot open file \"<full
-  // path>\". <reason>" when it cannot be opened (or is 2 GiB or larger) and
-  // "Cannot read file ..." when it cannot be read completely.
+  // Opens the file at `path` for the run. Throws "Cannot open file \"<full
+  // path>\". <reason>" when it cannot be opened; reads that fail later throw
+  // "Cannot read file ...".
   // REQUIRES: called once, on a new object.
   virtual void Load(const Text& path) = 0;
 
@@ -47,8 +49,15 @@ class FileAccess {
   // complete. Throws "Cannot create file ..." or "Cannot write file ...", and
   // "Cannot read file \"<full path>\". The file changed while it was being
   // processed" when the loaded file was changed by someone else meanwhile;
-  // nothing is written then. The object is unchanged and could be saved again.
+  // nothing is written then. The object is unchanged and could be saved again
+  // (unless it was saved over its own file, whose loaded bytes are then gone).
   virtual void Save(const Text& path) = 0;
+
+  // Tells the object early where Save will write, so that an implementation
+  // may start producing the output while the caller goes on reading. Never
+  // throws: errors show in Save, exactly as without this call. An output
+  // begun here and never saved leaves nothing behind.
+  virtual void BeginSave(const Text& /*path*/) {}
 
   // The byte at `index`; throws "IndexOutOfBounds" unless 0 <= index < Size().
   virtual std::uint8_t ByteAt(Position index) const = 0;
@@ -70,59 +79,76 @@ class FileAccess {
   // Adds `text` at the end; bytes already held never move.
   virtual void Append(const Text& text) = 0;
 
-  // The loaded bytes (with their patches) as one contiguous view, for the
-  // image walk's fast path; what was appended is not included. The view stays
-  // valid until the object is destroyed.
-  virtual std::string_view LoadedBytes() const = 0;
+  // The loaded bytes from `start` on, with their patches, as one piece: at
+  // least kMinimumLoadedView bytes, or all that remain when fewer do; empty
+  // from the end of the loaded bytes on. What was appended is not included.
+  // For scans that visit the whole file (the image walk) without holding it.
+  // The view stays valid, and shows later Overwrite calls, until the next
+  // call of LoadedBytesFrom or Save; the other reads leave it alone.
+  // REQUIRES: 0 <= start.
+  virtual std::string_view LoadedBytesFrom(Position start) const = 0;
 };
 
-// Holds the loaded file as one block of memory of exactly its size (on POSIX
-// a private mapping of the file, which stays open until the object goes) and
-// what is appended in a separate text, so a large document is never copied
-// or moved when the update is added. Save writes the loaded bytes that were
-// never overwritten straight from the file where the platform can, and
-// checks that the file is still the one that was loaded.
+// Reads the loaded file where it lies, through a window of a fixed size and
+// a small block for reads by position, and holds only the patches and what
+// is appended; the name recalls the whole copy in memory it once kept.
+// Reads throw "Cannot read file ..." (the changed message when the file
+// changed meanwhile).
+//
+// Saving: the loaded bytes are copied from the file into the output, inside
+// the kernel where the platform can; after BeginSave that copy runs on a
+// second thread while the caller reads, and Save then writes only the
+// patches into the copy and the appended bytes after it. Save checks that
+// the file is still the version loaded, before and after the copy.
 class FullyBufferedFileAccess final : public FileAccess {
  public:
-  FullyBufferedFileAccess();
+  static constexpr std::size_t kDefaultWindowBytes = std::size_t{1} << 20;
+
+  // `windowBytes` is the size of the window for LoadedBytesFrom.
+  // REQUIRES: windowBytes >= kMinimumLoadedView.
+  explicit FullyBufferedFileAccess(std::size_t windowBytes = kDefaultWindowBytes);
   ~FullyBufferedFileAccess() override;
 
   void Load(const Text& path) override;
   void Save(const Text& path) override;
+  void BeginSave(const Text& path) override;
   std::uint8_t ByteAt(Position index) const override;
   Text Substring(Position start, Position end) const override;
   std::uint8_t RawByteAt(Position index) const override;
   Position Size() const override;
   void Overwrite(Position index, const Text& text) override;
   void Append(const Text& text) override;
-  std::string_view LoadedBytes() const override;
+  std::string_view LoadedBytesFrom(Position start) const override;
 
  private:
-  // A run of loaded bytes [Start, End) written by Overwrite.
-  struct Patch {
-    Position Start;
-    Position End;
+  // Loaded bytes [Start, Start + Length) held in memory, with the patches
+  // that fall into them.
+  struct Buffer {
+    std::unique_ptr<char[]> Bytes;
+    std::size_t Capacity = 0;
+    Position Start = 0;
+    Position Length = 0;
+    bool Holds(Position index) const { return index >= Start && index < Start + Length; }
   };
+  // An output begun by BeginSave, its copy running on a thread of its own.
+  class BackgroundCopy;
 
-  char* MutableByte(Position index);
-  const char* ConstByte(Position index) const;
-  void NotePatched(Position index);
-  void SaveLoadedBytes(platform::OutputFile& output);
-  // Bytes [offset, offset + count) as loaded: from the file itself while the
-  // content views it, from memory otherwise.
-  void CopyUnchanged(platform::OutputFile& output, Position offset, Position count);
-  // Throws when the file changed since it was loaded or part of it could not
-  // be read; a no-op for a copy held in memory.
+  const char* LoadedByte(Position index) const;
+  void Fill(Buffer& buffer, Position start) const;
+  void ApplyPatches(char* data, Position start, Position length) const;
+  void WriteLoadedBytes(platform::OutputFile& output);
   void CheckUnchanged() const;
 
-  // The loaded file, held open while content_ views it; null otherwise.
   std::unique_ptr<platform::InputFile> input_;
-  std::unique_ptr<platform::MappedBytes> content_;
-  char* loaded_ = nullptr;  // content_'s bytes, null while nothing is loaded
   Position loadedSize_ = 0;
-  // In the order written; runs that touch are joined as they are noted.
-  std::vector<Patch> patches_;
+  // Runs of patched loaded bytes by their first position; runs that touch
+  // are joined.
+  std::map<Position, Text> patches_;
   Text appended_;
+  mutable Buffer window_;
+  mutable Buffer block_;
+  // Declared after input_, which its thread reads: it goes first.
+  std::unique_ptr<BackgroundCopy> begun_;
 };
 
 }  // namespace quillane

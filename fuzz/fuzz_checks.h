@@ -237,7 +237,7 @@ inline bool IsExpectedRunError(std::string_view message) {
     return AllDigits(
         message.substr(kNoSection.size(), message.size() - kNoSection.size() - kDamaged.size()));
   }
-  return message == "The output would be too large (2 GiB or more)." ||
+  return message == "The output would be too large for a cross-reference table (10 GB or more)." ||
          message ==
              "No startxref offset found at the end of the file; it is not a PDF file or it is "
              "damaged." ||

@@ -39,11 +39,14 @@ void Scanner::Log(const Text& line) const {
   if (log_) log_(line);
 }
 
-std::int32_t Scanner::ReadInteger(Position& p) const {
+namespace {
+
+// The digits from `p` on that ReadInteger takes, with `p` moved behind them.
+Text ReadDigits(const FileAccess& source, Position& p) {
   Position start = -1;
   Position end = -1;
-  while (p < source_.Size()) {
-    const std::uint8_t c = source_.ByteAt(p);
+  while (p < source.Size()) {
+    const std::uint8_t c = source.ByteAt(p);
     if (start == -1 && IsDigit(c)) start = p;
     if (start != -1 && !IsDigit(c)) {
       end = p;
@@ -53,8 +56,27 @@ std::int32_t Scanner::ReadInteger(Position& p) const {
   }
   // Digits that run to the end of the data end there.
   if (start != -1 && end == -1) end = p;
-  const Text digits = start == -1 ? Text() : source_.Substring(start, end);
-  return TextToInt(digits);
+  return start == -1 ? Text() : source.Substring(start, end);
+}
+
+}  // namespace
+
+std::int32_t Scanner::ReadInteger(Position& p) const { return TextToInt(ReadDigits(source_, p)); }
+
+Position Scanner::ReadOffset(Position& p) const {
+  const Text digits = ReadDigits(source_, p);
+  if (const auto value = TryTextToInt(digits)) return *value;
+  // Beyond 32 bits, which only a file of 2 GiB or more holds: the value must
+  // stay below the file's size, checked before each step so that any number
+  // of digits is safe.
+  const Position size = source_.Size();
+  Position value = 0;
+  for (const char c : digits) {
+    const int digit = c - '0';
+    if (value > (size - 1 - digit) / 10) return TextToInt(digits);
+    value = value * 10 + digit;
+  }
+  return digits.empty() ? TextToInt(digits) : value;
 }
 
 Text Scanner::ReadToken(Position& p) const {

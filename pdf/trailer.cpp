@@ -1,6 +1,7 @@
 #include "pdf/trailer.h"
 
 #include <algorithm>
+#include <limits>
 #include <optional>
 
 #include "base/error.h"
@@ -19,35 +20,46 @@ constexpr char kNoSize[] = "The trailer has no /Size entry; the file may be dama
 constexpr char kNoRoot[] = "The trailer has no /Root reference; the file may be damaged.";
 
 // The offset after "startxref": the first run of digits at or after `p`, read
-// as ReadInteger reads it, with `p` left behind it. A file without such digits,
-// or with more than fit, is no PDF that can be updated; an empty file, where
-// `p` is -1, has none.
-std::int32_t ReadStartxrefOffset(const FileAccess& source, Position& p) {
+// as ReadInteger reads it, with `p` left behind it. Any value that fits 32
+// bits is taken, as it always was; a larger one only when it names a byte of
+// the file (a file of 2 GiB or more). A file without such digits, or with more
+// than that, is no PDF that can be updated; an empty file, where `p` is -1,
+// has none.
+Position ReadStartxrefOffset(const FileAccess& source, Position& p) {
   const Position size = source.Size();
+  const Position limit = std::max<Position>(std::numeric_limits<std::int32_t>::max(), size - 1);
   Position start = std::max<Position>(p, 0);
   while (start < size && !IsDigit(source.ByteAt(start))) ++start;
   Position end = start;
-  while (end < size && IsDigit(source.ByteAt(end))) ++end;
-  const std::optional<std::int32_t> offset =
-      start < end ? TryTextToInt(source.Substring(start, end)) : std::nullopt;
-  if (!offset) throw Error(kNoStartxrefOffset);
+  Position value = 0;
+  bool fits = true;
+  // Checked before each step, so any number of digits is safe.
+  for (; end < size && IsDigit(source.ByteAt(end)); ++end) {
+    const Position digit = source.ByteAt(end) - '0';
+    if (value > (limit - digit) / 10) fits = false;
+    if (fits) value = value * 10 + digit;
+  }
+  if (start == end || !fits) throw Error(kNoStartxrefOffset);
   p = end;
-  return *offset;
+  return value;
 }
 
 // First position in [from, to) where `needle` starts and ends inside the
-// range, or `to` when there is none.
+// range, or `to` when there is none. The loaded bytes are searched view by
+// view, each new view starting where the needle could still begin.
 Position FindBytes(const FileAccess& source, std::string_view needle, Position from, Position to) {
-  const std::string_view loaded = source.LoadedBytes();
-  if (from >= to) return to;
-  if (static_cast<Position>(loaded.size()) == source.Size()) {
-    const std::string_view range =
-        loaded.substr(static_cast<std::size_t>(from), static_cast<std::size_t>(to - from));
-    const std::size_t hit = range.find(needle);
-    return hit == std::string_view::npos ? to : from + static_cast<Position>(hit);
-  }
   const auto length = static_cast<Position>(needle.size());
-  for (Position p = from; p + length <= to; ++p) {
+  Position p = from;
+  while (p + length <= to) {
+    const std::string_view view = source.LoadedBytesFrom(p);
+    if (static_cast<Position>(view.size()) < length) break;
+    const std::string_view range = view.substr(0, static_cast<std::size_t>(to - p));
+    const std::size_t hit = range.find(needle);
+    if (hit != std::string_view::npos) return p + static_cast<Position>(hit);
+    p += static_cast<Position>(range.size()) - length + 1;
+  }
+  // The last bytes of the loaded file and those appended after them.
+  for (; p + length <= to; ++p) {
     if (source.Substring(p, p + length) == needle) return p;
   }
   return to;

@@ -15,7 +15,7 @@ namespace quillane {
 
 struct TrailerValues {
   // The number after the last "startxref".
-  std::int32_t previousSectionOffset = 0;
+  Position previousSectionOffset = 0;
   // The last section is a cross-reference stream rather than a table.
   bool lastSectionIsStream = false;
   // "Size" of the last trailer.

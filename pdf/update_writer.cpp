@@ -9,7 +9,10 @@ namespace quillane {
 namespace {
 
 constexpr std::int64_t kUsualExtraObjectNumber = 9999;
-constexpr std::int64_t kStreamRowSize = 7;  // /W [1 4 2]
+// The offset field of a table entry has 10 digits (ISO 32000-1, 7.5.4).
+constexpr std::size_t kTableOffsetDigits = 10;
+// Stream rows hold offsets in 4 bytes unless one needs more.
+constexpr int kUsualOffsetBytes = 4;
 
 // The objects the update writes, in order, with where each one starts.
 struct Entry {
@@ -25,10 +28,15 @@ std::int64_t UpdatedSize(std::int64_t sizeWithoutExtra, std::optional<ObjectKey>
   return std::max(sizeWithoutExtra, ObjectNumber(*extraKey) + 1);
 }
 
-// A 20-byte table entry for an object in use (ISO 32000-1, 7.5.4).
+// A 20-byte table entry for an object in use (ISO 32000-1, 7.5.4). An
+// offset of more than 10 digits cannot be written in one.
 Text TableEntry(const Entry& entry) {
+  const Text offset = IntToText(entry.position);
+  if (offset.size() > kTableOffsetDigits) {
+    throw Error("The output would be too large for a cross-reference table (10 GB or more).");
+  }
   return IntToText(ObjectNumber(entry.key)) + " 1\r\n" +
-         PadLeftWithZeros(IntToText(entry.position), 10) + " " +
+         PadLeftWithZeros(offset, static_cast<std::int64_t>(kTableOffsetDigits)) + " " +
          PadLeftWithZeros(IntToText(ObjectGeneration(entry.key)), 5) + " n\r\n";
 }
 
@@ -48,16 +56,26 @@ Text XrefTable(const std::vector<Entry>& entries, const TrailerValues& trailer,
   return text;
 }
 
-// One row of a cross-reference stream with /W [1 4 2]: type 1, the position
-// and the generation, most significant byte first (ISO 32000-1, 7.5.8.3).
-void AppendStreamRow(Text& data, Position position, std::int64_t generation) {
-  const auto offset = static_cast<std::uint32_t>(position);
+// The bytes a row gives the offset: 4, or as many as the largest offset
+// needs.
+int OffsetBytes(const std::vector<Entry>& entries, Position sectionPosition) {
+  Position largest = sectionPosition;
+  for (const Entry& entry : entries) largest = std::max(largest, entry.position);
+  int bytes = kUsualOffsetBytes;
+  while (bytes < 8 && (static_cast<std::uint64_t>(largest) >> (8 * bytes)) != 0) ++bytes;
+  return bytes;
+}
+
+// One row of a cross-reference stream with /W [1 <offsetBytes> 2]: type 1,
+// the offset and the generation, most significant byte first (ISO 32000-1,
+// 7.5.8.3).
+void AppendStreamRow(Text& data, Position position, std::int64_t generation, int offsetBytes) {
+  const auto offset = static_cast<std::uint64_t>(position);
   const auto gen = static_cast<std::uint16_t>(generation & 0xFFFF);
   data += '\x01';
-  data += static_cast<char>((offset >> 24) & 0xFF);
-  data += static_cast<char>((offset >> 16) & 0xFF);
-  data += static_cast<char>((offset >> 8) & 0xFF);
-  data += static_cast<char>(offset & 0xFF);
+  for (int shift = 8 * (offsetBytes - 1); shift >= 0; shift -= 8) {
+    data += static_cast<char>((offset >> shift) & 0xFF);
+  }
   data += static_cast<char>((gen >> 8) & 0xFF);
   data += static_cast<char>(gen & 0xFF);
 }
@@ -66,10 +84,12 @@ Text XrefStream(const std::vector<Entry>& entries, const TrailerValues& trailer,
                 std::optional<ObjectKey> extraKey, Position sectionPosition) {
   const std::int64_t streamNumber = trailer.trailerSize;
   const auto rows = static_cast<std::int64_t>(entries.size()) + 1;
-  Text text = IntToText(streamNumber) + " 0 obj\r\n<<\r\n/Type/XRef\r\n/W[1 4 2]\r\n";
+  const int offsetBytes = OffsetBytes(entries, sectionPosition);
+  Text text = IntToText(streamNumber) + " 0 obj\r\n<<\r\n/Type/XRef\r\n";
+  text += "/W[1 " + IntToText(offsetBytes) + " 2]\r\n";
   text += "/Root " + trailer.rootReference + "\r\n";
   text += "/Prev " + IntToText(trailer.previousSectionOffset) + "\r\n";
-  text += "/Length " + IntToText(kStreamRowSize * rows) + "\r\n";
+  text += "/Length " + IntToText((1 + offsetBytes + 2) * rows) + "\r\n";
   text += "/Size " + IntToText(UpdatedSize(streamNumber + 1, extraKey)) + "\r\n";
   text += "/Index [";
   for (const Entry& entry : entries) text += IntToText(ObjectNumber(entry.key)) + " 1 ";
@@ -79,9 +99,9 @@ Text XrefStream(const std::vector<Entry>& entries, const TrailerValues& trailer,
   // The rows follow "stream\r\n" directly and "endstream" follows the last
   // row directly; /Length counts exactly the rows.
   for (const Entry& entry : entries) {
-    AppendStreamRow(text, entry.position, ObjectGeneration(entry.key));
+    AppendStreamRow(text, entry.position, ObjectGeneration(entry.key), offsetBytes);
   }
-  AppendStreamRow(text, sectionPosition, 0);
+  AppendStreamRow(text, sectionPosition, 0, offsetBytes);
   text += "endstream\r\nendobj\r\n";
   return text;
 }
@@ -104,9 +124,9 @@ void WriteUpdate(FileAccess& source, const std::vector<ObjectKey>& imageKeys,
   std::optional<ObjectKey> extraKey;
   if (templates.extra) extraKey = ExtraObjectKeyFor(trailer);
 
-  // The update is built whole before it is appended, so that an output that
-  // would be too large is refused with nothing appended. Every position is the
-  // length of what precedes it in the output.
+  // The update is built whole before it is appended, so that a table that
+  // cannot hold its offsets is refused with nothing appended. Every position
+  // is the length of what precedes it in the output.
   const Position base = source.Size();
   Text update;
   std::vector<Entry> entries;
@@ -131,10 +151,6 @@ void WriteUpdate(FileAccess& source, const std::vector<ObjectKey>& imageKeys,
     update += XrefTable(entries, trailer, extraKey);
   }
   update += EndBlock(sectionPosition);
-
-  if (base + static_cast<Position>(update.size()) >= kMaxFileSize) {
-    throw Error("The output would be too large (2 GiB or more).");
-  }
   source.Append(update);
 }
 

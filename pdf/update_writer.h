@@ -33,9 +33,10 @@ struct RewrittenObject {
 // built from `templates` for each of `imageKeys`, in order, then
 // `rewrittenObjects` in their order, then the extra object when the templates
 // have one, each with its own cross-reference entry in that order, then the
-// cross-reference section and the end block. Throws "The output would be too
-// large (2 GiB or more)." before anything is appended when the output would
-// not fit 32-bit positions.
+// cross-reference section and the end block. A cross-reference stream gives
+// its offsets 4 bytes, or more when one needs them. A table holds offsets of
+// 10 digits: when one would need more, throws "The output would be too large
+// for a cross-reference table (10 GB or more)." before anything is appended.
 // REQUIRES: no key of `rewrittenObjects` is in `imageKeys`.
 void WriteUpdate(FileAccess& source, const std::vector<ObjectKey>& imageKeys,
                  const TrailerValues& trailer, const PlaceholderTemplates& templates,

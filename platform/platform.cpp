@@ -29,15 +29,6 @@ Text ReadWholeFile(const Text& path) {
   return content;
 }
 
-std::unique_ptr<MappedBytes> CopyIntoMemory(const InputFile& input) {
-  const std::int64_t size = input.Size();
-  if (size == 0) return std::make_unique<CopiedBytes>(nullptr);
-  // Left uninitialised because every byte is read into it.
-  auto data = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(size));
-  input.ReadExactly(0, data.get(), size);
-  return std::make_unique<CopiedBytes>(std::move(data));
-}
-
 void CopyThroughMemory(const InputFile& input, OutputFile& output, std::int64_t offset,
                        std::int64_t count) {
   constexpr std::int64_t kPiece = std::int64_t{1} << 20;

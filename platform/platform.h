@@ -162,33 +162,11 @@ void RestrictToOwner(const Text& path);
 
 class OutputFile;
 
-// The bytes of an input file held in memory for a run, writable: writes stay
-// in memory and never reach the file. On POSIX a private mapping of the file
-// (guarded, so that a page that cannot be read becomes zeroes and a later
-// CheckReadable fails instead of the process being killed); on Windows, and
-// where a file cannot be mapped, a copy read whole.
-class MappedBytes {
- public:
-  virtual ~MappedBytes() = default;
-  MappedBytes(const MappedBytes&) = delete;
-  MappedBytes& operator=(const MappedBytes&) = delete;
-
-  // The first of the file's bytes; null when the file is empty.
-  virtual char* Data() = 0;
-  // True while the bytes are a view of the file rather than a copy in memory:
-  // only then can they change, or copies be made from the file itself.
-  virtual bool ViewsFile() const = 0;
-  // Throws "Cannot read file \"<full path>\". <reason>" when part of the
-  // mapping could not be read; never throws for a copy.
-  virtual void CheckReadable() const = 0;
-
- protected:
-  MappedBytes() = default;
-};
-
-// An input file held open for reading. Errors: "Cannot open file \"<full
-// path>\". <reason>" on open (a directory, too, cannot be opened), "Cannot read
-// file \"<full path>\". <reason>" on a failed or short read.
+// An input file held open and read by position; nothing of it is held in
+// memory. Errors: "Cannot open file \"<full path>\". <reason>" on open (a
+// directory, too, cannot be opened), "Cannot read file \"<full path>\".
+// <reason>" on a failed or short read. ReadExactly and CopyTo may run on two
+// threads at once; Close runs alone.
 class InputFile {
  public:
   explicit InputFile(const Text& path);
@@ -202,23 +180,26 @@ class InputFile {
   void ReadExactly(std::int64_t offset, char* buffer, std::int64_t count) const;
   const Text& Path() const;
 
-  // All Size() bytes in memory (see MappedBytes). Throws the read errors, and
-  // "Cannot read file \"<full path>\". The file changed while it was being
-  // processed" when the file no longer has the size seen at open.
-  std::unique_ptr<MappedBytes> Map() const;
-
-  // Appends bytes [offset, offset + count) of the file to `output`, inside the
-  // kernel where the platform can, through memory otherwise. Errors as
-  // OutputFile::Write and ReadExactly.
+  // Appends bytes [offset, offset + count) of the file to `output`, after
+  // everything written there so far: inside the kernel where the platform
+  // can, through a buffer of at most 1 MiB otherwise. Where the file has a
+  // hole, the output gets one too when it can. Errors as OutputFile::Write
+  // and ReadExactly.
   // REQUIRES: 0 <= offset, offset + count <= Size().
   void CopyTo(OutputFile& output, std::int64_t offset, std::int64_t count) const;
 
   // Throws "Cannot read file \"<full path>\". The file changed while it was
   // being processed" when the file's size or modification time differ from
-  // those seen when it was opened: bytes taken from it could then belong to
-  // another version. (Windows holds the file without sharing, so it cannot
-  // change there.)
+  // those seen when it was first opened: bytes taken from it could then
+  // belong to another version. (Windows holds the file without sharing while
+  // it is open, so it cannot change there meanwhile.)
   void CheckUnchanged() const;
+
+  // Closes the file, so that it can be replaced (Windows cannot replace a
+  // file held open). The next read, copy or check opens it again and throws
+  // the open error, or the changed error of CheckUnchanged when the file is
+  // no longer the version first opened.
+  void Close();
 
   struct Impl;
 
@@ -241,6 +222,8 @@ Text ReadWholeFile(const Text& path);
 // "Cannot write file \"<full path>\". <reason>" for a failed or short write or
 // a failed rename; <full path> is always that of `path`. An existing device,
 // pipe or socket at `path` is written through instead of being replaced.
+// Any thread may write; WriteAt may run on one thread while Write or
+// InputFile::CopyTo adds bytes on another.
 class OutputFile {
  public:
   explicit OutputFile(const Text& path);
@@ -248,7 +231,18 @@ class OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
+  // True when an OutputFile for `path` would be built beside it and renamed
+  // into place: nothing or a regular file is there (not a folder, device,
+  // pipe or socket). Only such an output takes WriteAt.
+  static bool ReplacesTarget(const Text& path);
+
+  // Adds `count` bytes after everything Write and InputFile::CopyTo have
+  // added so far.
   void Write(const char* data, std::int64_t count);
+  // Writes `count` bytes at `offset` over bytes added before; where Write
+  // goes on does not move.
+  // REQUIRES: ReplacesTarget(path); offset + count <= the bytes added so far.
+  void WriteAt(std::int64_t offset, const char* data, std::int64_t count);
   void Commit();
 
   struct Impl;

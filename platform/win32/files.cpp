@@ -1,5 +1,5 @@
-// Files on Windows: inputs opened without sharing and read whole, outputs
-// built in a temporary file beside the target and moved over it when
+// Files on Windows: inputs opened without sharing and read by position,
+// outputs built in a temporary file beside the target and moved over it when
 // complete.
 #include <memory>
 
@@ -14,6 +14,20 @@ using win32::kTransferChunk;
 using win32::ToDword;
 using win32::WindowsErrorText;
 
+namespace {
+
+// An OVERLAPPED that names `offset`: on a handle opened for synchronous use,
+// ReadFile and WriteFile then work at that offset and wait for the transfer,
+// so two threads never race for one file pointer.
+OVERLAPPED At(std::int64_t offset) {
+  OVERLAPPED overlapped{};
+  overlapped.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset) & 0xFFFFFFFFu);
+  overlapped.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+  return overlapped;
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // Input files
 
@@ -22,68 +36,88 @@ struct InputFile::Impl {
   Text fullPath;
   HANDLE handle = INVALID_HANDLE_VALUE;
   std::int64_t size = 0;
+  FILETIME modifiedTime{};
 
   [[noreturn]] void ReadError(const Text& reason) const {
     throw Error("Cannot read file \"" + fullPath + "\". " + reason);
+  }
+
+  // Opens path without sharing (nobody may change the file while it is
+  // open) and reads its size and modification time; throws the open error.
+  void Open(std::int64_t& openedSize, FILETIME& openedTime) {
+    handle = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      throw Error("Cannot open file \"" + fullPath + "\". " + WindowsErrorText(GetLastError()));
+    }
+    LARGE_INTEGER length{};
+    if (!GetFileSizeEx(handle, &length) || !GetFileTime(handle, nullptr, nullptr, &openedTime)) {
+      const DWORD error = GetLastError();
+      CloseHandle(handle);
+      handle = INVALID_HANDLE_VALUE;
+      throw Error("Cannot open file \"" + fullPath + "\". " + WindowsErrorText(error));
+    }
+    openedSize = length.QuadPart;
+  }
+
+  // After Close: the file is opened again and must be the version first seen.
+  void EnsureOpen() {
+    if (handle != INVALID_HANDLE_VALUE) return;
+    std::int64_t openedSize = 0;
+    FILETIME openedTime{};
+    Open(openedSize, openedTime);
+    if (openedSize != size || CompareFileTime(&openedTime, &modifiedTime) != 0) {
+      CloseHandle(handle);
+      handle = INVALID_HANDLE_VALUE;
+      ReadError("The file changed while it was being processed");
+    }
   }
 };
 
 InputFile::InputFile(const Text& path) : impl_(std::make_unique<Impl>()) {
   impl_->path = path;
-  // No sharing: nobody may change the file while it is read.
-  impl_->handle = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  const DWORD openError = GetLastError();
   impl_->fullPath = ExpandFileName(path);
-  if (impl_->handle == INVALID_HANDLE_VALUE) {
-    throw Error("Cannot open file \"" + impl_->fullPath + "\". " + WindowsErrorText(openError));
-  }
-  LARGE_INTEGER size{};
-  if (!GetFileSizeEx(impl_->handle, &size)) {
-    const DWORD sizeError = GetLastError();
-    CloseHandle(impl_->handle);
-    throw Error("Cannot open file \"" + impl_->fullPath + "\". " + WindowsErrorText(sizeError));
-  }
-  impl_->size = size.QuadPart;
+  impl_->Open(impl_->size, impl_->modifiedTime);
 }
 
-InputFile::~InputFile() {
-  if (impl_->handle != INVALID_HANDLE_VALUE) CloseHandle(impl_->handle);
-}
+InputFile::~InputFile() { Close(); }
 
 std::int64_t InputFile::Size() const { return impl_->size; }
 
 const Text& InputFile::Path() const { return impl_->path; }
 
 void InputFile::ReadExactly(std::int64_t offset, char* buffer, std::int64_t count) const {
-  if (count <= 0) return;
-  LARGE_INTEGER position{};
-  position.QuadPart = offset;
-  if (!SetFilePointerEx(impl_->handle, position, nullptr, FILE_BEGIN)) {
-    impl_->ReadError(WindowsErrorText(GetLastError()));
-  }
+  impl_->EnsureOpen();
   while (count > 0) {
+    OVERLAPPED at = At(offset);
     DWORD delivered = 0;
     if (!ReadFile(impl_->handle, buffer, ToDword(std::min(count, kTransferChunk)), &delivered,
-                  nullptr)) {
-      impl_->ReadError(WindowsErrorText(GetLastError()));
+                  &at)) {
+      const DWORD error = GetLastError();
+      if (error == ERROR_HANDLE_EOF) impl_->ReadError("The file ended before its expected size");
+      impl_->ReadError(WindowsErrorText(error));
     }
     // A successful read of nothing is the end of the file.
     if (delivered == 0) impl_->ReadError("The file ended before its expected size");
     buffer += delivered;
+    offset += delivered;
     count -= delivered;
   }
 }
-
-std::unique_ptr<MappedBytes> InputFile::Map() const { return CopyIntoMemory(*this); }
 
 void InputFile::CopyTo(OutputFile& output, std::int64_t offset, std::int64_t count) const {
   CopyThroughMemory(*this, output, offset, count);
 }
 
-// The file is held without sharing from open to close, so nobody can change it
-// meanwhile.
-void InputFile::CheckUnchanged() const {}
+// While the file is open it is held without sharing, so nobody can change it;
+// opening it again after Close compares it with the version first seen.
+void InputFile::CheckUnchanged() const { impl_->EnsureOpen(); }
+
+void InputFile::Close() {
+  if (impl_->handle == INVALID_HANDLE_VALUE) return;
+  CloseHandle(impl_->handle);
+  impl_->handle = INVALID_HANDLE_VALUE;
+}
 
 // ---------------------------------------------------------------------------
 // Output files
@@ -93,7 +127,26 @@ struct OutputFile::Impl {
   Text fullPath;
   Text temporaryPath;
   HANDLE handle = INVALID_HANDLE_VALUE;
+  // Where Write goes on: the end of everything added so far.
+  std::int64_t end = 0;
   bool committed = false;
+
+  // Positional, so that WriteAt never moves where Write goes on.
+  void WriteFrom(std::int64_t offset, const char* data, std::int64_t count) const {
+    while (count > 0) {
+      OVERLAPPED at = At(offset);
+      DWORD written = 0;
+      if (!WriteFile(handle, data, ToDword(std::min(count, kTransferChunk)), &written, &at)) {
+        WriteError(GetLastError());
+      }
+      // A write that reports success but moves nothing would loop for ever;
+      // the usual cause is a full disk.
+      if (written == 0) WriteError(ERROR_DISK_FULL);
+      data += written;
+      offset += written;
+      count -= written;
+    }
+  }
 
   [[noreturn]] void WriteError(DWORD code) const {
     throw Error("Cannot write file \"" + fullPath + "\". " + WindowsErrorText(code));
@@ -130,18 +183,17 @@ OutputFile::~OutputFile() {
 }
 
 void OutputFile::Write(const char* data, std::int64_t count) {
-  while (count > 0) {
-    DWORD written = 0;
-    if (!WriteFile(impl_->handle, data, ToDword(std::min(count, kTransferChunk)), &written,
-                   nullptr)) {
-      impl_->WriteError(GetLastError());
-    }
-    // A write that reports success but moves nothing would loop for ever; the
-    // usual cause is a full disk.
-    if (written == 0) impl_->WriteError(ERROR_DISK_FULL);
-    data += written;
-    count -= written;
-  }
+  impl_->WriteFrom(impl_->end, data, count);
+  impl_->end += count;
+}
+
+void OutputFile::WriteAt(std::int64_t offset, const char* data, std::int64_t count) {
+  impl_->WriteFrom(offset, data, count);
+}
+
+bool OutputFile::ReplacesTarget(const Text& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 void OutputFile::Commit() {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+
 #include "base/error.h"
 #include "platform/platform.h"
 #include "support/loaded_file.h"
@@ -174,6 +177,78 @@ TEST(FullyBufferedFileAccess, SavesEveryPatchWhereverItLies) {
     // The loaded file itself is never written.
     EXPECT_EQ(FirstDifference(original, ReadFileBytes(file.folder.File("input.pdf"))), "")
         << c.situation;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The window, the block and the early copy
+
+TEST(FullyBufferedFileAccess, ReadsAcrossWindowAndBlockEndsShowThePatches) {
+  const std::string original = LargeDocument().substr(0, 200003);
+  for (const std::size_t window : {std::size_t{16}, std::size_t{4097}, std::size_t{1} << 20}) {
+    ScratchDir folder;
+    FullyBufferedFileAccess source(window);
+    source.Load(folder.Write("input.pdf", original));
+    std::string expected = original;
+    const auto patch = [&](Position at, const std::string& text) {
+      source.Overwrite(at, text);
+      expected.replace(static_cast<std::size_t>(at), text.size(), text);
+    };
+    patch(65534, "Vexlo");  // across the first block end, before any read
+    std::string scanned;
+    for (std::string_view view;
+         !(view = source.LoadedBytesFrom(Position(scanned.size()))).empty();) {
+      ASSERT_GE(view.size(), std::min<std::size_t>(16, original.size() - scanned.size()));
+      scanned += view;
+    }
+    EXPECT_EQ(FirstDifference(expected, scanned), "") << window;
+    // Bytes already held in the window or the block change too.
+    EXPECT_EQ(source.ByteAt(131072), static_cast<std::uint8_t>(expected[131072]));
+    patch(131070, "XYZ");
+    patch(200000, "end");
+    EXPECT_EQ(source.Substring(131060, 131080), expected.substr(131060, 20)) << window;
+    EXPECT_EQ(source.LoadedBytesFrom(199990).substr(0, 13), expected.substr(199990)) << window;
+    source.Save(folder.File("saved.pdf"));
+    EXPECT_EQ(FirstDifference(expected, ReadFileBytes(folder.File("saved.pdf"))), "") << window;
+  }
+}
+
+TEST(FullyBufferedFileAccess, AnEarlyCopyEndsAsAPlainSaveOrLeavesNothing) {
+  const struct {
+    const char* begun;  // the path given to BeginSave; null: not called
+    const char* saved;  // the path given to Save; null: never saved
+    std::vector<std::string> left;
+  } cases[] = {
+      {"out.pdf", "out.pdf", {"input.pdf", "out.pdf"}},
+      {nullptr, "out.pdf", {"input.pdf", "out.pdf"}},
+      {"other.pdf", "out.pdf", {"input.pdf", "out.pdf"}},
+      {"out.pdf", nullptr, {"input.pdf"}},
+      {"missing/out.pdf", nullptr, {"input.pdf"}},
+  };
+  for (const auto& c : cases) {
+    ScratchDir folder;
+    std::string expected = LargeDocument();
+    {
+      FullyBufferedFileAccess source;
+      source.Load(folder.Write("input.pdf", expected));
+      if (c.begun != nullptr) source.BeginSave(folder.File(c.begun));
+      for (const Position at : {Position{7}, Position{1500000}, Position{3145000}}) {
+        source.Overwrite(at, "Vexlo");
+        expected.replace(static_cast<std::size_t>(at), 5, "Vexlo");
+      }
+      source.Append("\r\nappended");
+      if (c.saved != nullptr) source.Save(folder.File(c.saved));
+    }
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.Path())) {
+      left.push_back(entry.path().filename().string());
+    }
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, c.left) << c.begun;
+    if (c.saved != nullptr) {
+      EXPECT_EQ(FirstDifference(expected + "\r\nappended", ReadFileBytes(folder.File(c.saved))), "")
+          << c.begun;
+    }
   }
 }
 

@@ -88,12 +88,16 @@ TEST(ImageWalkAgainstByteByByteWalk, FindsAndRenamesTheSameNames) {
       expectedBytes.replace(hit.nameStart, 5, "Vexlo");
     }
 
-    MemoryPdf file(document);
-    std::vector<ObjectKey> keys;
-    WalkImages(file.source, ReplaceNone, file.log, keys);
-    ASSERT_EQ(file.Lines(), expectedLines) << test::EscapeBytes(document);
-    ASSERT_EQ(file.source.Substring(0, file.source.Size()), expectedBytes)
-        << test::EscapeBytes(document);
+    // Views as short as allowed put their ends inside names and before
+    // look-aheads; 0 hands out the whole document at once.
+    for (const Position viewBytes : {Position{0}, kMinimumLoadedView, kMinimumLoadedView + 1}) {
+      MemoryPdf file(document, viewBytes);
+      std::vector<ObjectKey> keys;
+      WalkImages(file.source, ReplaceNone, file.log, keys);
+      ASSERT_EQ(file.Lines(), expectedLines) << viewBytes << test::EscapeBytes(document);
+      ASSERT_EQ(file.source.Substring(0, file.source.Size()), expectedBytes)
+          << viewBytes << test::EscapeBytes(document);
+    }
   }
 }
 

@@ -48,6 +48,18 @@ TEST(ReadTrailer, CrossReferenceStreamWithNestedDecodeParms) {
   EXPECT_NE(file.Lines().find("xref header: '7'"), std::string::npos) << file.Lines();
 }
 
+TEST(ReadTrailer, KeywordsAreFoundAcrossViewEnds) {
+  // Shifted byte by byte against views of the shortest length allowed, the
+  // searched words "/XRef" and "stream" meet every view end.
+  for (Position shift = 0; shift < 2 * kMinimumLoadedView; ++shift) {
+    const std::string section = "%PDF-1.5\n" + std::string(static_cast<std::size_t>(shift), ' ') +
+                                "7 0 obj\n<</Type /XRef/Size 8/Root 1 0 R>>stream\nendstream\n";
+    MemoryPdf file(section + "startxref\n" + std::to_string(9 + shift) + "\n%%EOF\n",
+                   kMinimumLoadedView);
+    EXPECT_TRUE(ReadTrailer(file.source, file.log).lastSectionIsStream) << shift;
+  }
+}
+
 TEST(ReadTrailer, EncryptEntryRefusesWhateverItsValue) {
   for (const char* encrypt : {"/Encrypt 5 0 R", "/Encrypt<</Filter/Standard/V 2>>"}) {
     const std::string section = std::string("xref\n0 1\n0000000000 65535 f\r\ntrailer\n<</Size 8") +

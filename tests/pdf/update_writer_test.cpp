@@ -4,6 +4,7 @@
 
 #include "base/error.h"
 #include "support/memory_pdf.h"
+#include "support/test_util.h"
 
 namespace quillane {
 namespace {
@@ -189,6 +190,73 @@ TEST_F(UpdateWriterTest, TableEntriesForGenerationsAndRepeats) {
             "xref\r\n7 1\r\n0000000010 00003 n\r\n7 1\r\n0000000025 00003 n\r\n"
             "trailer\r\n<<\r\n/Prev 4000\r\n/Root 1 0 R\r\n/Size 40\r\n>>\r\n"
             "startxref\r\n40\r\n%%EOF\r\n");
+}
+
+// ---------------------------------------------------------------------------
+// Outputs beyond 4 GiB and 10 GB
+
+// A file of `size` bytes that holds none of them: the writer only asks for
+// the size and appends.
+class FarFileAccess final : public FileAccess {
+ public:
+  explicit FarFileAccess(Position size) : size_(size) {}
+  void Load(const Text&) override {}
+  void Save(const Text&) override {}
+  std::uint8_t ByteAt(Position) const override { return 0; }
+  Text Substring(Position, Position) const override { return {}; }
+  std::uint8_t RawByteAt(Position) const override { return 0; }
+  Position Size() const override { return size_ + static_cast<Position>(appended.size()); }
+  void Overwrite(Position, const Text&) override {}
+  void Append(const Text& text) override { appended += text; }
+  std::string_view LoadedBytesFrom(Position) const override { return {}; }
+  Text appended;
+
+ private:
+  Position size_;
+};
+
+TEST_F(UpdateWriterTest, StreamRowsWidenOnlyForAnOffsetBeyond32Bits) {
+  trailer_.lastSectionIsStream = true;
+  trailer_.previousSectionOffset = 4294967000;
+  const std::vector<ObjectKey> keys = {1200000, 1500000};
+  // The stream's own row ends at 0xFFFFFFFF: four bytes still hold it.
+  FarFileAccess below(4294967295 - 232);
+  WriteUpdate(below, keys, trailer_, Templates(ReplaceDefault));
+  EXPECT_NE(below.appended.find("/W[1 4 2]\r\n"), std::string::npos);
+  EXPECT_NE(below.appended.find("\x01\xFF\xFF\xFF\xFF\x00\x00"
+                                "endstream"s),
+            std::string::npos);
+  // One byte further, every row takes five.
+  FarFileAccess above(4294967296 - 232);
+  WriteUpdate(above, keys, trailer_, Templates(ReplaceDefault));
+  EXPECT_EQ(above.appended.substr(232),
+            "40 0 obj\r\n<<\r\n/Type/XRef\r\n/W[1 5 2]\r\n/Root 1 0 R\r\n/Prev 4294967000\r\n"
+            "/Length 24\r\n/Size 41\r\n/Index [12 1 15 1 40 1]\r\n>>\r\nstream\r\n"
+            "\x01\x00\xFF\xFF\xFF\x18\x00\x00"
+            "\x01\x00\xFF\xFF\xFF\x8C\x00\x00"
+            "\x01\x01\x00\x00\x00\x00\x00\x00"
+            "endstream\r\nendobj\r\nstartxref\r\n4294967296\r\n%%EOF\r\n"s);
+}
+
+TEST_F(UpdateWriterTest, TableStopsBeforeAnOffsetOfElevenDigits) {
+  // The second object would start at 10,000,000,000.
+  const std::vector<ObjectKey> keys = {1200000, 1500000};
+  FarFileAccess beyond(9999999884);
+  EXPECT_THROW_MSG(WriteUpdate(beyond, keys, trailer_, Templates(ReplaceDefault)), Error,
+                   "The output would be too large for a cross-reference table (10 GB or more).");
+  EXPECT_EQ(beyond.appended, "");
+  // Ten digits still fit; "startxref" and /Prev have no such limit, and a
+  // table without images holds only object 0, at offset 0.
+  trailer_.previousSectionOffset = 99999999999;
+  FarFileAccess below(9999999883);
+  WriteUpdate(below, keys, trailer_, Templates(ReplaceDefault));
+  EXPECT_EQ(below.appended.substr(232),
+            "xref\r\n12 1\r\n9999999883 00000 n\r\n15 1\r\n9999999999 00000 n\r\n"
+            "trailer\r\n<<\r\n/Prev 99999999999\r\n/Root 1 0 R\r\n/Size 40\r\n>>\r\n"
+            "startxref\r\n10000000115\r\n%%EOF\r\n");
+  FarFileAccess empty(20000000000);
+  WriteUpdate(empty, {}, trailer_, Templates(ReplaceDefault));
+  EXPECT_NE(empty.appended.find("startxref\r\n20000000000\r\n"), std::string::npos);
 }
 
 }  // namespace

@@ -3,10 +3,13 @@
 // it holds the input bytes given at construction instead of loading a file,
 // and it enforces the REQUIRES clauses of RawByteAt and Substring, which the
 // real implementation leaves unchecked, so that a scanner that reads outside
-// the data is reported at once instead of reading a neighbour's bytes.
+// the data is reported at once instead of reading a neighbour's bytes. Its
+// views of the loaded bytes can be made as short as the contract allows, so
+// that a scan meets view boundaries everywhere.
 #ifndef QUILLANE_TESTS_SUPPORT_MEMORY_FILE_ACCESS_H_
 #define QUILLANE_TESTS_SUPPORT_MEMORY_FILE_ACCESS_H_
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -28,9 +31,12 @@ class MemoryFileAccess final : public FileAccess {
  public:
   // Copies `bytes` into a buffer of exactly their size, so that AddressSanitizer
   // also sees a read one byte past the end.
-  explicit MemoryFileAccess(std::string_view bytes)
+  // `viewBytes`: how many bytes LoadedBytesFrom hands out at most (0: all
+  // that remain). REQUIRES: 0 or at least kMinimumLoadedView.
+  explicit MemoryFileAccess(std::string_view bytes, Position viewBytes = 0)
       : loaded_(new char[bytes.size() + (bytes.empty() ? 1 : 0)]),
-        loadedSize_(static_cast<Position>(bytes.size())) {
+        loadedSize_(static_cast<Position>(bytes.size())),
+        viewBytes_(viewBytes) {
     if (!bytes.empty()) std::memcpy(loaded_.get(), bytes.data(), bytes.size());
   }
 
@@ -75,8 +81,12 @@ class MemoryFileAccess final : public FileAccess {
 
   void Append(const Text& text) override { appended_ += text; }
 
-  std::string_view LoadedBytes() const override {
-    return {loaded_.get(), static_cast<std::size_t>(loadedSize_)};
+  std::string_view LoadedBytesFrom(Position start) const override {
+    if (start < 0) Violation("LoadedBytesFrom before the data");
+    if (start >= loadedSize_) return {};
+    Position length = loadedSize_ - start;
+    if (viewBytes_ > 0) length = std::min(length, viewBytes_);
+    return {loaded_.get() + start, static_cast<std::size_t>(length)};
   }
 
   // Everything held: what a run would save.
@@ -95,6 +105,7 @@ class MemoryFileAccess final : public FileAccess {
 
   std::unique_ptr<char[]> loaded_;
   Position loadedSize_;
+  Position viewBytes_;
   Text appended_;
 };
 

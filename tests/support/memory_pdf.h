@@ -15,7 +15,8 @@ namespace quillane::test {
 
 class MemoryPdf {
  public:
-  explicit MemoryPdf(std::string_view bytes) : source(bytes) {
+  // `viewBytes` as for MemoryFileAccess.
+  explicit MemoryPdf(std::string_view bytes, Position viewBytes = 0) : source(bytes, viewBytes) {
     log = [this](const Text& line) { lines.push_back(line); };
   }
   MemoryPdf(const MemoryPdf&) = delete;

@@ -367,6 +367,32 @@ TEST_F(WindowsFilesTest, OutputReplacesTheTargetOnlyOnCommit) {
   EXPECT_EQ(std::vector<std::string>{"report_Vexlo.pdf"}, FolderListing(folder_));
 }
 
+TEST_F(WindowsFilesTest, ReadsBeyond4GiBAndReopensOnlyTheSameVersion) {
+  // 5 GiB whose last bytes are known, marked sparse (wine makes it so anyway).
+  const std::string path = PathOf("far.pdf");
+  const std::int64_t size = std::int64_t{5} << 30;
+  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD done = 0;
+  DeviceIoControl(handle, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &done, nullptr);
+  LARGE_INTEGER at{};
+  at.QuadPart = size - 5;
+  ASSERT_TRUE(SetFilePointerEx(handle, at, nullptr, FILE_BEGIN) &&
+              WriteFile(handle, "tail!", 5, &done, nullptr) && CloseHandle(handle));
+  InputFile file(path);
+  std::string tail(5, '\0');
+  file.ReadExactly(size - 5, tail.data(), 5);
+  EXPECT_EQ("tail!", tail);
+  // Closed, the file is opened again by the next read, unless it changed.
+  file.Close();
+  file.ReadExactly(size - 5, tail.data(), 5);
+  file.Close();
+  std::ofstream(path, std::ios::binary | std::ios::app) << "more";
+  EXPECT_THROW_MSG(
+      file.ReadExactly(0, tail.data(), 5), Error,
+      "Cannot read file \"" + path + "\". The file changed while it was being processed");
+}
+
 TEST_F(WindowsFilesTest, OutputFailuresLeaveNoPartialFile) {
   const std::string missingFolder = PathOf("missing") + "\\out.pdf";
   try {

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include "base/error.h"
 #include "platform/platform.h"
@@ -74,6 +75,33 @@ TEST(InputFileTest, ErrorsNameTheFullPath) {
   fs::resize_file(scratch.Path() / "in.pdf", 2);
   EXPECT_THROW_MSG(file.ReadExactly(0, buffer, 6), Error, ended);
   fs::current_path(saved);
+}
+
+TEST(InputFileTest, HolesReadAsZeroesAndStayHolesInACopy) {
+  // Data, a hole of 8 MiB, data, and a hole of 1 MiB at the end.
+  test::ScratchDir scratch;
+  const std::string path = scratch.File("sparse.pdf");
+  WriteFileBytes(path, "head");
+  fs::resize_file(path, 4 + (8 << 20));
+  std::ofstream(path, std::ios::binary | std::ios::app) << "tail";
+  fs::resize_file(path, 8 + (9 << 20));
+  const std::string expected =
+      "head" + std::string(8 << 20, '\0') + "tail" + std::string(1 << 20, '\0');
+  InputFile file(path);
+  std::string read(expected.size(), 'x');
+  file.ReadExactly(0, read.data(), file.Size());
+  EXPECT_TRUE(test::BytesEqual(expected, read));
+  // Past the end a hole is no excuse.
+  EXPECT_THROW(file.ReadExactly(file.Size() - 65536, read.data(), 1 << 17), Error);
+  {
+    OutputFile output(scratch.File("copy.pdf"));
+    file.CopyTo(output, 0, file.Size());
+    output.Commit();
+  }
+  EXPECT_TRUE(test::BytesEqual(expected, ReadFileBytes(scratch.File("copy.pdf"))));
+  struct stat info {};
+  ASSERT_EQ(::stat(scratch.File("copy.pdf").c_str(), &info), 0);
+  EXPECT_LT(info.st_blocks * 512, 1 << 20) << "the holes were written out";
 }
 
 // ---------------------------------------------------------------------------
