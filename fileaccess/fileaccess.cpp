@@ -16,9 +16,11 @@ namespace quillane {
 
 namespace {
 
-// Reads by position (the scanners' look-backs and look-aheads) are served
-// from a block of this size, aligned to it.
-constexpr Position kBlockBytes = Position{1} << 16;
+// Reads by position (the scanners' look-backs and look-aheads, the dictionaries
+// the inline-image walk visits between the streams it passes over) are served
+// from a block of this size, aligned to it: one page, so that a visit costs a
+// page rather than a 64 KiB read.
+constexpr Position kBlockBytes = Position{1} << 12;
 
 // The background copy reports its progress, and asks whether to stop,
 // between pieces of this size.

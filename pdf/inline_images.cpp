@@ -17,6 +17,8 @@ namespace {
 // a search grows its pieces up to 1 MiB, and an object body may take up to
 // 4 MiB (a dictionary with large inline resources).
 constexpr Position kSmallPiece = 1024;
+// Pieces are read in whole pages of this size, as the file access reads them.
+constexpr Position kPage = 4096;
 constexpr Position kLargePiece = Position{1} << 20;
 constexpr Position kMaxBody = Position{4} << 20;
 // Bytes looked at before "obj" for "N G": ten digits of number, five of
@@ -62,10 +64,14 @@ class ByteWindow {
   std::string_view View(Position from, Position length) {
     const Position end = std::min(size_, from + length);
     if (from < start_ || end > start_ + static_cast<Position>(bytes_.size())) {
-      // A piece starts a little early: the header of an object found in it
-      // is read backwards from its "obj".
-      start_ = std::max<Position>(0, from - kHeaderLookBack);
-      bytes_ = source_.Substring(start_, std::min(size_, from + std::max(length, kSmallPiece)));
+      // A piece starts a little early, since the header of an object found in
+      // it is read backwards from its "obj", and covers whole pages: the end
+      // of a stream, the next header and its dictionary then usually come in
+      // one read.
+      const Position first = std::max<Position>(0, from - kHeaderLookBack);
+      start_ = first - first % kPage;
+      const Position last = from + std::max(length, kSmallPiece);
+      bytes_ = source_.Substring(start_, std::min(size_, last + (kPage - last % kPage) % kPage));
     }
     return std::string_view(bytes_).substr(static_cast<std::size_t>(from - start_),
                                            static_cast<std::size_t>(end - from));

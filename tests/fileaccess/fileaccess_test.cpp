@@ -194,7 +194,8 @@ TEST(FullyBufferedFileAccess, ReadsAcrossWindowAndBlockEndsShowThePatches) {
       source.Overwrite(at, text);
       expected.replace(static_cast<std::size_t>(at), text.size(), text);
     };
-    patch(65534, "Vexlo");  // across the first block end, before any read
+    patch(4094, "Vexlo");   // across the first block end, before any read
+    patch(65534, "Vexlo");  // and across a later one
     std::string scanned;
     for (std::string_view view;
          !(view = source.LoadedBytesFrom(Position(scanned.size()))).empty();) {
