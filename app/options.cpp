@@ -78,7 +78,7 @@ CommandLine ParseCommandLine(const std::vector<Text>& arguments, const StoredSet
       // The diagnostics report replaces the runs; later arguments are not read.
       line.Request = Kind::kDiagnostics;
       break;
-    } else if (posix && (argument == "-h" || argument == "--help")) {
+    } else if (posix ? argument == "-h" || argument == "--help" : argument == "/?") {
       line.Request = Kind::kHelp;
       break;
     } else if (posix && (argument == "-V" || argument == "--version")) {
@@ -87,9 +87,6 @@ CommandLine ParseCommandLine(const std::vector<Text>& arguments, const StoredSet
     } else if (posix && !argument.empty() && argument[0] == '-') {
       line.Request = Kind::kUsageError;
       line.UsageError = "unknown option \"" + argument + "\"";
-      break;
-    } else if (!posix && argument == "/?") {
-      line.Request = Kind::kHelp;
       break;
     } else if (!posix && !argument.empty() && argument[0] == '/') {
       // An unknown option on Windows, where paths do not begin with "/".

@@ -13,7 +13,7 @@ constexpr char kFirstTemplate[] = "otherimg.dat";
 
 Text TemplateDirectory(const Text& executablePath,
                        const std::function<bool(const Text&)>& fileExists) {
-  const Text beside = platform::DirectoryOf(executablePath);
+  Text beside = platform::DirectoryOf(executablePath);
   if (beside.empty()) return {};
   if (fileExists(beside + kFirstTemplate)) return beside;
 
@@ -22,7 +22,7 @@ Text TemplateDirectory(const Text& executablePath,
   // get wrong. The separator is the path's own, but "/" after a drive letter
   // ("C:quillane.exe"), where ':' cannot separate further names.
   const Text separator = beside.back() == '\\' ? "\\" : "/";
-  const Text shared = beside + ".." + separator + "share" + separator + "quillane" + separator;
+  Text shared = beside + ".." + separator + "share" + separator + "quillane" + separator;
   if (fileExists(shared + kFirstTemplate)) return shared;
   return beside;
 }
