@@ -182,7 +182,7 @@ int Paeth(int a, int b, int c) {
   return pb <= pc ? b : c;
 }
 
-// ISO 32000-1, 7.4.4.4 and the PNG specification: every row starts with its
+// ISO 32000-1, 7.4.4.4 and PNG (RFC 2083): every row starts with its
 // own filter type byte (0 None, 1 Sub, 2 Up, 3 Average, 4 Paeth).
 std::optional<Text> UndoPng(std::string_view data, std::size_t rowBytes, std::size_t pixelBytes) {
   if (data.size() % (rowBytes + 1) != 0) return std::nullopt;
