@@ -63,22 +63,6 @@ Text ReadDigits(const FileAccess& source, Position& p) {
 
 std::int32_t Scanner::ReadInteger(Position& p) const { return TextToInt(ReadDigits(source_, p)); }
 
-Position Scanner::ReadOffset(Position& p) const {
-  const Text digits = ReadDigits(source_, p);
-  if (const auto value = TryTextToInt(digits)) return *value;
-  // Beyond 32 bits, which only a file of 2 GiB or more holds: the value must
-  // stay below the file's size, checked before each step so that any number
-  // of digits is safe.
-  const Position size = source_.Size();
-  Position value = 0;
-  for (const char c : digits) {
-    const int digit = c - '0';
-    if (value > (size - 1 - digit) / 10) return TextToInt(digits);
-    value = value * 10 + digit;
-  }
-  return digits.empty() ? TextToInt(digits) : value;
-}
-
 Text Scanner::ReadToken(Position& p) const {
   Position start = -1;
   Position end = -1;

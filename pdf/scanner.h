@@ -44,11 +44,6 @@ class Scanner {
   // digits do not fit 32 bits.
   std::int32_t ReadInteger(Position& p) const;
 
-  // ReadInteger for a byte offset into the file: beyond 32 bits too, as long
-  // as the offset lies inside the file; a larger value throws the same error
-  // as ReadInteger.
-  Position ReadOffset(Position& p) const;
-
   // Skips white space and returns the bytes up to the next white space or
   // delimiter; `p` is left on that byte. A token that would begin with a
   // delimiter is empty and `p` stays on the delimiter.

@@ -56,16 +56,6 @@ TEST(ReadInteger, NoDigitsOrTooManyIsTheConversionError) {
   EXPECT_THROW_MSG(bigScanner.ReadInteger(p), Error, "'2147483648' is not a valid integer value");
 }
 
-TEST(ReadOffset, BeyondThirtyTwoBitsOnlyInsideTheFile) {
-  // A file below 2 GiB holds no larger offset: those fail as in ReadInteger.
-  MemoryPdf file("x 2147483647 2147483648 99999999999");
-  Scanner scanner(file.source, file.log);
-  Position p = 0;
-  EXPECT_EQ(scanner.ReadOffset(p), 2147483647);
-  EXPECT_THROW_MSG(scanner.ReadOffset(p), Error, "'2147483648' is not a valid integer value");
-  EXPECT_THROW_MSG(scanner.ReadOffset(p), Error, "'99999999999' is not a valid integer value");
-}
-
 TEST(ReadToken, SkipsWhiteSpaceAndStopsBeforeWhiteSpaceOrDelimiter) {
   const struct {
     const char* bytes;

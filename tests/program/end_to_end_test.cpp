@@ -73,6 +73,42 @@ std::string StreamSection(const std::string& id, const std::string& entries,
          "endstream\r\nendobj\r\nstartxref\r\n" + startxref + "\r\n%%EOF\r\n";
 }
 
+// The update of the translucent mode (and of the outline mode given the same
+// templates) for TwoImages(): both images, then the mask as object 9999 1.
+std::string TranslucentTableUpdate() {
+  return Objects({"4 0", "5 0"}, kTranslucentBox9999) + kMask9999 +
+         TableSection(
+             "4 1\r\n"
+             "0000000876 00000 n\r\n"
+             "5 1\r\n"
+             "0000001024 00000 n\r\n"
+             "9999 1\r\n"
+             "0000001172 00001 n\r\n",
+             "/Prev 645\r\n"
+             "/Root 1 0 R\r\n"
+             "/Size 10000\r\n"
+             "/Info 7 0 R\r\n",
+             "1308");
+}
+
+std::string TranslucentStreamUpdate() {
+  return Objects({"4 0", "5 0"}, kTranslucentBox9999) + kMask9999 +
+         StreamSection("9 0",
+                       "/Root 1 0 R\r\n"
+                       "/Prev 645\r\n"
+                       "/Length 28\r\n"
+                       "/Size 10000\r\n"
+                       "/Index [4 1 5 1 9999 1 9 1]\r\n"
+                       "/Info 7 0 R\r\n",
+                       std::string("\x01\x00\x00\x03"
+                                   "C\x00\x00"
+                                   "\x01\x00\x00\x03\xD7\x00\x00"
+                                   "\x01\x00\x00\x04k\x00\x01"
+                                   "\x01\x00\x00\x04\xF3\x00\x00",
+                                   28),
+                       "1267");
+}
+
 // ---------------------------------------------------------------------------
 // Documents
 
@@ -428,19 +464,7 @@ TEST_F(EndToEndTest, TranslucentBoxTableFormWinsOverNoOther) {
 
   const std::string out = RunOn("two", input, {"/noother"});
 
-  const std::string expected = input + Objects({"4 0", "5 0"}, kTranslucentBox9999) + kMask9999 +
-                               TableSection(
-                                   "4 1\r\n"
-                                   "0000000876 00000 n\r\n"
-                                   "5 1\r\n"
-                                   "0000001024 00000 n\r\n"
-                                   "9999 1\r\n"
-                                   "0000001172 00001 n\r\n",
-                                   "/Prev 645\r\n"
-                                   "/Root 1 0 R\r\n"
-                                   "/Size 10000\r\n"
-                                   "/Info 7 0 R\r\n",
-                                   "1308");
+  const std::string expected = input + TranslucentTableUpdate();
   EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(out)));
   ExpectQpdfClean(out);
 }
@@ -451,21 +475,7 @@ TEST_F(EndToEndTest, TranslucentBoxStreamForm) {
 
   const std::string out = RunOn("two", input);
 
-  const std::string expected = input + Objects({"4 0", "5 0"}, kTranslucentBox9999) + kMask9999 +
-                               StreamSection("9 0",
-                                             "/Root 1 0 R\r\n"
-                                             "/Prev 645\r\n"
-                                             "/Length 28\r\n"
-                                             "/Size 10000\r\n"
-                                             "/Index [4 1 5 1 9999 1 9 1]\r\n"
-                                             "/Info 7 0 R\r\n",
-                                             std::string("\x01\x00\x00\x03"
-                                                         "C\x00\x00"
-                                                         "\x01\x00\x00\x03\xD7\x00\x00"
-                                                         "\x01\x00\x00\x04k\x00\x01"
-                                                         "\x01\x00\x00\x04\xF3\x00\x00",
-                                                         28),
-                                             "1267");
+  const std::string expected = input + TranslucentStreamUpdate();
   EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(out)));
   ExpectQpdfClean(out);
 }
@@ -479,34 +489,6 @@ TEST_F(EndToEndTest, OutlineModeByOptionOrSettingInBothForms) {
       {{"otheroimg.dat", kTranslucentBoxTemplate}, {"otheromsk.dat", kMaskTemplate}});
   const std::string table = TwoImages(XrefForm::kTable).Build();
   const std::string stream = TwoImages(XrefForm::kStream).Build();
-  const std::string tableUpdate = Objects({"4 0", "5 0"}, kTranslucentBox9999) + kMask9999 +
-                                  TableSection(
-                                      "4 1\r\n"
-                                      "0000000876 00000 n\r\n"
-                                      "5 1\r\n"
-                                      "0000001024 00000 n\r\n"
-                                      "9999 1\r\n"
-                                      "0000001172 00001 n\r\n",
-                                      "/Prev 645\r\n"
-                                      "/Root 1 0 R\r\n"
-                                      "/Size 10000\r\n"
-                                      "/Info 7 0 R\r\n",
-                                      "1308");
-  const std::string streamUpdate = Objects({"4 0", "5 0"}, kTranslucentBox9999) + kMask9999 +
-                                   StreamSection("9 0",
-                                                 "/Root 1 0 R\r\n"
-                                                 "/Prev 645\r\n"
-                                                 "/Length 28\r\n"
-                                                 "/Size 10000\r\n"
-                                                 "/Index [4 1 5 1 9999 1 9 1]\r\n"
-                                                 "/Info 7 0 R\r\n",
-                                                 std::string("\x01\x00\x00\x03"
-                                                             "C\x00\x00"
-                                                             "\x01\x00\x00\x03\xD7\x00\x00"
-                                                             "\x01\x00\x00\x04k\x00\x01"
-                                                             "\x01\x00\x00\x04\xF3\x00\x00",
-                                                             28),
-                                                 "1267");
   const struct {
     const char* name;
     const char* stored;
@@ -528,7 +510,9 @@ TEST_F(EndToEndTest, OutlineModeByOptionOrSettingInBothForms) {
                   {"/in", Input(isTable ? "table.pdf" : "stream.pdf", input), "/out", out});
       const ProcessResult result = Quillane(args, exe);
       EXPECT_EQ(result.exit_status, 0) << result.err;
-      EXPECT_TRUE(BytesEqual(input + (isTable ? tableUpdate : streamUpdate), ReadFileBytes(out)));
+      EXPECT_TRUE(
+          BytesEqual(input + (isTable ? TranslucentTableUpdate() : TranslucentStreamUpdate()),
+                     ReadFileBytes(out)));
     }
   }
 }
