@@ -86,6 +86,7 @@ class ContentReader {
     };
     std::vector<Frame> frames;
     int compatibility = 0;  // depth of BX ... EX sections
+    bool operatorRead = false;
     const auto fail = [&reading](std::size_t at) {
       reading.failure = at;
       reading.inlineImages.clear();
@@ -136,6 +137,10 @@ class ContentReader {
           // Operators stand between operands, never inside an array or a
           // dictionary.
           if (!frames.empty()) return fail(token.start);
+          if (!operatorRead) {
+            operatorRead = true;
+            reading.glyphDescription = word == "d0" || word == "d1";
+          }
           if (word == "BI") {
             const std::optional<std::size_t> end = ReadInlineImage();
             if (!end) return fail(token.start);

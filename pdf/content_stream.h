@@ -32,6 +32,11 @@ struct ContentReading {
   std::size_t failure = 0;
   // The inline images in stream order; complete only when `complete` is.
   std::vector<InlineImage> inlineImages;
+  // The first operator read is d0 or d1: the stream is the glyph description
+  // of a Type 3 font (ISO 32000-1, 9.6.5: "the first operator in a glyph
+  // description shall be d0 or d1"), which draws a letter, not a picture.
+  // Set as soon as that operator is read, also when the reading fails later.
+  bool glyphDescription = false;
 };
 
 // Reads decoded content-stream bytes. The data of an inline image ends:

@@ -478,11 +478,15 @@ class InlineImageWalk {
     if (!decoded.data) return Left(key, decoded.reason);
     if (decoded.data->find("BI") == Text::npos) return std::nullopt;
     const ContentReading reading = ReadContentStream(*decoded.data);
+    // A Type 3 glyph draws a letter, often as an image mask: it stays as it
+    // is, or every letter of the font would become a gray dot.
     if (!reading.complete) {
+      if (reading.glyphDescription) return Left(key, "Type 3 glyph");
       return Left(key,
                   "content syntax at " + IntToText(static_cast<std::int64_t>(reading.failure)));
     }
     if (reading.inlineImages.empty()) return std::nullopt;
+    if (reading.glyphDescription) return Left(key, "Type 3 glyph");
 
     const Text data =
         FlateCompress(ReplaceInlineImages(*decoded.data, reading.inlineImages, gray_));

@@ -1,7 +1,6 @@
 // The inline-image walk: a raw pass over the stream objects of the file that
 // finds every content stream holding inline images (page contents, form
-// XObjects, tiling patterns, Type 3 glyph procedures, appearance streams
-// alike) and builds for each a new version in which every inline image is a
+// XObjects, tiling patterns, appearance streams alike) and builds for each a new version in which every inline image is a
 // 1x1 gray placeholder (ISO 32000-1, 8.9.7), to be written in the update
 // beside the image replacements. Streams it cannot read are left alone.
 #ifndef QUILLANE_PDF_INLINE_IMAGES_H_
@@ -46,7 +45,8 @@ std::uint8_t PlaceholderGray(std::string_view templateBytes);
 //
 // A considered stream is decoded (stream_filters.h) and, when it holds the
 // bytes "BI", read as content syntax (content_stream.h). When it reads
-// completely and holds inline images, its new version is:
+// completely and holds inline images, its new version is (unless its first
+// operator is d0 or d1: a Type 3 glyph, whose image masks draw a letter):
 //   "N G obj\n", the dictionary byte for byte without its /Length, /Filter,
 //   /DecodeParms and /DL entries and with "/Length <n>/Filter/FlateDecode"
 //   before its closing ">>", "\nstream\n", the rewritten data compressed,
@@ -56,7 +56,8 @@ std::uint8_t PlaceholderGray(std::string_view templateBytes);
 //   "Stream left: <key> <reason>"   a considered stream that was not: a
 //     filter or parameters not supported, data that does not decode or
 //     would pass the decoding bound, or (with "BI" in it) data that is not
-//     content syntax ("content syntax at <offset>");
+//     content syntax ("content syntax at <offset>"), or a Type 3 glyph
+//     description with "BI" in it ("Type 3 glyph");
 //   "Inline walk stopped @ <p>"     the file's objects took more reading
 //     than any real file needs (a multiple of its size); nothing is
 //     rewritten then.

@@ -128,6 +128,25 @@ TEST(ReadContentStream, FindsInlineImagesAndRefusesWhatIsNoContent) {
   for (const auto& c : cases) EXPECT_EQ(Read(c.data), c.found) << c.data;
 }
 
+TEST(ReadContentStream, TellsAGlyphDescriptionByItsFirstOperator) {
+  const struct {
+    std::string data;
+    bool glyph;
+  } cases[] = {
+      {"1000 0 0 0 750 750 d1 q 750 0 0 750 0 0 cm BI /IM true /W 1 /H 1 ID \x80 EI Q", true},
+      {"% comment\n500 0 d0 0 0 m 10 10 l S", true},
+      {"[1 2] 0 d 1000 0 0 0 750 750 d1", false},  // d (dash) comes first
+      {"q 1000 0 0 0 750 750 d1 Q", false},
+      {"BI /W 1 /H 1 /CS /G /BPC 8 ID x EI 0 0 d0", false},
+      {"", false},
+      // Known as soon as it is read, also when what follows does not read.
+      {"1000 0 0 0 750 750 d1 [ q", true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ReadContentStream(c.data).glyphDescription, c.glyph) << c.data;
+  }
+}
+
 TEST(ReadContentStream, LooksAfterEveryEiInBoundedTime) {
   // Each "EI" is followed by a string that runs to the end of the data, so
   // every candidate's look ahead reads all the rest: without a bound, time

@@ -132,6 +132,12 @@ TEST(InlineImageWalk, LeavesWhatIsNoContentStreamWithImages) {
       {Stream("/Filter/FlateDecode", kImage), "Stream left: 500000 Flate data damaged"},
       {Stream("", "q " + kImage + " lineto"), "Stream left: 500000 content syntax at 38"},
       {Stream("", "BI /W 9 /H 9 /CS /G /BPC 8 ID x EI"), "Stream left: 500000 content syntax at 0"},
+      // Type 3 glyphs draw letters, often through image masks.
+      {Stream("", "1000 0 0 0 750 750 d1 q 750 0 0 750 0 0 cm " + kImage + " Q"),
+       "Stream left: 500000 Type 3 glyph"},
+      {Stream("/Filter/FlateDecode", Zlib("500 0 d0 " + kImage)), "Stream left: 500000 Type 3 glyph"},
+      {Stream("", "500 0 d0 " + kImage + " ]"), "Stream left: 500000 Type 3 glyph"},
+      {Stream("", "500 0 d0 (BI) Tj"), ""},
       // No "endstream" at all: the data cannot be bounded.
       {"<</Length 5>>\nstream\n" + kImage + "\n", ""},
   };

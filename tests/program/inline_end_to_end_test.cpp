@@ -219,5 +219,80 @@ TEST(InlineEndToEnd, OptionWorksInTheDefaultModeAndNotInTheLightMode) {
   EXPECT_EQ(wrongType.err, "Quillane: Invalid data type for 'ReplaceInline'\n");
 }
 
+// A page set in a Type 3 font whose glyphs are inline image masks, as TeX's
+// bitmap fonts come out of dvips: the letters stay letters. Optionally the
+// page content holds a picture of its own as an inline image too.
+std::string Type3Document(XrefForm form, bool pictureInPage) {
+  const std::string glyph =
+      "1000 0 0 0 750 750 d1\nq 750 0 0 750 0 0 cm\n"
+      "BI /IM true /W 8 /H 2 /BPC 1 /D [1 0] ID \xF0\x0F EI\nQ\n";
+  const std::string page = "BT /T1 12 Tf 10 10 Td (ab) Tj ET" +
+                           std::string(pictureInPage
+                                           ? " q 10 0 0 10 0 0 cm BI /W 1 /H 2 /CS /G /BPC 8 "
+                                             "ID ab EI Q"
+                                           : "");
+  const auto stream = [](const std::string& data) {
+    return "<</Length " + std::to_string(data.size()) + ">>\nstream\n" + data + "\nendstream\n";
+  };
+  return PdfBuilder()
+      .Form(form)
+      .Object(1, 0, "<</Type/Catalog/Pages 2 0 R>>\n")
+      .Object(2, 0, "<</Type/Pages/Kids[3 0 R]/Count 1>>\n")
+      .Object(3, 0,
+              "<</Type/Page/Parent 2 0 R/MediaBox[0 0 50 30]/Contents 4 0 R"
+              "/Resources<</Font<</T1 5 0 R>>>>>>\n")
+      .Object(4, 0, stream(page))
+      .Object(5, 0,
+              "<</Type/Font/Subtype/Type3/FontBBox[0 0 1000 750]"
+              "/FontMatrix[0.001 0 0 0.001 0 0]/CharProcs 6 0 R/Encoding 9 0 R"
+              "/FirstChar 97/LastChar 98/Widths[1000 1000]>>\n")
+      .Object(6, 0, "<</a 7 0 R/b 8 0 R>>\n")
+      .Object(7, 0, stream(glyph))
+      .Object(8, 0, stream(glyph))
+      .Object(9, 0, "<</Type/Encoding/Differences[97/a/b]>>\n")
+      .Build();
+}
+
+TEST(InlineEndToEnd, Type3GlyphsStayAsTheyAre) {
+  ScratchDir dir;
+  WriteFileBytes(dir.File("registry.reg"), RegistryWithReplaceObject(""));
+  const auto run = [&](const std::string& input, bool withInline, const std::string& out) {
+    std::vector<std::string> argv{QUILLANE_EXE};
+    if (withInline) argv.emplace_back("/inline");
+    argv.insert(argv.end(), {"/in", input, "/out", dir.File(out)});
+    ProcessOptions options;
+    options.env["QUILLANE_REGISTRY"] = dir.File("registry.reg");
+    options.env["QUILLANE_LOG"] = dir.File(out + ".log");
+    const ProcessResult result = RunProcess(argv, options);
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    std::istringstream lines(ReadFileBytes(dir.File(out + ".log")));
+    std::string walk;
+    for (std::string line; std::getline(lines, line);) {
+      if (line.starts_with("Inline images") || line.starts_with("Stream left: ")) {
+        walk += line + "\n";
+      }
+    }
+    return walk;
+  };
+  for (const XrefForm form : {XrefForm::kTable, XrefForm::kStream}) {
+    const std::string name = form == XrefForm::kTable ? "table" : "stream";
+    SCOPED_TRACE(name);
+    // Glyphs only: exactly the output of the run without the option.
+    const std::string glyphsOnly = dir.File(name + "-glyphs.pdf");
+    WriteFileBytes(glyphsOnly, Type3Document(form, false));
+    EXPECT_EQ(run(glyphsOnly, true, name + "-glyphs-inline.pdf"),
+              "Stream left: 700000 Type 3 glyph\nStream left: 800000 Type 3 glyph\n");
+    run(glyphsOnly, false, name + "-glyphs-plain.pdf");
+    EXPECT_TRUE(BytesEqual(ReadFileBytes(dir.File(name + "-glyphs-plain.pdf")),
+                           ReadFileBytes(dir.File(name + "-glyphs-inline.pdf"))));
+    // A picture in the page content beside them is still replaced.
+    const std::string mixed = dir.File(name + "-mixed.pdf");
+    WriteFileBytes(mixed, Type3Document(form, true));
+    EXPECT_EQ(run(mixed, true, name + "-mixed-inline.pdf"),
+              "Inline images: 400000#1\nStream left: 700000 Type 3 glyph\n"
+              "Stream left: 800000 Type 3 glyph\n");
+  }
+}
+
 }  // namespace
 }  // namespace quillane::test
