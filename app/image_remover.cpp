@@ -85,13 +85,14 @@ Outcome TImageRemover::Run(const Options& options) const {
   if (!refused()) run.Source->BeginSave(output.Path);
   WalkImages(*run.Source, mode, OnLog, run.ImageKeys);
   if (mode != ReplaceNone) {
+    // The templates first: a missing one ends the run before the second walk.
+    const PlaceholderTemplates templates = LoadPlaceholderTemplates(mode, templateDirectory);
     std::vector<RewrittenObject> streams;
     if (options.ReplaceInline) {
       // The inline placeholders take the gray of the default placeholder.
       const Text gray = platform::ReadWholeFile(templateDirectory + "otherimg.dat");
       streams = RewriteInlineImageStreams(*run.Source, PlaceholderGray(gray), run.ImageKeys, OnLog);
     }
-    const PlaceholderTemplates templates = LoadPlaceholderTemplates(mode, templateDirectory);
     WriteUpdate(*run.Source, run.ImageKeys, trailer, templates, streams);
   } else if (options.ReplaceInline) {
     Log("Inline images left: the light mode appends nothing");

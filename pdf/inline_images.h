@@ -1,8 +1,9 @@
 // The inline-image walk: a raw pass over the stream objects of the file that
 // finds every content stream holding inline images (page contents, form
-// XObjects, tiling patterns, appearance streams alike) and builds for each a new version in which every inline image is a
-// 1x1 gray placeholder (ISO 32000-1, 8.9.7), to be written in the update
-// beside the image replacements. Streams it cannot read are left alone.
+// XObjects, tiling patterns, appearance streams alike) and builds for each a
+// new version in which every inline image is a 1x1 gray placeholder
+// (ISO 32000-1, 8.9.7), to be written in the update beside the image
+// replacements. Streams it cannot read, and Type 3 glyphs, are left alone.
 #ifndef QUILLANE_PDF_INLINE_IMAGES_H_
 #define QUILLANE_PDF_INLINE_IMAGES_H_
 

@@ -135,7 +135,8 @@ TEST(InlineImageWalk, LeavesWhatIsNoContentStreamWithImages) {
       // Type 3 glyphs draw letters, often through image masks.
       {Stream("", "1000 0 0 0 750 750 d1 q 750 0 0 750 0 0 cm " + kImage + " Q"),
        "Stream left: 500000 Type 3 glyph"},
-      {Stream("/Filter/FlateDecode", Zlib("500 0 d0 " + kImage)), "Stream left: 500000 Type 3 glyph"},
+      {Stream("/Filter/FlateDecode", Zlib("500 0 d0 " + kImage)),
+       "Stream left: 500000 Type 3 glyph"},
       {Stream("", "500 0 d0 " + kImage + " ]"), "Stream left: 500000 Type 3 glyph"},
       {Stream("", "500 0 d0 (BI) Tj"), ""},
       // No "endstream" at all: the data cannot be bounded.

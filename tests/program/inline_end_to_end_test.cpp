@@ -226,11 +226,11 @@ std::string Type3Document(XrefForm form, bool pictureInPage) {
   const std::string glyph =
       "1000 0 0 0 750 750 d1\nq 750 0 0 750 0 0 cm\n"
       "BI /IM true /W 8 /H 2 /BPC 1 /D [1 0] ID \xF0\x0F EI\nQ\n";
-  const std::string page = "BT /T1 12 Tf 10 10 Td (ab) Tj ET" +
-                           std::string(pictureInPage
-                                           ? " q 10 0 0 10 0 0 cm BI /W 1 /H 2 /CS /G /BPC 8 "
-                                             "ID ab EI Q"
-                                           : "");
+  const std::string page =
+      "BT /T1 12 Tf 10 10 Td (ab) Tj ET" +
+      std::string(pictureInPage ? " q 10 0 0 10 0 0 cm BI /W 1 /H 2 /CS /G /BPC 8 "
+                                  "ID ab EI Q"
+                                : "");
   const auto stream = [](const std::string& data) {
     return "<</Length " + std::to_string(data.size()) + ">>\nstream\n" + data + "\nendstream\n";
   };
