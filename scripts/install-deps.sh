@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Installs what building and testing Quillane needs on Debian (run as root):
-# the compiler and CMake, GoogleTest, zlib, the text font (fonts-dejavu-core), the PDF checkers the tests use and
-# strace (tests read the system calls of a run), and TeX with Ghostscript to
-# typeset bitmap-font documents at test time.
+# the compiler and CMake, GoogleTest, zlib, the text font (fonts-dejavu-core),
+# the PDF checkers the tests use and strace (tests read the system calls of a
+# run), and TeX with Ghostscript to typeset bitmap-font documents at test time.
 # Further Debian packages given as arguments are installed as well.
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
-packages=(cmake ninja-build g++ libgtest-dev googletest zlib1g-dev fonts-dejavu-core python3 qpdf poppler-utils
-  mupdf-tools strace texlive-base texlive-binaries ghostscript "$@")
+packages=(cmake ninja-build g++ libgtest-dev googletest zlib1g-dev fonts-dejavu-core python3 qpdf
+  poppler-utils mupdf-tools strace texlive-base texlive-binaries ghostscript "$@")
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
