@@ -12,8 +12,8 @@
 
 #include "app/options.h"
 #include "app/outcome.h"
+#include "base/log_hook.h"
 #include "base/text.h"
-#include "pdf/scanner.h"
 
 namespace quillane {
 

@@ -1,7 +1,9 @@
 #include "base/text.h"
 
 #include <limits>
+#include <string_view>
 
+#include "base/checked_number.h"
 #include "base/error.h"
 
 namespace quillane {
@@ -77,19 +79,15 @@ std::optional<std::int32_t> TryTextToInt(const Text& text) {
     ++i;
   }
   if (i == text.size()) return std::nullopt;
-  // Accumulate the magnitude in 64 bits and stop as soon as it leaves the
-  // 32-bit range, so any number of digits is safe.
+  // The magnitude may not leave the 32-bit range, which is checked before
+  // each digit, so any number of digits is safe.
   const std::int64_t limit =
       negative ? -static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::min())
                : std::numeric_limits<std::int32_t>::max();
-  std::int64_t magnitude = 0;
-  for (; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c < '0' || c > '9') return std::nullopt;
-    magnitude = magnitude * 10 + (c - '0');
-    if (magnitude > limit) return std::nullopt;
-  }
-  return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+  const std::optional<std::int64_t> magnitude =
+      DecimalValue(std::string_view(text).substr(i), limit);
+  if (!magnitude) return std::nullopt;
+  return static_cast<std::int32_t>(negative ? -*magnitude : *magnitude);
 }
 
 std::int32_t TextToIntDef(const Text& text, std::int32_t fallback) {

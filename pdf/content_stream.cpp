@@ -1,9 +1,11 @@
 #include "pdf/content_stream.h"
 
+#include <algorithm>
+#include <array>
 #include <optional>
 
+#include "base/byte_classes.h"
 #include "pdf/lexer.h"
-#include "pdf/scanner.h"
 
 namespace quillane {
 
@@ -21,7 +23,19 @@ constexpr std::size_t kTailBudgetBase = 1 << 16;
 // An image size beyond any data.
 constexpr std::size_t kTooLarge = static_cast<std::size_t>(-1);
 
-bool IsWhite(char c) { return IsWhiteSpace(static_cast<std::uint8_t>(c)); }
+// The operators of ISO 32000-1, Annex A, sorted bytewise for binary search.
+constexpr std::array<std::string_view, 73> kOperators = {
+    "\"", "'",  "B",  "B*", "BDC", "BI", "BMC", "BT", "BX",  "CS", "DP", "Do", "EI",  "EMC", "ET",
+    "EX", "F",  "G",  "ID", "J",   "K",  "M",   "MP", "Q",   "RG", "S",  "SC", "SCN", "T*",  "TD",
+    "TJ", "TL", "Tc", "Td", "Tf",  "Tj", "Tm",  "Tr", "Ts",  "Tw", "Tz", "W",  "W*",  "b",   "b*",
+    "c",  "cm", "cs", "d",  "d0",  "d1", "f",   "f*", "g",   "gs", "h",  "i",  "j",   "k",   "l",
+    "m",  "n",  "q",  "re", "rg",  "ri", "s",   "sc", "scn", "sh", "v",  "w",  "y",
+};
+
+// True for the operators of ISO 32000-1, Annex A (BI, ID and EI included).
+bool IsContentOperator(std::string_view keyword) {
+  return std::binary_search(kOperators.begin(), kOperators.end(), keyword);
+}
 
 // The value of an inline-image entry given in full or abbreviated.
 const PdfObject* Entry(const PdfObject& dictionary, std::string_view abbreviation,
@@ -182,7 +196,7 @@ class ContentReader {
     }
     // "ID" and one white-space byte; the data begins right after it.
     const std::size_t id = lexer_.Position();
-    if (id >= data_.size() || !IsWhite(data_[id])) return std::nullopt;
+    if (id >= data_.size() || !IsWhiteSpace(data_[id])) return std::nullopt;
     const std::size_t dataStart = id + 1;
 
     const std::optional<std::vector<Text>> filters = Filters(Entry(dictionary, "F", "Filter"));
@@ -251,10 +265,10 @@ class ContentReader {
   // its own. Returns one past the "EI".
   std::optional<std::size_t> EiAfter(std::size_t dataEnd) const {
     std::size_t p = dataEnd;
-    while (p < data_.size() && IsWhite(data_[p])) ++p;
+    while (p < data_.size() && IsWhiteSpace(data_[p])) ++p;
     if (data_.substr(p, 2) != "EI") return std::nullopt;
     p += 2;
-    if (p < data_.size() && IsRegular(static_cast<std::uint8_t>(data_[p]))) return std::nullopt;
+    if (p < data_.size() && IsRegular(data_[p])) return std::nullopt;
     return p;
   }
 
@@ -265,7 +279,7 @@ class ContentReader {
          at = data_.find("EI", at + 1)) {
       const std::size_t after = at + 2;
       if (after == data_.size()) return after;
-      if (!IsWhite(data_[after])) continue;
+      if (!IsWhiteSpace(data_[after])) continue;
       Lexer tail(data_, after);
       const bool reads = TailReads(tail);
       const std::size_t spent = tail.Position() - after;

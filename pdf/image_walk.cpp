@@ -39,23 +39,6 @@ bool NameEquals(const char* bytes, std::string_view name) {
   return std::memcmp(bytes, name.data(), name.size()) == 0;
 }
 
-// The bytes that end a name, white space and delimiters, as one table: the
-// walk tests every byte of every name, and two calls per byte would cost more
-// than the rest of the walk.
-class NameEnds {
- public:
-  NameEnds() {
-    for (int c = 0; c < 256; ++c) {
-      const auto byte = static_cast<std::uint8_t>(c);
-      ends_[byte] = IsWhiteSpace(byte) || IsDelimiter(byte);
-    }
-  }
-  bool Test(char c) const { return ends_[static_cast<std::uint8_t>(c)]; }
-
- private:
-  bool ends_[256] = {};
-};
-
 class ImageWalk {
  public:
   ImageWalk(FileAccess& source, ReplaceMode mode, const LogHook& log,
@@ -63,7 +46,6 @@ class ImageWalk {
       : source_(source), mode_(mode), scanner_(source, log), imageKeys_(imageKeys) {}
 
   void Run() {
-    const NameEnds nameEnds;
     LoadedCursor cursor(source_);
     // True once a key name "Subtype" was read: the next name is its value.
     bool wantValue = false;
@@ -101,7 +83,8 @@ class ImageWalk {
         const char* const first = cursor.At(end);
         const char* const last = first + (cursor.End() - end);
         const char* c = first;
-        while (c < last && !nameEnds.Test(*c)) ++c;
+        // White space and delimiters end a name: one table lookup a byte.
+        while (c < last && IsRegular(*c)) ++c;
         ended = c < last;
         end += c - first;
       }

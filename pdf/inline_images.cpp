@@ -5,6 +5,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "base/byte_classes.h"
+#include "base/checked_number.h"
 #include "pdf/content_stream.h"
 #include "pdf/lexer.h"
 #include "pdf/stream_filters.h"
@@ -40,15 +42,8 @@ constexpr Position kBodyBudgetBase = Position{16} << 20;
 constexpr Position kDecodeBudgetPerByte = 16;
 constexpr Position kDecodeBudgetBase = Position{256} << 20;
 
-bool IsWhite(char c) { return IsWhiteSpace(static_cast<std::uint8_t>(c)); }
-bool IsDigitByte(char c) { return IsDigit(static_cast<std::uint8_t>(c)); }
-
-// REQUIRES: 1 to 18 decimal digits.
-std::int64_t DigitsValue(std::string_view digits) {
-  std::int64_t value = 0;
-  for (const char c : digits) value = value * 10 + (c - '0');
-  return value;
-}
+bool IsWhite(char c) { return IsWhiteSpace(c); }
+bool IsDigitByte(char c) { return IsDigit(c); }
 
 // A cached piece of the file, so that the walk reads it through Substring
 // in pieces rather than byte by byte, and reads nothing of the stream data
@@ -264,7 +259,7 @@ class InlineImageWalk {
     const Position from = std::max<Position>(0, keyword - kHeaderLookBack);
     const std::string_view view = window_.View(from, keyword + 4 - from);
     const auto k = static_cast<std::size_t>(keyword - from);
-    if (k + 3 < view.size() && IsRegular(static_cast<std::uint8_t>(view[k + 3]))) {
+    if (k + 3 < view.size() && IsRegular(view[k + 3])) {
       return std::nullopt;
     }
     // Walks back over: blanks, generation, blanks, number. Each loop stops at
@@ -284,12 +279,14 @@ class InlineImageWalk {
     const std::size_t numberEnd = i;
     const std::size_t numberDigits = skip(IsDigitByte);
     if (numberDigits == 0 || numberDigits > 10) return std::nullopt;
-    if (i > 0 ? IsRegular(static_cast<std::uint8_t>(view[i - 1])) : from > 0) return std::nullopt;
-    const std::int64_t number = DigitsValue(view.substr(i, numberEnd - i));
-    const std::int64_t generation =
-        DigitsValue(view.substr(generationStart, generationEnd - generationStart));
+    if (i > 0 ? IsRegular(view[i - 1]) : from > 0) return std::nullopt;
+    // Ten digits of number and five of generation always fit.
+    const std::optional<std::int64_t> number = DecimalValue(view.substr(i, numberEnd - i));
+    const std::optional<std::int64_t> generation =
+        DecimalValue(view.substr(generationStart, generationEnd - generationStart));
+    if (!number || !generation) return std::nullopt;
     Header header;
-    header.key = MakeObjectKey(number, generation);
+    header.key = MakeObjectKey(*number, *generation);
     header.at = from + static_cast<Position>(i);
     return header;
   }

@@ -1,44 +1,13 @@
 #include "pdf/lexer.h"
 
-#include <algorithm>
-#include <array>
-
-#include "pdf/scanner.h"
+#include "base/byte_classes.h"
+#include "base/checked_number.h"
 
 namespace quillane {
 
 namespace {
 
 constexpr int kMaxNesting = 64;
-
-enum ByteClass : std::uint8_t { kRegular, kWhite, kDelimiter };
-
-// One lookup per byte: the lexer classifies every byte of a content stream.
-class ByteClasses {
- public:
-  ByteClasses() {
-    for (int c = 0; c < 256; ++c) {
-      const auto byte = static_cast<std::uint8_t>(c);
-      classes_[byte] = IsWhiteSpace(byte) ? kWhite : IsDelimiter(byte) ? kDelimiter : kRegular;
-    }
-  }
-  ByteClass Of(char c) const { return classes_[static_cast<std::uint8_t>(c)]; }
-
- private:
-  std::array<ByteClass, 256> classes_{};
-};
-
-const ByteClasses& Classes() {
-  static const ByteClasses classes;
-  return classes;
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // ISO 32000-1, 7.3.3: an optional sign, then digits with at most one period
 // among or around them, and at least one digit.
@@ -48,7 +17,7 @@ bool IsNumber(std::string_view run) {
   bool digit = false;
   bool period = false;
   for (; i < run.size(); ++i) {
-    if (IsDigit(static_cast<std::uint8_t>(run[i]))) {
+    if (IsDigit(run[i])) {
       digit = true;
     } else if (run[i] == '.' && !period) {
       period = true;
@@ -59,42 +28,26 @@ bool IsNumber(std::string_view run) {
   return digit;
 }
 
-// A number token written as an integer: sign and digits only. Eighteen digits
-// always fit 64 bits; more are refused rather than wrapped.
+// A number token written as an integer: sign and digits only, within 64 bits
+// (a larger magnitude is refused rather than wrapped).
 std::optional<std::int64_t> IntegerValue(std::string_view text) {
   const std::size_t first = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
-  if (first == text.size() || text.size() - first > 18) return std::nullopt;
-  std::int64_t value = 0;
-  for (std::size_t i = first; i < text.size(); ++i) {
-    if (!IsDigit(static_cast<std::uint8_t>(text[i]))) return std::nullopt;
-    value = value * 10 + (text[i] - '0');
-  }
-  return text[0] == '-' ? -value : value;
+  const std::optional<std::int64_t> magnitude = DecimalValue(text.substr(first));
+  if (!magnitude) return std::nullopt;
+  return text[0] == '-' ? -*magnitude : *magnitude;
 }
 
-// The operators of ISO 32000-1, Annex A, sorted bytewise for binary search.
-constexpr std::array<std::string_view, 73> kOperators = {
-    "\"", "'",  "B",  "B*", "BDC", "BI", "BMC", "BT", "BX",  "CS", "DP", "Do", "EI",  "EMC", "ET",
-    "EX", "F",  "G",  "ID", "J",   "K",  "M",   "MP", "Q",   "RG", "S",  "SC", "SCN", "T*",  "TD",
-    "TJ", "TL", "Tc", "Td", "Tf",  "Tj", "Tm",  "Tr", "Ts",  "Tw", "Tz", "W",  "W*",  "b",   "b*",
-    "c",  "cm", "cs", "d",  "d0",  "d1", "f",   "f*", "g",   "gs", "h",  "i",  "j",   "k",   "l",
-    "m",  "n",  "q",  "re", "rg",  "ri", "s",   "sc", "scn", "sh", "v",  "w",  "y",
-};
-
 }  // namespace
-
-bool IsRegular(std::uint8_t c) { return Classes().Of(static_cast<char>(c)) == kRegular; }
 
 Lexer::Lexer(std::string_view data, std::size_t position) : data_(data), position_(position) {}
 
 Token Lexer::Next() {
-  const ByteClasses& classes = Classes();
   const std::size_t size = data_.size();
   std::size_t p = position_;
   // White space and comments; a comment runs to the next CR or LF.
   while (p < size) {
     const char c = data_[p];
-    if (classes.Of(c) == kWhite) {
+    if (IsWhiteSpace(c)) {
       ++p;
     } else if (c == '%') {
       while (p < size && data_[p] != '\r' && data_[p] != '\n') ++p;
@@ -144,7 +97,7 @@ Token Lexer::Next() {
           ++p;
           break;
         }
-        if (HexValue(h) < 0 && classes.Of(h) != kWhite) break;
+        if (!IsHexDigit(h) && !IsWhiteSpace(h)) break;
       }
       if (p == size && token.kind == TokenKind::kError) reachedEnd_ = true;
       break;
@@ -162,7 +115,7 @@ Token Lexer::Next() {
       break;
     case '/':
       token.kind = TokenKind::kName;
-      for (++p; p < size && classes.Of(data_[p]) == kRegular;) ++p;
+      for (++p; p < size && IsRegular(data_[p]);) ++p;
       if (p == size) reachedEnd_ = true;
       break;
     case ')':
@@ -172,11 +125,10 @@ Token Lexer::Next() {
       ++p;
       break;
     default: {
-      while (p < size && classes.Of(data_[p]) == kRegular) ++p;
+      while (p < size && IsRegular(data_[p])) ++p;
       if (p == size) reachedEnd_ = true;
       const std::string_view run = data_.substr(token.start, p - token.start);
-      const bool numeric =
-          IsDigit(static_cast<std::uint8_t>(c)) || c == '+' || c == '-' || c == '.';
+      const bool numeric = IsDigit(c) || c == '+' || c == '-' || c == '.';
       if (!numeric) {
         token.kind = TokenKind::kKeyword;
       } else {
@@ -194,19 +146,14 @@ Text DecodeName(std::string_view raw) {
   Text name;
   name.reserve(raw.size());
   for (std::size_t i = 0; i < raw.size(); ++i) {
-    if (raw[i] == '#' && i + 2 < raw.size() && HexValue(raw[i + 1]) >= 0 &&
-        HexValue(raw[i + 2]) >= 0) {
-      name += static_cast<char>(HexValue(raw[i + 1]) * 16 + HexValue(raw[i + 2]));
+    if (raw[i] == '#' && i + 2 < raw.size() && IsHexDigit(raw[i + 1]) && IsHexDigit(raw[i + 2])) {
+      name += static_cast<char>(HexDigitValue(raw[i + 1]) * 16 + HexDigitValue(raw[i + 2]));
       i += 2;
     } else {
       name += raw[i];
     }
   }
   return name;
-}
-
-bool IsContentOperator(std::string_view keyword) {
-  return std::binary_search(kOperators.begin(), kOperators.end(), keyword);
 }
 
 const PdfObject* PdfObject::Find(std::string_view key) const {

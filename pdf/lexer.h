@@ -65,15 +65,9 @@ class Lexer {
   bool reachedEnd_ = false;
 };
 
-// True for a regular byte: neither white space nor a delimiter.
-bool IsRegular(std::uint8_t c);
-
 // The name's bytes after the "/" with each "#" and two hexadecimal digits
 // replaced by the byte they give (ISO 32000-1, 7.3.5); any other "#" is kept.
 Text DecodeName(std::string_view raw);
-
-// True for the operators of ISO 32000-1, Annex A (BI, ID and EI included).
-bool IsContentOperator(std::string_view keyword);
 
 // One direct object with the span of its bytes.
 struct PdfObject {
@@ -106,7 +100,7 @@ struct PdfObject {
   // REQUIRES: kind == kDictionary.
   const PdfObject* Find(std::string_view key) const;
   // The value of a kNumber written as an integer without a period, when it
-  // fits 64 bits.
+  // fits 64 bits (a magnitude above 2^63 - 1 does not).
   std::optional<std::int64_t> Integer() const;
   bool IsName(std::string_view name) const { return kind == Kind::kName && text == name; }
 };

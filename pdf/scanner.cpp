@@ -11,28 +11,6 @@ bool IsLineEnd(std::uint8_t c) { return c == '\r' || c == '\n'; }
 
 }  // namespace
 
-bool IsWhiteSpace(std::uint8_t c) {
-  return c == 0x00 || c == 0x09 || c == 0x0A || c == 0x0C || c == 0x0D || c == 0x20;
-}
-
-bool IsDelimiter(std::uint8_t c) {
-  switch (c) {
-    case '%':
-    case '(':
-    case ')':
-    case '/':
-    case '<':
-    case '>':
-    case '[':
-    case ']':
-    case '{':
-    case '}':
-      return true;
-    default:
-      return false;
-  }
-}
-
 Scanner::Scanner(const FileAccess& source, const LogHook& log) : source_(source), log_(log) {}
 
 void Scanner::Log(const Text& line) const {

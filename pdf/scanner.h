@@ -7,23 +7,14 @@
 #define QUILLANE_PDF_SCANNER_H_
 
 #include <cstdint>
-#include <functional>
 
+#include "base/byte_classes.h"
+#include "base/log_hook.h"
 #include "base/text.h"
 #include "fileaccess/fileaccess.h"
 #include "pdf/object_key.h"
 
 namespace quillane {
-
-// Receives the diagnostic lines of a run; an empty hook drops them, and no
-// line is even formatted then.
-using LogHook = std::function<void(const Text&)>;
-
-// NUL, tab, line feed, form feed, carriage return, space (ISO 32000-1, 7.2.2).
-bool IsWhiteSpace(std::uint8_t c);
-// % ( ) / < > [ ] { } (ISO 32000-1, 7.2.2).
-bool IsDelimiter(std::uint8_t c);
-inline bool IsDigit(std::uint8_t c) { return c >= '0' && c <= '9'; }
 
 // Where a header line was found by FindObjectKeyBefore.
 struct ObjectHeader {

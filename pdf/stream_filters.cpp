@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "pdf/scanner.h"
+#include "base/byte_classes.h"
 
 namespace quillane {
 
@@ -101,15 +101,6 @@ std::optional<Text> Inflate(std::string_view raw, std::size_t limit, Text& reaso
   return out;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-bool IsWhite(char c) { return IsWhiteSpace(static_cast<std::uint8_t>(c)); }
-
 // ISO 32000-1, 7.4.2: pairs of hexadecimal digits up to ">", white space
 // ignored, a last odd digit completed with 0. The end of the data stands for
 // a missing ">".
@@ -119,8 +110,8 @@ std::optional<Text> AsciiHexDecode(std::string_view raw) {
   int high = -1;
   for (const char c : raw) {
     if (c == '>') break;
-    if (IsWhite(c)) continue;
-    const int digit = HexDigit(c);
+    if (IsWhiteSpace(c)) continue;
+    const int digit = HexDigitValue(c);
     if (digit < 0) return std::nullopt;
     if (high < 0) {
       high = digit;
@@ -146,7 +137,7 @@ std::optional<Text> Ascii85Decode(std::string_view raw) {
   };
   for (std::size_t i = 0; i < raw.size(); ++i) {
     const char c = raw[i];
-    if (IsWhite(c)) continue;
+    if (IsWhiteSpace(c)) continue;
     if (c == '~') {
       if (i + 1 < raw.size() && raw[i + 1] != '>') return std::nullopt;
       break;

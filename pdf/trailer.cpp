@@ -4,6 +4,7 @@
 #include <limits>
 #include <optional>
 
+#include "base/checked_number.h"
 #include "base/error.h"
 
 namespace quillane {
@@ -35,9 +36,7 @@ Position ReadStartxrefOffset(const FileAccess& source, Position& p) {
   bool fits = true;
   // Checked before each step, so any number of digits is safe.
   for (; end < size && IsDigit(source.ByteAt(end)); ++end) {
-    const Position digit = source.ByteAt(end) - '0';
-    if (value > (limit - digit) / 10) fits = false;
-    if (fits) value = value * 10 + digit;
+    if (fits) fits = AddDecimalDigit(value, source.ByteAt(end) - '0', limit);
   }
   if (start == end || !fits) throw Error(kNoStartxrefOffset);
   p = end;
@@ -68,7 +67,7 @@ Position FindBytes(const FileAccess& source, std::string_view needle, Position f
 bool IsAllDigits(const Text& token) {
   if (token.empty()) return false;
   for (const char c : token) {
-    if (!IsDigit(static_cast<std::uint8_t>(c))) return false;
+    if (!IsDigit(c)) return false;
   }
   return true;
 }

@@ -40,7 +40,7 @@ ReaderStart StartPdfReader(const Text& documentPath, bool waitForExit) {
                                                                          : ReaderStart::kStarted;
 }
 
-void LogDiagnostics(const std::function<void(const Text&)>& log) {
+void LogDiagnostics(const LogHook& log) {
   const auto emit = [&log](const Text& line) {
     if (log) log(line);
   };

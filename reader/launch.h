@@ -4,8 +4,7 @@
 #define QUILLANE_READER_LAUNCH_H_
 
 #include <chrono>
-#include <functional>
-
+#include "base/log_hook.h"
 #include "base/text.h"
 
 namespace quillane {
@@ -42,7 +41,7 @@ ReaderStart StartPdfReader(const Text& documentPath, bool waitForExit);
 // "PDF cmd: " + DeducePdfReadCommand(ProgID), with its registry side effects.
 // An empty `log` drops the lines; the discovery still runs.
 // Throws the registry errors of GetPdfProgId and DeducePdfReadCommand.
-void LogDiagnostics(const std::function<void(const Text&)>& log);
+void LogDiagnostics(const LogHook& log);
 
 }  // namespace quillane
 

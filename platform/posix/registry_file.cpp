@@ -4,6 +4,7 @@
 #include <optional>
 #include <utility>
 
+#include "base/byte_classes.h"
 #include "base/error.h"
 
 namespace quillane {
@@ -17,21 +18,13 @@ constexpr std::size_t kHexLineBreak = 77;
 
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-std::optional<unsigned> HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
-  const char lower = AsciiLower(c);
-  if (lower >= 'a' && lower <= 'f') return static_cast<unsigned>(lower - 'a' + 10);
-  return std::nullopt;
-}
-
 // One to eight hex digits as a 32-bit number; anything else does not convert.
 std::optional<std::uint32_t> ParseHex32(const Text& digits) {
   if (digits.empty() || digits.size() > 8) return std::nullopt;
   std::uint32_t value = 0;
   for (char c : digits) {
-    const std::optional<unsigned> digit = HexDigitValue(c);
-    if (!digit) return std::nullopt;
-    value = value * 16 + *digit;
+    if (!IsHexDigit(c)) return std::nullopt;
+    value = value * 16 + static_cast<std::uint32_t>(HexDigitValue(c));
   }
   return value;
 }

@@ -70,6 +70,16 @@ TEST(ReadObject, ReadsReferencesOnlyWhereAsked) {
     Lexer l(bad);
     EXPECT_FALSE(ReadObject(l, true)) << bad;
   }
+  // Integers are exact up to 2^63 - 1; beyond, they have no integer value.
+  for (const auto& [text, value] : std::vector<std::pair<std::string, std::optional<std::int64_t>>>{
+           {"9223372036854775807", INT64_MAX},
+           {"-9223372036854775807", -INT64_MAX},
+           {"9223372036854775808", std::nullopt},
+           {"+0012", 12},
+           {"1.0", std::nullopt}}) {
+    Lexer l(text);
+    EXPECT_EQ(ReadObject(l, true)->Integer(), value) << text;
+  }
   // Nesting is bounded, so a hostile stream cannot exhaust the stack.
   const std::string deep = std::string(65, '[') + std::string(65, ']');
   Lexer d(deep);
