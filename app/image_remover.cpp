@@ -1,11 +1,10 @@
 #include "app/image_remover.h"
 
 #include <chrono>
-#include <memory>
+#include <vector>
 
 #include "app/template_directory.h"
 #include "app/template_files.h"
-#include "fileaccess/fileaccess.h"
 #include "pdf/image_walk.h"
 #include "pdf/inline_images.h"
 #include "pdf/trailer.h"
@@ -21,29 +20,18 @@ namespace {
 // "/tempexec" run once it is this old: by then the reader has long opened it.
 constexpr std::chrono::hours kKeptCopyLifetime{24};
 
-// The state of one processing run: the in-memory copy of the input and the
-// image objects found in it. It lives from the load to the save.
-struct RunState {
-  std::unique_ptr<FileAccess> Source;
-  std::vector<ObjectKey> ImageKeys;
-};
-
 }  // namespace
 
 void TImageRemover::Log(const Text& line) const {
   if (OnLog) OnLog(line);
 }
 
-CommandLine TImageRemover::ProcessCommandLine(const std::vector<Text>& arguments) const {
-  return ParseCommandLine(arguments, ReadStoredSettings(), platform::NativeCommandLineStyle());
-}
-
 Outcome TImageRemover::WriteDiagnostics() const {
-  LogDiagnostics([this](const Text& line) { Log(line); });
+  LogDiagnostics(OnLog);
   return Outcome::kDiagnosticsWritten;
 }
 
-Outcome TImageRemover::Run(const Options& options) const {
+Outcome TImageRemover::Run(const Options& options, FileAccess& source) const {
   if (options.InputFile.empty()) return Outcome::kNothingToDo;
   if (options.Redirect) {
     return StartPdfReader(options.InputFile, false) == ReaderStart::kStarted
@@ -56,16 +44,16 @@ Outcome TImageRemover::Run(const Options& options) const {
     }
   }
   const ReplaceMode mode = options.ReplaceMode;
-  const Text templateDirectory = TemplateDirectory(
-      platform::ExecutablePath(), [](const Text& path) { return platform::FileExists(path); });
-
-  RunState run;
-  run.Source = std::make_unique<FullyBufferedFileAccess>();
-  run.Source->Load(options.InputFile);
+  const Text templateDirectory =
+      !TemplateFolder.empty() ? TemplateFolder
+                              : TemplateDirectory(platform::ExecutablePath(), [](const Text& path) {
+                                  return platform::FileExists(path);
+                                });
+  source.Load(options.InputFile);
 
   TrailerValues trailer;
   if (mode != ReplaceNone) {
-    trailer = ReadTrailer(*run.Source, OnLog);
+    trailer = ReadTrailer(source, OnLog);
     if (trailer.encrypted) {
       platform::ShowMessageBox(
           "Quillane cannot handle this file, because the file is secured/encrypted.",
@@ -73,39 +61,48 @@ Outcome TImageRemover::Run(const Options& options) const {
       return Outcome::kRefusedEncrypted;
     }
   }
-  // The output's copy of the input starts now and runs while the walk reads
-  // the file, unless the output would be refused. The folder of the view
-  // copies is made, and checked to be the user's own, before anything is
-  // written into it.
+
+  // The output and its refusal, decided once. An existing file is refused
+  // only after the work, which reports its own errors first; the output's
+  // copy of the input starts now and runs while the walk reads the file,
+  // unless the output is refused already. The folder of the view copies is
+  // made, and checked to be the user's own, before anything is written
+  // into it.
   const OutputTarget output = OutputTargetFor(options);
-  const auto refused = [&] {
-    return platform::FileExists(output.Path) && !options.OverwriteOutput && !output.Temporary;
-  };
+  const bool replaceExisting = options.OverwriteOutput || output.Temporary;
+  const bool refused = !replaceExisting && platform::FileExists(output.Path);
   if (output.Temporary) platform::CreateViewCopyDirectory();
-  if (!refused()) run.Source->BeginSave(output.Path);
-  WalkImages(*run.Source, mode, OnLog, run.ImageKeys);
-  if (mode != ReplaceNone) {
+  if (!refused) source.BeginSave(output.Path);
+
+  if (mode == ReplaceNone) {
+    RenameImageSubtypes(source, OnLog);
+    if (options.ReplaceInline) Log("Inline images left: the light mode appends nothing");
+  } else {
+    const std::vector<ObjectKey> imageKeys = FindImageObjects(source, OnLog);
     // The templates first: a missing one ends the run before the second walk.
-    const PlaceholderTemplates templates = LoadPlaceholderTemplates(mode, templateDirectory);
+    const PlaceholderTemplates templates =
+        LoadPlaceholderTemplates(mode, templateDirectory, options.ReplaceInline);
     std::vector<RewrittenObject> streams;
     if (options.ReplaceInline) {
-      // The inline placeholders take the gray of the default placeholder.
-      const Text gray = platform::ReadWholeFile(templateDirectory + "otherimg.dat");
-      streams = RewriteInlineImageStreams(*run.Source, PlaceholderGray(gray), run.ImageKeys, OnLog);
+      streams = RewriteInlineImageStreams(source, templates.inlineGray, imageKeys, OnLog);
     }
-    WriteUpdate(*run.Source, run.ImageKeys, trailer, templates, streams);
-  } else if (options.ReplaceInline) {
-    Log("Inline images left: the light mode appends nothing");
+    WriteUpdate(source, imageKeys, trailer, templates, streams);
   }
 
   Log("output: " + output.Path);
-  if (refused()) {
+  // Without "/overwrite" the output goes into place only while no file is
+  // there: one that appeared during the run is refused like one before it.
+  bool saved = !refused;
+  if (saved && replaceExisting) {
+    source.Save(output.Path);
+  } else if (saved) {
+    saved = source.SaveAsNew(output.Path);
+  }
+  if (!saved) {
     platform::ShowMessageBox("Target output file already exists", platform::MessageIcon::kError,
                              false);
     return Outcome::kRefusedOutputExists;
   }
-  run.Source->Save(output.Path);
-  run.Source.reset();
   if (output.Temporary) platform::RestrictToOwner(output.Path);
 
   if (!options.TempExec) return Outcome::kSaved;

@@ -1,19 +1,18 @@
-// The job: one invocation of Quillane. It turns the command line into what
-// the invocation asks for (with the stored configuration applied), writes the
-// diagnostics report, and performs a processing run for each input, saying
-// how it ended as an Outcome. The run orders every step: load, read the
-// trailer, walk the images, write the update, choose the output name, save,
-// and show the result. The entry point (main.cpp) drives these and turns
-// outcomes and errors into the exit status.
+// The job: one processing run of Quillane over one input, and the
+// diagnostics report. The run orders every step: load, read the trailer,
+// walk the images, write the update, save under the output name decided
+// once, and show the result; it says how it ended as an Outcome. The entry
+// point (main.cpp) parses the command line (ProcessCommandLine, options.h),
+// hands each run its options and its file access, and turns outcomes and
+// errors into the exit status.
 #ifndef QUILLANE_APP_IMAGE_REMOVER_H_
 #define QUILLANE_APP_IMAGE_REMOVER_H_
-
-#include <vector>
 
 #include "app/options.h"
 #include "app/outcome.h"
 #include "base/log_hook.h"
 #include "base/text.h"
+#include "fileaccess/fileaccess.h"
 
 namespace quillane {
 
@@ -23,18 +22,18 @@ class TImageRemover {
   TImageRemover(const TImageRemover&) = delete;
   TImageRemover& operator=(const TImageRemover&) = delete;
 
-  // Reads the stored "ReplaceObject" and parses `arguments` (the program's
-  // own path excluded) by the system's conventions: what this invocation
-  // asks for. Throws the registry error of a stored value that is not text.
-  CommandLine ProcessCommandLine(const std::vector<Text>& arguments) const;
-
   // The "/diag" report through the log hook. Errors propagate.
   Outcome WriteDiagnostics() const;
 
-  // The processing run for `options`. Refusals (encrypted input, existing
+  // The processing run for `options`, reading the input through `source`,
+  // which it loads and saves (the entry point gives a WindowedFileAccess;
+  // tests may give a file in memory). Refusals (encrypted input, existing
   // output, no reader) end in a message box and are the outcome; errors
-  // propagate and nothing is saved then.
-  Outcome Run(const Options& options) const;
+  // propagate and nothing is saved then. An output file that appears while
+  // the run works is refused like one that was there before: without
+  // "/overwrite" the run never replaces a file.
+  // REQUIRES: `source` is new (nothing loaded).
+  Outcome Run(const Options& options, FileAccess& source) const;
 
   // Hands `line` to OnLog when a hook is set; otherwise drops it.
   void Log(const Text& line) const;
@@ -42,6 +41,10 @@ class TImageRemover {
   // Receives every diagnostic line of a run and of the report; unset, the
   // lines are dropped.
   LogHook OnLog;
+
+  // The folder of the placeholder templates, ending with a path separator;
+  // empty for the one TemplateDirectory finds beside the running program.
+  Text TemplateFolder;
 };
 
 }  // namespace quillane

@@ -12,6 +12,7 @@
 #include "app/outcome.h"
 #include "app/usage.h"
 #include "app/version.h"
+#include "fileaccess/fileaccess.h"
 #include "platform/platform.h"
 
 namespace {
@@ -87,7 +88,8 @@ int RunEach(const CommandLine& commandLine, platform::CommandLineStyle style) {
     quillane::Options options = commandLine.Options;
     options.InputFile = input;
     try {
-      status = std::max(status, ExitStatusFor(ImageRemover.Run(options), style));
+      quillane::WindowedFileAccess source;
+      status = std::max(status, ExitStatusFor(ImageRemover.Run(options, source), style));
     } catch (const std::exception& error) {
       status = std::max(status, ShowError(error.what(), style));
     } catch (...) {
@@ -103,8 +105,8 @@ int main(int argc, char** argv) {
   const platform::CommandLineStyle style = platform::NativeCommandLineStyle();
   try {
     InstallLogHook();
-    const CommandLine commandLine =
-        ImageRemover.ProcessCommandLine(platform::CommandLineArguments(argc, argv));
+    const CommandLine commandLine = quillane::ProcessCommandLine(
+        platform::CommandLineArguments(argc, argv), style, quillane::ReadStoredSettings());
     switch (commandLine.Request) {
       case CommandLine::Kind::kRuns:
         return RunEach(commandLine, style);

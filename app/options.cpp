@@ -42,8 +42,8 @@ StoredSettings ReadStoredSettings() {
   return stored;
 }
 
-CommandLine ParseCommandLine(const std::vector<Text>& arguments, const StoredSettings& stored,
-                             platform::CommandLineStyle style) {
+CommandLine ProcessCommandLine(const std::vector<Text>& arguments, platform::CommandLineStyle style,
+                               const StoredSettings& stored) {
   using Kind = CommandLine::Kind;
   const bool posix = style == platform::CommandLineStyle::kPosix;
   CommandLine line;

@@ -1,8 +1,8 @@
 // The command line as values: what one invocation asks for (runs over one or
 // more inputs, the diagnostics report, help, the version, or a usage error)
-// and the options of each run, with the replacement mode stored in the
-// configuration applied. Parsing is pure; reading the stored mode is the one
-// registry access.
+// and the options of each run, with the settings stored in the configuration
+// applied. Parsing is pure; reading the stored settings is the one registry
+// access.
 #ifndef QUILLANE_APP_OPTIONS_H_
 #define QUILLANE_APP_OPTIONS_H_
 
@@ -75,18 +75,20 @@ struct CommandLine {
   Text UsageError;
 };
 
-// Parses `arguments` (the program's own path excluded) by the conventions of
-// `style`. Words are exact and case-sensitive; "/in" and "/out" take the next
-// argument whatever it is (a file name that begins with "-" or "/" can be
-// given that way); flags stay set once given; "/diag", help and version end
-// the parse. An argument that is neither an option nor an option's value is
-// an input file, except on Windows one that begins with "/", which is
-// ignored. On POSIX any other argument that begins with "-" is a usage error,
-// and so is the absence of any input. "/out" with more than one input is a
-// usage error on both. `stored` holds the configuration: its mode wins over
-// "/noother" and "/outline", and its "ReplaceInline" turns "/inline" on.
-CommandLine ParseCommandLine(const std::vector<Text>& arguments, const StoredSettings& stored,
-                             platform::CommandLineStyle style);
+// What the invocation asks for: `arguments` (the program's own path
+// excluded) parsed by the conventions of `style`, with the configuration
+// `stored` applied. Pure: nothing is read or shown. Words are exact and
+// case-sensitive; "/in" and "/out" take the next argument whatever it is (a
+// file name that begins with "-" or "/" can be given that way); flags stay
+// set once given; "/diag", help and version end the parse. An argument that
+// is neither an option nor an option's value is an input file, except on
+// Windows one that begins with "/", which is ignored. On POSIX any other
+// argument that begins with "-" is a usage error, and so is the absence of
+// any input. "/out" with more than one input is a usage error on both. The
+// stored mode wins over "/noother" and "/outline", and the stored
+// "ReplaceInline" turns "/inline" on.
+CommandLine ProcessCommandLine(const std::vector<Text>& arguments, platform::CommandLineStyle style,
+                               const StoredSettings& stored);
 
 // Where a run saves its result.
 struct OutputTarget {

@@ -1,6 +1,6 @@
 // Reading the placeholder templates, the data files deployed beside the
-// executable, for the update writer (pdf/templates.h), which only ever sees
-// their bytes.
+// executable, for the update writer and the inline-image rewrite
+// (pdf/templates.h), each file once.
 #ifndef QUILLANE_APP_TEMPLATE_FILES_H_
 #define QUILLANE_APP_TEMPLATE_FILES_H_
 
@@ -10,13 +10,16 @@
 
 namespace quillane {
 
-// Reads "otherimg.dat" from `directory` (which ends with a path separator),
-// and in ReplaceTGrayBox then "othertimg.dat" and "othertmsk.dat", in this
-// order, each whole; in ReplaceOutline only "otheroimg.dat" and
-// "otheromsk.dat". Throws the file-open error of the first file that cannot
-// be read: "Cannot open file \"<full path>\". <reason>".
+// Reads the templates of `mode` from `directory` (which ends with a path
+// separator), each whole: "otherimg.dat", then in ReplaceTGrayBox
+// "othertimg.dat" and "othertmsk.dat"; in ReplaceOutline "otheroimg.dat" and
+// "otheromsk.dat", with "otherimg.dat" before them only when `inlineImages`
+// asks for the gray of inline-image placeholders (PlaceholderGray of
+// "otherimg.dat", set in every mode then). Throws the file-open error of the
+// first file that cannot be read: "Cannot open file \"<full path>\". <reason>".
 // REQUIRES: mode != ReplaceNone.
-PlaceholderTemplates LoadPlaceholderTemplates(ReplaceMode mode, const Text& directory);
+PlaceholderTemplates LoadPlaceholderTemplates(ReplaceMode mode, const Text& directory,
+                                              bool inlineImages = false);
 
 }  // namespace quillane
 

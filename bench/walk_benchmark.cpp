@@ -64,7 +64,7 @@ class LoadedDocument {
 
  private:
   std::filesystem::path path_;
-  FullyBufferedFileAccess source_;
+  WindowedFileAccess source_;
 };
 
 void Walk(benchmark::State& state, const std::string& document) {
@@ -72,8 +72,7 @@ void Walk(benchmark::State& state, const std::string& document) {
   const LogHook noLog;
   std::vector<ObjectKey> keys;
   for (auto _ : state) {
-    keys.clear();
-    WalkImages(loaded.Source(), ReplaceDefault, noLog, keys);
+    keys = FindImageObjects(loaded.Source(), noLog);
     benchmark::DoNotOptimize(keys.data());
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * loaded.Source().Size());

@@ -35,7 +35,7 @@ std::size_t ToSize(Position value) { return static_cast<std::size_t>(value); }
 // Copies the loaded bytes into an output on a thread of its own, piece by
 // piece, until done or told to stop. The output exists from construction,
 // and is removed again unless Save commits it.
-class FullyBufferedFileAccess::BackgroundCopy {
+class WindowedFileAccess::BackgroundCopy {
  public:
   BackgroundCopy(const platform::InputFile& input, Position size, const Text& path)
       : path_(path), output_(path), thread_([this, &input, size] { Copy(input, size); }) {}
@@ -110,14 +110,14 @@ class FullyBufferedFileAccess::BackgroundCopy {
   std::thread thread_;
 };
 
-FullyBufferedFileAccess::FullyBufferedFileAccess(std::size_t windowBytes) {
+WindowedFileAccess::WindowedFileAccess(std::size_t windowBytes) {
   window_.Capacity = std::max(windowBytes, ToSize(kMinimumLoadedView));
   block_.Capacity = ToSize(kBlockBytes);
 }
 
-FullyBufferedFileAccess::~FullyBufferedFileAccess() = default;
+WindowedFileAccess::~WindowedFileAccess() = default;
 
-void FullyBufferedFileAccess::Load(const Text& path) {
+void WindowedFileAccess::Load(const Text& path) {
   input_ = std::make_unique<platform::InputFile>(path);
   loadedSize_ = input_->Size();
   patches_.clear();
@@ -126,7 +126,7 @@ void FullyBufferedFileAccess::Load(const Text& path) {
   block_.Length = 0;
 }
 
-void FullyBufferedFileAccess::BeginSave(const Text& path) {
+void WindowedFileAccess::BeginSave(const Text& path) {
   begun_.reset();
   // A device or a pipe is written through, in order, and only by Save.
   if (input_ == nullptr || !platform::OutputFile::ReplacesTarget(path)) return;
@@ -138,7 +138,11 @@ void FullyBufferedFileAccess::BeginSave(const Text& path) {
   }
 }
 
-void FullyBufferedFileAccess::Save(const Text& path) {
+void WindowedFileAccess::Save(const Text& path) { SaveTo(path, false); }
+
+bool WindowedFileAccess::SaveAsNew(const Text& path) { return SaveTo(path, true); }
+
+bool WindowedFileAccess::SaveTo(const Text& path, bool asNew) {
   std::unique_ptr<BackgroundCopy> begun = std::move(begun_);
   if (begun != nullptr && begun->Path() != path) begun.reset();
   // Checked before the output is finished, and again after the loaded bytes
@@ -165,10 +169,12 @@ void FullyBufferedFileAccess::Save(const Text& path) {
   // The output may replace the loaded file itself, which Windows cannot do
   // while the file is open.
   if (input_ != nullptr) input_->Close();
+  if (asNew) return output->CommitAsNew();
   output->Commit();
+  return true;
 }
 
-void FullyBufferedFileAccess::WriteLoadedBytes(platform::OutputFile& output) {
+void WindowedFileAccess::WriteLoadedBytes(platform::OutputFile& output) {
   if (input_ == nullptr) return;
   if (patches_.empty()) {
     try {
@@ -188,11 +194,11 @@ void FullyBufferedFileAccess::WriteLoadedBytes(platform::OutputFile& output) {
   }
 }
 
-void FullyBufferedFileAccess::CheckUnchanged() const {
+void WindowedFileAccess::CheckUnchanged() const {
   if (input_ != nullptr) input_->CheckUnchanged();
 }
 
-void FullyBufferedFileAccess::Fill(Buffer& buffer, Position start) const {
+void WindowedFileAccess::Fill(Buffer& buffer, Position start) const {
   if (buffer.Bytes == nullptr) {
     // A small file needs no more than its size.
     buffer.Capacity = std::min(buffer.Capacity, ToSize(loadedSize_));
@@ -212,7 +218,7 @@ void FullyBufferedFileAccess::Fill(Buffer& buffer, Position start) const {
   buffer.Length = length;
 }
 
-void FullyBufferedFileAccess::ApplyPatches(char* data, Position start, Position length) const {
+void WindowedFileAccess::ApplyPatches(char* data, Position start, Position length) const {
   const Position end = start + length;
   auto run = patches_.upper_bound(start);
   if (run != patches_.begin()) --run;
@@ -226,13 +232,13 @@ void FullyBufferedFileAccess::ApplyPatches(char* data, Position start, Position 
   }
 }
 
-const char* FullyBufferedFileAccess::LoadedByte(Position index) const {
+const char* WindowedFileAccess::LoadedByte(Position index) const {
   if (window_.Holds(index)) return window_.Bytes.get() + (index - window_.Start);
   if (!block_.Holds(index)) Fill(block_, index - index % kBlockBytes);
   return block_.Bytes.get() + (index - block_.Start);
 }
 
-std::string_view FullyBufferedFileAccess::LoadedBytesFrom(Position start) const {
+std::string_view WindowedFileAccess::LoadedBytesFrom(Position start) const {
   if (start >= loadedSize_) return {};
   const Position wanted = std::min(kMinimumLoadedView, loadedSize_ - start);
   if (!window_.Holds(start) || window_.Start + window_.Length - start < wanted) {
@@ -242,17 +248,17 @@ std::string_view FullyBufferedFileAccess::LoadedBytesFrom(Position start) const 
   return {window_.Bytes.get() + offset, ToSize(window_.Length - offset)};
 }
 
-std::uint8_t FullyBufferedFileAccess::ByteAt(Position index) const {
+std::uint8_t WindowedFileAccess::ByteAt(Position index) const {
   if (index < 0 || index >= Size()) ThrowIndexOutOfBounds();
   return RawByteAt(index);
 }
 
-std::uint8_t FullyBufferedFileAccess::RawByteAt(Position index) const {
+std::uint8_t WindowedFileAccess::RawByteAt(Position index) const {
   const char c = index < loadedSize_ ? *LoadedByte(index) : appended_[ToSize(index - loadedSize_)];
   return static_cast<std::uint8_t>(c);
 }
 
-Text FullyBufferedFileAccess::Substring(Position start, Position end) const {
+Text WindowedFileAccess::Substring(Position start, Position end) const {
   Text result;
   result.reserve(ToSize(end - start));
   // The range may straddle the end of the loaded bytes, and the buffers.
@@ -269,11 +275,11 @@ Text FullyBufferedFileAccess::Substring(Position start, Position end) const {
   return result;
 }
 
-Position FullyBufferedFileAccess::Size() const {
+Position WindowedFileAccess::Size() const {
   return loadedSize_ + static_cast<Position>(appended_.size());
 }
 
-void FullyBufferedFileAccess::Overwrite(Position index, const Text& text) {
+void WindowedFileAccess::Overwrite(Position index, const Text& text) {
   for (std::size_t k = 0; k < text.size(); ++k) {
     const Position p = index + static_cast<Position>(k);
     if (p < 0 || p >= Size()) ThrowIndexOutOfBounds();
@@ -310,6 +316,6 @@ void FullyBufferedFileAccess::Overwrite(Position index, const Text& text) {
   }
 }
 
-void FullyBufferedFileAccess::Append(const Text& text) { appended_ += text; }
+void WindowedFileAccess::Append(const Text& text) { appended_ += text; }
 
 }  // namespace quillane

@@ -1,7 +1,7 @@
 // The run's one file as an array of bytes: opened once, read by position,
 // patched in place, extended at the end, and saved once under a new name.
 // `FileAccess` is the interface the PDF scanners and the writer use;
-// `FullyBufferedFileAccess` implements it over the file itself, through a
+// `WindowedFileAccess` implements it over the file itself, through a
 // bounded window, so memory does not grow with the document.
 #ifndef QUILLANE_FILEACCESS_FILEACCESS_H_
 #define QUILLANE_FILEACCESS_FILEACCESS_H_
@@ -53,6 +53,12 @@ class FileAccess {
   // (unless it was saved over its own file, whose loaded bytes are then gone).
   virtual void Save(const Text& path) = 0;
 
+  // Save, except that the finished output is moved to `path` only if no file
+  // is there at that moment (platform::OutputFile::CommitAsNew): returns
+  // false, having written nothing, when a file is, so that one that appeared
+  // while the run was working is never replaced.
+  virtual bool SaveAsNew(const Text& path) = 0;
+
   // Tells the object early where Save will write, so that an implementation
   // may start producing the output while the caller goes on reading. Never
   // throws: errors show in Save, exactly as without this call. An output
@@ -91,8 +97,7 @@ class FileAccess {
 
 // Reads the loaded file where it lies, through a window of a fixed size and
 // a small block for reads by position, and holds only the patches and what
-// is appended; the name recalls the whole copy in memory it once kept.
-// Reads throw "Cannot read file ..." (the changed message when the file
+// is appended. Reads throw "Cannot read file ..." (the changed message when the file
 // changed meanwhile).
 //
 // Saving: the loaded bytes are copied from the file into the output, inside
@@ -100,17 +105,18 @@ class FileAccess {
 // second thread while the caller reads, and Save then writes only the
 // patches into the copy and the appended bytes after it. Save checks that
 // the file is still the version loaded, before and after the copy.
-class FullyBufferedFileAccess final : public FileAccess {
+class WindowedFileAccess final : public FileAccess {
  public:
   static constexpr std::size_t kDefaultWindowBytes = std::size_t{1} << 20;
 
   // `windowBytes` is the size of the window for LoadedBytesFrom.
   // REQUIRES: windowBytes >= kMinimumLoadedView.
-  explicit FullyBufferedFileAccess(std::size_t windowBytes = kDefaultWindowBytes);
-  ~FullyBufferedFileAccess() override;
+  explicit WindowedFileAccess(std::size_t windowBytes = kDefaultWindowBytes);
+  ~WindowedFileAccess() override;
 
   void Load(const Text& path) override;
   void Save(const Text& path) override;
+  bool SaveAsNew(const Text& path) override;
   void BeginSave(const Text& path) override;
   std::uint8_t ByteAt(Position index) const override;
   Text Substring(Position start, Position end) const override;
@@ -133,6 +139,7 @@ class FullyBufferedFileAccess final : public FileAccess {
   // An output begun by BeginSave, its copy running on a thread of its own.
   class BackgroundCopy;
 
+  bool SaveTo(const Text& path, bool asNew);
   const char* LoadedByte(Position index) const;
   void Fill(Buffer& buffer, Position start) const;
   void ApplyPatches(char* data, Position start, Position length) const;

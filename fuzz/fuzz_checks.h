@@ -396,8 +396,10 @@ inline std::string CheckRun(std::string_view input, ReplaceMode mode,
         return {};
       }
     }
-    WalkImages(source, mode, log, imageKeys);
-    if (mode != ReplaceNone) {
+    if (mode == ReplaceNone) {
+      RenameImageSubtypes(source, log);
+    } else {
+      imageKeys = FindImageObjects(source, log);
       WriteUpdate(source, imageKeys, trailer, LoadPlaceholderTemplates(mode, templateDirectory));
     }
   } catch (const Error& error) {

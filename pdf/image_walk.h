@@ -7,24 +7,27 @@
 
 #include <vector>
 
+#include "base/log_hook.h"
 #include "fileaccess/fileaccess.h"
-#include "pdf/replace_mode.h"
-#include "pdf/scanner.h"
+#include "pdf/object_key.h"
 
 namespace quillane {
 
-// Walks the whole of `source` and logs "Found image @ <p>" for each hit, p
-// being the byte that ended the name "Image".
-// - ReplaceNone: overwrites the five bytes "Image" of each hit with "Vexlo";
-//   `imageKeys` is left alone.
-// - Otherwise: appends to `imageKeys`, in file order and with repeats, the key
-//   of the object whose header line precedes the hit (logging "obj@",
-//   "Number: " and "object: "). A hit without such a header, or one that lies
-//   behind a "stream" keyword of its object (inside a content stream or an
-//   object stream, which must not be replaced), is dropped.
-// REQUIRES: nothing has been appended to `source` since it was loaded.
-void WalkImages(FileAccess& source, ReplaceMode mode, const LogHook& log,
-                std::vector<ObjectKey>& imageKeys);
+// Both entry points make the same one pass over the whole of `source` and log
+// "Found image @ <p>" for each hit, p being the byte that ended the name
+// "Image".
+// REQUIRES (both): nothing has been appended to `source` since it was loaded.
+
+// The image objects for the update: in file order and with repeats, the key
+// of the object whose header line precedes each hit (logging "obj@",
+// "Number: " and "object: "). A hit without such a header, or one that lies
+// behind a "stream" keyword of its object (inside a content stream or an
+// object stream, which must not be replaced), is dropped.
+std::vector<ObjectKey> FindImageObjects(const FileAccess& source, const LogHook& log);
+
+// The light mode: overwrites the five bytes "Image" of each hit with "Vexlo"
+// (same length, so every offset in the file stays valid).
+void RenameImageSubtypes(FileAccess& source, const LogHook& log);
 
 }  // namespace quillane
 

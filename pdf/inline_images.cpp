@@ -520,39 +520,6 @@ class InlineImageWalk {
 
 }  // namespace
 
-std::uint8_t PlaceholderGray(std::string_view templateBytes) {
-  Lexer lexer(templateBytes);
-  const std::optional<PdfObject> dictionary = ReadObject(lexer, true);
-  if (!dictionary || dictionary->kind != PdfObject::Kind::kDictionary) return kFallbackGray;
-  const Token keyword = lexer.Next();
-  if (keyword.kind != TokenKind::kKeyword || lexer.Bytes(keyword) != "stream") {
-    return kFallbackGray;
-  }
-  std::size_t start = keyword.end;
-  if (start < templateBytes.size() && templateBytes[start] == '\r') ++start;
-  if (start < templateBytes.size() && templateBytes[start] == '\n') ++start;
-  std::string_view data = templateBytes.substr(start);
-  const PdfObject* length = dictionary->Find("Length");
-  const std::optional<std::int64_t> size = length != nullptr ? length->Integer() : std::nullopt;
-  if (size && *size >= 0 && static_cast<std::uint64_t>(*size) <= data.size()) {
-    data = data.substr(0, static_cast<std::size_t>(*size));
-  }
-  const FilterChain chain = ReadFilterChain(*dictionary);
-  if (!chain.filters) return kFallbackGray;
-  const DecodedData decoded = DecodeStreamData(data, *chain.filters);
-  const PdfObject* bits = dictionary->Find("BitsPerComponent");
-  if (!decoded.data || bits == nullptr || bits->Integer() != 8) return kFallbackGray;
-  const Text& samples = *decoded.data;
-  const PdfObject* space = dictionary->Find("ColorSpace");
-  const auto sample = [&samples](std::size_t i) { return static_cast<std::uint8_t>(samples[i]); };
-  if (IsNameIn(space, {"DeviceGray", "G"}) && !samples.empty()) return sample(0);
-  if (IsNameIn(space, {"DeviceRGB", "RGB"}) && samples.size() >= 3) {
-    // ITU-R BT.601 luma weights, in thousandths.
-    return static_cast<std::uint8_t>((299 * sample(0) + 587 * sample(1) + 114 * sample(2)) / 1000);
-  }
-  return kFallbackGray;
-}
-
 std::vector<RewrittenObject> RewriteInlineImageStreams(const FileAccess& source, std::uint8_t gray,
                                                        const std::vector<ObjectKey>& imageKeys,
                                                        const LogHook& log) {

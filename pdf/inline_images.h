@@ -18,17 +18,6 @@
 
 namespace quillane {
 
-// The gray of placeholders when the template gives none: the light gray of
-// the "otherimg.dat" that ships with the program.
-inline constexpr std::uint8_t kFallbackGray = 0xD0;
-
-// The gray level of the placeholder picture in `templateBytes`, the content
-// of "otherimg.dat" (a dictionary, "stream", the data): its first sample
-// when it is DeviceGray (or the luminance of its first pixel when it is
-// DeviceRGB) at 8 bits per component, the data decoded through its filters;
-// kFallbackGray for any other template.
-std::uint8_t PlaceholderGray(std::string_view templateBytes);
-
 // Walks `source` and returns, in file order, the new version of every
 // content stream with inline images.
 //

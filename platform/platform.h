@@ -243,7 +243,17 @@ class OutputFile {
   // goes on does not move.
   // REQUIRES: ReplacesTarget(path); offset + count <= the bytes added so far.
   void WriteAt(std::int64_t offset, const char* data, std::int64_t count);
+  // Moves the finished file into place over whatever is at `path`.
   void Commit();
+  // Moves the finished file into place only if no file is at `path` at that
+  // moment, in one step of the file system (POSIX: renameat2 with
+  // RENAME_NOREPLACE, or link and unlink where the file system cannot;
+  // Windows: MoveFileEx without MOVEFILE_REPLACE_EXISTING), so that a file
+  // that appeared while the output was written is never replaced. Returns
+  // false, the temporary file removed and nothing changed at `path`, when a
+  // file is there; a device, pipe or socket written through returns true.
+  // Never syncs: a new file replaces nothing. Errors as Commit.
+  bool CommitAsNew();
 
   struct Impl;
 

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <set>
@@ -359,6 +360,38 @@ void OutputFile::Commit() {
       impl_->FailWrite(error);
     }
   }
+}
+
+bool OutputFile::CommitAsNew() {
+  // A folder in the way fails as Commit fails ("Is a directory"), not as a
+  // file that is there.
+  struct stat target {};
+  if (!impl_->WrittenThrough && ::stat(impl_->TargetPath.c_str(), &target) == 0 &&
+      S_ISDIR(target.st_mode)) {
+    Commit();
+    return true;
+  }
+  const int descriptor = std::exchange(impl_->Descriptor, -1);
+  if (::close(descriptor) != 0) impl_->FailWrite(errno);
+  if (impl_->WrittenThrough) {
+    impl_->Committed = true;
+    return true;
+  }
+  const char* temporary = impl_->TemporaryPath.c_str();
+  const char* name = impl_->TargetPath.c_str();
+  if (::renameat2(AT_FDCWD, temporary, AT_FDCWD, name, RENAME_NOREPLACE) != 0) {
+    if (errno == EEXIST) return false;
+    // A file system without the flag: a hard link fails the same way when
+    // the name is taken, and the temporary name goes afterwards.
+    if (errno != EINVAL && errno != ENOSYS) impl_->FailWrite(errno);
+    if (::link(temporary, name) != 0) {
+      if (errno == EEXIST) return false;
+      impl_->FailWrite(errno);
+    }
+    ::unlink(temporary);
+  }
+  impl_->Committed = true;
+  return true;
 }
 
 // ---------------------------------------------------------------------------

@@ -18,7 +18,7 @@ std::string Shown(const std::vector<Text>& arguments) {
   return shown;
 }
 
-TEST(ParseCommandLine, WhatAnInvocationAsksFor) {
+TEST(ProcessCommandLine, WhatAnInvocationAsksFor) {
   const struct {
     CommandLineStyle style;
     std::vector<Text> arguments;
@@ -76,7 +76,7 @@ TEST(ParseCommandLine, WhatAnInvocationAsksFor) {
        "\"/out\" cannot be used with more than one input file"},
   };
   for (const auto& c : cases) {
-    const CommandLine line = ParseCommandLine(c.arguments, {}, c.style);
+    const CommandLine line = ProcessCommandLine(c.arguments, c.style, {});
     const std::string shown = (c.style == kPosix ? "posix " : "windows ") + Shown(c.arguments);
     EXPECT_EQ(line.Request, c.kind) << shown;
     EXPECT_EQ(line.Inputs, c.inputs) << shown;
@@ -86,7 +86,7 @@ TEST(ParseCommandLine, WhatAnInvocationAsksFor) {
   }
 }
 
-TEST(ParseCommandLine, FlagsStaySetAndWordsAreExact) {
+TEST(ProcessCommandLine, FlagsStaySetAndWordsAreExact) {
   const struct {
     std::vector<Text> arguments;
     bool overwrite;
@@ -103,7 +103,7 @@ TEST(ParseCommandLine, FlagsStaySetAndWordsAreExact) {
   };
   for (const auto& c : cases) {
     for (const CommandLineStyle style : {kPosix, kWindows}) {
-      const Options options = ParseCommandLine(c.arguments, {}, style).Options;
+      const Options options = ProcessCommandLine(c.arguments, style, {}).Options;
       EXPECT_EQ(options.OverwriteOutput, c.overwrite) << Shown(c.arguments);
       EXPECT_EQ(options.TempExec, c.tempExec) << Shown(c.arguments);
       EXPECT_EQ(options.ReplaceMode, c.mode) << Shown(c.arguments);
@@ -113,7 +113,7 @@ TEST(ParseCommandLine, FlagsStaySetAndWordsAreExact) {
   }
 }
 
-TEST(ParseCommandLine, AStoredModeWinsOverTheModeOptions) {
+TEST(ProcessCommandLine, AStoredModeWinsOverTheModeOptions) {
   const struct {
     std::vector<Text> arguments;
     std::optional<ReplaceMode> stored;
@@ -139,7 +139,7 @@ TEST(ParseCommandLine, AStoredModeWinsOverTheModeOptions) {
     std::vector<Text> arguments = c.arguments;
     arguments.push_back("x.pdf");
     EXPECT_EQ(
-        ParseCommandLine(arguments, StoredSettings{c.stored, false}, kPosix).Options.ReplaceMode,
+        ProcessCommandLine(arguments, kPosix, StoredSettings{c.stored, false}).Options.ReplaceMode,
         c.mode)
         << Shown(c.arguments) << " stored " << (c.stored ? int{*c.stored} : -1);
   }
@@ -147,12 +147,12 @@ TEST(ParseCommandLine, AStoredModeWinsOverTheModeOptions) {
 
 // The stored "ReplaceInline" turns the rewrite on; it cannot turn the option
 // off.
-TEST(ParseCommandLine, AStoredReplaceInlineTurnsTheRewriteOn) {
+TEST(ProcessCommandLine, AStoredReplaceInlineTurnsTheRewriteOn) {
   for (const bool stored : {false, true}) {
     for (const bool option : {false, true}) {
       std::vector<Text> arguments = {"x.pdf"};
       if (option) arguments.push_back("/inline");
-      EXPECT_EQ(ParseCommandLine(arguments, StoredSettings{std::nullopt, stored}, kPosix)
+      EXPECT_EQ(ProcessCommandLine(arguments, kPosix, StoredSettings{std::nullopt, stored})
                     .Options.ReplaceInline,
                 stored || option)
           << stored << option;

@@ -54,6 +54,29 @@ TEST(LoadPlaceholderTemplates, OutlineReadsItsBodyAndMask) {
   EXPECT_EQ(outline.mode, ReplaceOutline);
   EXPECT_EQ(outline.body, "O\n");
   EXPECT_EQ(outline.extra, std::optional<Text>("${EXTRAOBJNR} obj\nM\nendobj\n"));
+  EXPECT_EQ(outline.inlineGray, kFallbackGray);
+}
+
+// With inline images the gray comes from "otherimg.dat", read once and
+// first in every mode, the outline mode too.
+TEST(LoadPlaceholderTemplates, InlineImagesTakeTheGrayOfTheDefaultBody) {
+  test::ScratchDir folder;
+  const std::string directory = folder.Path().string() + "/";
+  folder.Write("otheroimg.dat", "O\n");
+  folder.Write("otheromsk.dat", "M\n");
+  try {
+    LoadPlaceholderTemplates(ReplaceOutline, directory, true);
+    ADD_FAILURE() << "no error without otherimg.dat";
+  } catch (const Error& error) {
+    EXPECT_NE(std::string(error.what()).find("otherimg.dat\". "), std::string::npos);
+  }
+  const std::string gray = "<</ColorSpace/DeviceGray/BitsPerComponent 8/Length 1>>\nstream\n\x40";
+  folder.Write("otherimg.dat", gray);
+  for (const ReplaceMode mode : {ReplaceDefault, ReplaceOutline}) {
+    const PlaceholderTemplates templates = LoadPlaceholderTemplates(mode, directory, true);
+    EXPECT_EQ(templates.inlineGray, 0x40) << int{mode};
+    EXPECT_EQ(templates.body, mode == ReplaceOutline ? "O\n" : gray);
+  }
 }
 
 }  // namespace

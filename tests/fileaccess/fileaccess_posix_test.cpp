@@ -1,4 +1,4 @@
-// FullyBufferedFileAccess on POSIX, where the loaded file stays open and
+// WindowedFileAccess on POSIX, where the loaded file stays open and
 // others may change it: a file changed meanwhile must fail the save rather
 // than yield a mixed output.
 #include <fcntl.h>
@@ -48,7 +48,7 @@ void TouchLater(const std::string& path) {
   fs::last_write_time(path, fs::last_write_time(path) + std::chrono::seconds(1));
 }
 
-TEST(FullyBufferedFileAccessPosix, SaveRefusesAnInputChangedMeanwhile) {
+TEST(WindowedFileAccessPosix, SaveRefusesAnInputChangedMeanwhile) {
   const std::string original(100000, 'a');
   const struct {
     const char* situation;
@@ -83,7 +83,7 @@ TEST(FullyBufferedFileAccessPosix, SaveRefusesAnInputChangedMeanwhile) {
   }
 }
 
-TEST(FullyBufferedFileAccessPosix, ACopyFailingInTheBackgroundFailsTheSaveAndLeavesNothing) {
+TEST(WindowedFileAccessPosix, ACopyFailingInTheBackgroundFailsTheSaveAndLeavesNothing) {
   LoadedFile file(std::string(1 << 20, 'x'));
   const std::string target = file.folder.File("out.pdf");
   // Files may grow to 64 KiB only; beyond, writes fail with EFBIG instead of
@@ -104,7 +104,7 @@ TEST(FullyBufferedFileAccessPosix, ACopyFailingInTheBackgroundFailsTheSaveAndLea
   EXPECT_TRUE(OtherEntries(file).empty());
 }
 
-TEST(FullyBufferedFileAccessPosix, InputShortenedAfterLoadFailsReadsAndTheSave) {
+TEST(WindowedFileAccessPosix, InputShortenedAfterLoadFailsReadsAndTheSave) {
   LoadedFile file(std::string(5 * 4096 + 100, 'x'));
   const std::string input = file.folder.File("input.pdf");
   fs::resize_file(input, 10);
@@ -116,7 +116,7 @@ TEST(FullyBufferedFileAccessPosix, InputShortenedAfterLoadFailsReadsAndTheSave) 
   EXPECT_TRUE(OtherEntries(file).empty());
 }
 
-TEST(FullyBufferedFileAccessPosix, SavesAcrossFileSystems) {
+TEST(WindowedFileAccessPosix, SavesAcrossFileSystems) {
   // The in-kernel copy is refused between some file systems; the bytes are
   // then written from memory. /dev/shm is a memory file system on Linux.
   if (!fs::is_directory("/dev/shm")) GTEST_SKIP() << "no /dev/shm";
@@ -127,7 +127,7 @@ TEST(FullyBufferedFileAccessPosix, SavesAcrossFileSystems) {
   test::WriteFileBytes(input, bytes);
   test::ScratchDir folder;
   {
-    FullyBufferedFileAccess source;
+    WindowedFileAccess source;
     source.Load(input.string());
     source.Overwrite(1000, "Vexlo");
     source.Append("end");

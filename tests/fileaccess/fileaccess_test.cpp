@@ -17,7 +17,7 @@ using test::LoadedFile;
 using test::ReadFileBytes;
 using test::ScratchDir;
 
-TEST(FullyBufferedFileAccess, LoadsEveryByteAtTheChunkBoundaries) {
+TEST(WindowedFileAccess, LoadsEveryByteAtTheChunkBoundaries) {
   for (const std::size_t size : {0u, 1u, 4095u, 4096u, 4097u, 8193u}) {
     std::string bytes(size, '\0');
     for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 7 + 3);
@@ -30,7 +30,7 @@ TEST(FullyBufferedFileAccess, LoadsEveryByteAtTheChunkBoundaries) {
   }
 }
 
-TEST(FullyBufferedFileAccess, ByteAtGuardsItsIndex) {
+TEST(WindowedFileAccess, ByteAtGuardsItsIndex) {
   LoadedFile file("abc");
   EXPECT_EQ(file.source.ByteAt(2), 'c');
   EXPECT_THROW_MSG(file.source.ByteAt(-1), Error, "IndexOutOfBounds");
@@ -38,7 +38,7 @@ TEST(FullyBufferedFileAccess, ByteAtGuardsItsIndex) {
   EXPECT_EQ(file.source.RawByteAt(0), 'a');
 }
 
-TEST(FullyBufferedFileAccess, SubstringTakesHalfOpenRanges) {
+TEST(WindowedFileAccess, SubstringTakesHalfOpenRanges) {
   LoadedFile file("0123456789/Subtype/Image");
   EXPECT_EQ(file.source.Substring(5, 5), "");
   EXPECT_EQ(file.source.Substring(11, 18), "Subtype");
@@ -48,7 +48,7 @@ TEST(FullyBufferedFileAccess, SubstringTakesHalfOpenRanges) {
   EXPECT_EQ(file.source.Substring(25, 27), "YZ");
 }
 
-TEST(FullyBufferedFileAccess, OverwriteStopsAtTheEndWithBytesBeforeItWritten) {
+TEST(WindowedFileAccess, OverwriteStopsAtTheEndWithBytesBeforeItWritten) {
   LoadedFile file("/Subtype/Ima");
   EXPECT_THROW_MSG(file.source.Overwrite(file.source.Size() - 2, "Image"), Error,
                    "IndexOutOfBounds");
@@ -63,7 +63,7 @@ TEST(FullyBufferedFileAccess, OverwriteStopsAtTheEndWithBytesBeforeItWritten) {
   EXPECT_EQ(file.source.Substring(12, 14), "Zb");
 }
 
-TEST(FullyBufferedFileAccess, SaveWritesPatchesAndAppendedBytesAndReplacesTheTarget) {
+TEST(WindowedFileAccess, SaveWritesPatchesAndAppendedBytesAndReplacesTheTarget) {
   LoadedFile file("%PDF-1.4 /Subtype/Image");
   file.source.Overwrite(18, "Vexlo");
   file.source.Append("");
@@ -84,10 +84,10 @@ TEST(FullyBufferedFileAccess, SaveWritesPatchesAndAppendedBytesAndReplacesTheTar
   EXPECT_EQ(entries, 2u);
 }
 
-TEST(FullyBufferedFileAccess, OpenAndCreateFailuresNameTheFullPath) {
+TEST(WindowedFileAccess, OpenAndCreateFailuresNameTheFullPath) {
   ScratchDir folder;
   const std::string missing = folder.File("missing.pdf");
-  FullyBufferedFileAccess source;
+  WindowedFileAccess source;
   try {
     source.Load(missing);
     ADD_FAILURE() << "no error";
@@ -146,7 +146,7 @@ std::string LargeDocument() {
   return bytes;
 }
 
-TEST(FullyBufferedFileAccess, SavesEveryPatchWhereverItLies) {
+TEST(WindowedFileAccess, SavesEveryPatchWhereverItLies) {
   const std::string original = LargeDocument();
   const auto last = static_cast<Position>(original.size()) - 1;
   const struct {
@@ -183,11 +183,11 @@ TEST(FullyBufferedFileAccess, SavesEveryPatchWhereverItLies) {
 // ---------------------------------------------------------------------------
 // The window, the block and the early copy
 
-TEST(FullyBufferedFileAccess, ReadsAcrossWindowAndBlockEndsShowThePatches) {
+TEST(WindowedFileAccess, ReadsAcrossWindowAndBlockEndsShowThePatches) {
   const std::string original = LargeDocument().substr(0, 200003);
   for (const std::size_t window : {std::size_t{16}, std::size_t{4097}, std::size_t{1} << 20}) {
     ScratchDir folder;
-    FullyBufferedFileAccess source(window);
+    WindowedFileAccess source(window);
     source.Load(folder.Write("input.pdf", original));
     std::string expected = original;
     const auto patch = [&](Position at, const std::string& text) {
@@ -214,7 +214,7 @@ TEST(FullyBufferedFileAccess, ReadsAcrossWindowAndBlockEndsShowThePatches) {
   }
 }
 
-TEST(FullyBufferedFileAccess, AnEarlyCopyEndsAsAPlainSaveOrLeavesNothing) {
+TEST(WindowedFileAccess, AnEarlyCopyEndsAsAPlainSaveOrLeavesNothing) {
   const struct {
     const char* begun;  // the path given to BeginSave; null: not called
     const char* saved;  // the path given to Save; null: never saved
@@ -230,7 +230,7 @@ TEST(FullyBufferedFileAccess, AnEarlyCopyEndsAsAPlainSaveOrLeavesNothing) {
     ScratchDir folder;
     std::string expected = LargeDocument();
     {
-      FullyBufferedFileAccess source;
+      WindowedFileAccess source;
       source.Load(folder.Write("input.pdf", expected));
       if (c.begun != nullptr) source.BeginSave(folder.File(c.begun));
       for (const Position at : {Position{7}, Position{1500000}, Position{3145000}}) {
@@ -253,7 +253,7 @@ TEST(FullyBufferedFileAccess, AnEarlyCopyEndsAsAPlainSaveOrLeavesNothing) {
   }
 }
 
-TEST(FullyBufferedFileAccess, SavesOverItsOwnInput) {
+TEST(WindowedFileAccess, SavesOverItsOwnInput) {
   LoadedFile file("%PDF-1.4 /Subtype/Image rest");
   file.source.Overwrite(18, "Vexlo");
   file.source.Append("+");

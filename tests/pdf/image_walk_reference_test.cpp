@@ -92,8 +92,7 @@ TEST(ImageWalkAgainstByteByByteWalk, FindsAndRenamesTheSameNames) {
     // look-aheads; 0 hands out the whole document at once.
     for (const Position viewBytes : {Position{0}, kMinimumLoadedView, kMinimumLoadedView + 1}) {
       MemoryPdf file(document, viewBytes);
-      std::vector<ObjectKey> keys;
-      WalkImages(file.source, ReplaceNone, file.log, keys);
+      RenameImageSubtypes(file.source, file.log);
       ASSERT_EQ(file.Lines(), expectedLines) << viewBytes << test::EscapeBytes(document);
       ASSERT_EQ(file.source.Substring(0, file.source.Size()), expectedBytes)
           << viewBytes << test::EscapeBytes(document);

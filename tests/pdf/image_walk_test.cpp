@@ -21,12 +21,10 @@ std::string Keys(const std::vector<ObjectKey>& keys) {
 
 std::string Found(const std::string& bytes) {
   MemoryPdf file(bytes);
-  std::vector<ObjectKey> keys;
-  WalkImages(file.source, ReplaceDefault, file.log, keys);
-  return Keys(keys);
+  return Keys(FindImageObjects(file.source, file.log));
 }
 
-TEST(WalkImages, RecognisesSubtypeImageHowEverItIsSpelled) {
+TEST(ImageWalk, RecognisesSubtypeImageHowEverItIsSpelled) {
   const struct {
     std::string bytes;
     const char* keys;
@@ -56,41 +54,36 @@ TEST(WalkImages, RecognisesSubtypeImageHowEverItIsSpelled) {
   for (const auto& c : cases) EXPECT_EQ(Found(c.bytes), c.keys) << c.bytes;
 }
 
-TEST(WalkImages, LogsTheHitTheHeaderAndTheKey) {
+TEST(ImageWalk, LogsTheHitTheHeaderAndTheKey) {
   MemoryPdf file("x\n12 0 obj\n<</Type/XObject/Subtype/Image/Width 10>>");
-  std::vector<ObjectKey> keys;
-  WalkImages(file.source, ReplaceDefault, file.log, keys);
+  FindImageObjects(file.source, file.log);
   EXPECT_EQ(file.Lines(), "Found image @ 40 | obj@7 | Number: 12#0 | object: 1200000");
 }
 
-TEST(WalkImages, DroppedStreamHitKeepsItsEarlierLines) {
+TEST(ImageWalk, DroppedStreamHitKeepsItsEarlierLines) {
   MemoryPdf file("x\n12 0 obj\n<<>>stream\n/Subtype/Image ");
-  std::vector<ObjectKey> keys;
-  WalkImages(file.source, ReplaceDefault, file.log, keys);
-  EXPECT_TRUE(keys.empty());
+  EXPECT_TRUE(FindImageObjects(file.source, file.log).empty());
   EXPECT_EQ(file.Lines(), "Found image @ 36 | obj@7 | Number: 12#0");
 }
 
-TEST(WalkImages, RepeatsAndFileOrderAreKept) {
+TEST(ImageWalk, RepeatsAndFileOrderAreKept) {
   const std::string revision = "x\n7 0 obj\n<</Subtype/Image>>\nendobj\n";
   EXPECT_EQ(Found(revision + "3 0 obj\n<</Subtype/Image/Subtype/Image>>\n" + revision),
             "7 0 3 0 7 0");
 }
 
-TEST(WalkImages, LightModeRenamesInPlaceAndRecordsNothing) {
+TEST(ImageWalk, LightModeRenamesInPlaceAndRecordsNothing) {
   const std::string bytes =
       "%PDF\n1 0 obj\n<</Subtype/Image>>stream\n/Subtype /Image\nendstream\n/Subtype/Form";
   MemoryPdf file(bytes);
-  std::vector<ObjectKey> keys;
-  WalkImages(file.source, ReplaceNone, file.log, keys);
-  EXPECT_TRUE(keys.empty());
+  RenameImageSubtypes(file.source, file.log);
   EXPECT_EQ(file.source.Size(), static_cast<Position>(bytes.size()));
   EXPECT_EQ(file.source.Substring(0, file.source.Size()),
             "%PDF\n1 0 obj\n<</Subtype/Vexlo>>stream\n/Subtype /Vexlo\nendstream\n/Subtype/Form");
   EXPECT_EQ(file.Lines(), "Found image @ 29 | Found image @ 53");
 }
 
-TEST(WalkImages, ReachesTheLastByte) {
+TEST(ImageWalk, ReachesTheLastByte) {
   // A hit whose terminator is the very last byte of the data.
   EXPECT_EQ(Found("x\n1 0 obj /Subtype/Image "), "1 0");
   EXPECT_EQ(Found(""), "");

@@ -202,6 +202,7 @@ class FarFileAccess final : public FileAccess {
   explicit FarFileAccess(Position size) : size_(size) {}
   void Load(const Text&) override {}
   void Save(const Text&) override {}
+  bool SaveAsNew(const Text&) override { return true; }
   std::uint8_t ByteAt(Position) const override { return 0; }
   Text Substring(Position, Position) const override { return {}; }
   std::uint8_t RawByteAt(Position) const override { return 0; }

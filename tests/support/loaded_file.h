@@ -1,5 +1,5 @@
 // Test helpers for the file-access tests: a real file in a fresh temporary
-// folder, loaded into a FullyBufferedFileAccess.
+// folder, loaded into a WindowedFileAccess.
 #ifndef QUILLANE_TESTS_SUPPORT_LOADED_FILE_H_
 #define QUILLANE_TESTS_SUPPORT_LOADED_FILE_H_
 
@@ -16,7 +16,7 @@ class LoadedFile {
   explicit LoadedFile(const std::string& bytes) { source.Load(folder.Write("input.pdf", bytes)); }
 
   ScratchDir folder;
-  FullyBufferedFileAccess source;
+  WindowedFileAccess source;
 };
 
 }  // namespace quillane::test

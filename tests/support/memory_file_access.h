@@ -1,11 +1,11 @@
-// An in-memory FileAccess for the pdf/ tests, the fuzz targets and their
-// regression replay:
-// it holds the input bytes given at construction instead of loading a file,
-// and it enforces the REQUIRES clauses of RawByteAt and Substring, which the
-// real implementation leaves unchecked, so that a scanner that reads outside
-// the data is reported at once instead of reading a neighbour's bytes. Its
-// views of the loaded bytes can be made as short as the contract allows, so
-// that a scan meets view boundaries everywhere.
+// An in-memory FileAccess for the pdf/ tests, the whole-run tests of app/,
+// the fuzz targets and their regression replay: it holds the input bytes
+// given at construction instead of loading a file (Load only notes the path),
+// saves what it holds into a real output file, and it enforces the REQUIRES clauses of RawByteAt
+// and Substring, which the real implementation leaves unchecked, so that a scanner that reads
+// outside the data is reported at once instead of reading a neighbour's bytes. Its views of the
+// loaded bytes can be made as short as the contract allows, so that a scan meets view boundaries
+// everywhere.
 #ifndef QUILLANE_TESTS_SUPPORT_MEMORY_FILE_ACCESS_H_
 #define QUILLANE_TESTS_SUPPORT_MEMORY_FILE_ACCESS_H_
 
@@ -17,6 +17,7 @@
 
 #include "base/error.h"
 #include "fileaccess/fileaccess.h"
+#include "platform/platform.h"
 
 namespace quillane::test {
 
@@ -27,7 +28,7 @@ class ContractViolation : public std::logic_error {
   using std::logic_error::logic_error;
 };
 
-class MemoryFileAccess final : public FileAccess {
+class MemoryFileAccess : public FileAccess {
  public:
   // Copies `bytes` into a buffer of exactly their size, so that AddressSanitizer
   // also sees a read one byte past the end.
@@ -40,9 +41,20 @@ class MemoryFileAccess final : public FileAccess {
     if (!bytes.empty()) std::memcpy(loaded_.get(), bytes.data(), bytes.size());
   }
 
-  // The fuzz targets never touch the disk: the run's "save" is the content.
-  void Load(const Text& /*path*/) override { Violation("Load called on a memory file"); }
-  void Save(const Text& /*path*/) override { Violation("Save called on a memory file"); }
+  // The bytes stand for the file at `path`, whatever is there.
+  void Load(const Text& path) override { loadedPath_ = path; }
+  // Content() through a real output file, as the run's own file access saves.
+  void Save(const Text& path) override {
+    platform::OutputFile output(path);
+    WriteContent(output);
+    output.Commit();
+  }
+  bool SaveAsNew(const Text& path) override {
+    platform::OutputFile output(path);
+    WriteContent(output);
+    return output.CommitAsNew();
+  }
+  const Text& LoadedPath() const { return loadedPath_; }
 
   std::uint8_t ByteAt(Position index) const override {
     if (index < 0 || index >= Size()) throw Error("IndexOutOfBounds");
@@ -103,10 +115,16 @@ class MemoryFileAccess final : public FileAccess {
 
   [[noreturn]] static void Violation(const char* what) { throw ContractViolation(what); }
 
+  void WriteContent(platform::OutputFile& output) const {
+    const Text content = Content();
+    output.Write(content.data(), static_cast<Position>(content.size()));
+  }
+
   std::unique_ptr<char[]> loaded_;
   Position loadedSize_;
   Position viewBytes_;
   Text appended_;
+  Text loadedPath_;
 };
 
 }  // namespace quillane::test

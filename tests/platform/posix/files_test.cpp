@@ -115,6 +115,29 @@ class OutputFileTest : public ::testing::Test {
   test::ScratchDir scratch_;
 };
 
+// CommitAsNew moves the output into place only while the name is free: a
+// file that appeared meanwhile stays, and the temporary file goes.
+TEST_F(OutputFileTest, CommitAsNewNeverReplacesAFile) {
+  const std::string path = scratch_.File("out.pdf");
+  {
+    OutputFile output(path);
+    output.Write("first", 5);
+    EXPECT_TRUE(output.CommitAsNew());
+  }
+  EXPECT_EQ(ReadFileBytes(path), "first");
+  {
+    OutputFile output(path);
+    output.Write("second", 6);
+    EXPECT_FALSE(output.CommitAsNew());
+  }
+  EXPECT_EQ(ReadFileBytes(path), "first");
+  EXPECT_EQ(Listing(scratch_.Path()), std::vector<std::string>{"out.pdf"});
+  // A device is written through, as Commit writes it.
+  OutputFile device("/dev/null");
+  device.Write("x", 1);
+  EXPECT_TRUE(device.CommitAsNew());
+}
+
 TEST_F(OutputFileTest, ExistingFileIsReplacedOnlyByCommit) {
   const std::string path = scratch_.File("out.pdf");
   WriteFileBytes(path, "old content");
