@@ -8,6 +8,10 @@
 
 # Cross builds compile GoogleTest from Debian's sources (tests/CMakeLists.txt).
 set(QUILLANE_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources for cross builds")
+# The shared corpus of real PDFs that the conformance tests run over; without
+# it those tests skip with a message.
+set(QUILLANE_CORPUS_DIR ${PROJECT_SOURCE_DIR}/../shared/corpus CACHE PATH
+    "Folder of the PDF corpus (with its MANIFEST.tsv) for the conformance tests")
 
 set(QUILLANE_WITH_TESTS OFF)
 set(QUILLANE_WITH_SUITE OFF)

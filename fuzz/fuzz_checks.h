@@ -413,6 +413,13 @@ inline std::string CheckRun(std::string_view input, ReplaceMode mode,
     return where + "exception outside the program's errors: " + error.what();
   }
 
+  // The reads by position stay linear in the size: each hit looks back a
+  // bounded stretch, each trailer lookup reads a dictionary at most once.
+  const auto size = static_cast<Position>(input.size());
+  if (source.BytesRead() > 1024 * size + (Position{16} << 20)) {
+    return where + std::to_string(source.BytesRead()) + " bytes read by position for " +
+           std::to_string(size);
+  }
   const Text output = source.Content();
   if (mode == ReplaceNone) {
     const std::string failure = detail::CheckRenamedInPlace(input, output, hits);

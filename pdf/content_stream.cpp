@@ -89,7 +89,8 @@ class ContentReader {
   explicit ContentReader(std::string_view data)
       : data_(data),
         lexer_(data),
-        tailBudget_(kTailBudgetPerByte * data.size() + kTailBudgetBase) {}
+        initialTailBudget_(kTailBudgetPerByte * data.size() + kTailBudgetBase),
+        tailBudget_(initialTailBudget_) {}
 
   ContentReading Read() {
     ContentReading reading;
@@ -101,9 +102,10 @@ class ContentReader {
     std::vector<Frame> frames;
     int compatibility = 0;  // depth of BX ... EX sections
     bool operatorRead = false;
-    const auto fail = [&reading](std::size_t at) {
+    const auto fail = [&reading, this](std::size_t at) {
       reading.failure = at;
       reading.inlineImages.clear();
+      reading.bytesExamined = Examined();
       return reading;
     };
     for (;;) {
@@ -115,6 +117,7 @@ class ContentReader {
         case TokenKind::kEnd:
           if (!frames.empty()) return fail(token.start);
           reading.complete = true;
+          reading.bytesExamined = Examined();
           return reading;
         case TokenKind::kError:
           return fail(token.start);
@@ -322,8 +325,12 @@ class ContentReader {
     return false;
   }
 
+  // The bytes the main reading reached and those the tail checks spent.
+  std::size_t Examined() const { return lexer_.Position() + (initialTailBudget_ - tailBudget_); }
+
   std::string_view data_;
   Lexer lexer_;
+  const std::size_t initialTailBudget_;
   std::size_t tailBudget_;
 };
 

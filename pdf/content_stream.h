@@ -37,6 +37,9 @@ struct ContentReading {
   // description shall be d0 or d1"), which draws a letter, not a picture.
   // Set as soon as that operator is read, also when the reading fails later.
   bool glyphDescription = false;
+  // The bytes the reading went over, look-aheads after candidate "EI"s
+  // included: bounded by 9 times the data's size plus 64 KiB.
+  std::size_t bytesExamined = 0;
 };
 
 // Reads decoded content-stream bytes. The data of an inline image ends:

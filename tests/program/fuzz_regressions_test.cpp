@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -37,18 +36,12 @@ std::vector<fs::path> Findings(const std::string& target) {
   return files;
 }
 
-// The fuzzer counts an input that takes over a second as a hang; the replay
-// allows more, as the test build is unoptimised.
-constexpr auto kHangLimit = std::chrono::seconds(10);
-
 TEST(FuzzRegressionsTest, RunInEveryMode) {
   const std::vector<fs::path> files = Findings("run");
   EXPECT_FALSE(files.empty());
   for (const fs::path& file : files) {
-    const std::string input = ReadFileBytes(file);
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(CheckRunAllModes(input, kTemplates), "") << file;
-    EXPECT_LT(std::chrono::steady_clock::now() - start, kHangLimit) << file;
+    // The checks bound the work of each run by the input's size.
+    EXPECT_EQ(CheckRunAllModes(ReadFileBytes(file), kTemplates), "") << file;
   }
 }
 

@@ -271,23 +271,32 @@ TEST_F(ReaderEndToEndTest, DesktopAssociationSkipsQuillaneAndEachFileIsReadOnce)
     const std::string trace = scratch_.File("trace-" + std::to_string(run) + ".txt");
     fs::remove(Record());
     const std::optional<TracedRun> traced =
-        RunTraced({QUILLANE_EXE, "/tempexec", "/in", Input()}, "openat,rename", trace, Options());
+        RunTraced({QUILLANE_EXE, "/tempexec", "/in", Input()}, "openat,rename,renameat,renameat2",
+                  trace, Options());
     if (!traced) GTEST_SKIP() << "strace cannot trace here";
     EXPECT_EQ(traced->result.exit_status, 0);
     EXPECT_EQ(traced->result.err, "");
     EXPECT_EQ(RecordedArguments(), std::vector<std::string>{TemporaryOutput()});
 
-    const auto count = [&traced](const std::string& text) {
-      return std::count_if(
-          traced->calls.begin(), traced->calls.end(),
-          [&text](const std::string& call) { return call.find(text) != std::string::npos; });
+    const auto count = [&traced](const auto& test) {
+      return std::count_if(traced->calls.begin(), traced->calls.end(), test);
     };
+    // openat(dirfd, path, flags...) for reading only.
     const auto reads = [&count](const std::string& path) {
-      return count("\"" + path + "\", O_RDONLY");
+      return count([&path](const TracedCall& call) {
+        const std::vector<std::string> flags = call.Flags(2);
+        return call.name == "openat" && call.String(1) == path &&
+               std::find(flags.begin(), flags.end(), "O_RDONLY") != flags.end();
+      });
     };
     // The first run creates the configuration key and caches the command:
-    // two writes, each after a fresh read. The second writes nothing.
-    const auto writes = count("\", \"" + Registry() + "\")");
+    // two writes, each after a fresh read, each a rename onto the file. The
+    // second writes nothing.
+    const auto writes = count([this](const TracedCall& call) {
+      // rename(old, new); renameat and renameat2 put a folder before each.
+      return call.name.starts_with("rename") &&
+             call.String(call.name == "rename" ? 1 : 3) == Registry();
+    });
     EXPECT_EQ(writes, run == 1 ? 2 : 0);
     EXPECT_EQ(reads(Registry()), 1 + writes);
     EXPECT_EQ(reads(desktop + "/mimeapps.list"), 1);

@@ -55,14 +55,19 @@ class MemoryFileAccess : public FileAccess {
     return output.CommitAsNew();
   }
   const Text& LoadedPath() const { return loadedPath_; }
+  // The bytes handed out by the reads by position (ByteAt, RawByteAt,
+  // Substring) so far: the work a scan did, which tests bound by the size.
+  Position BytesRead() const { return bytesRead_; }
 
   std::uint8_t ByteAt(Position index) const override {
     if (index < 0 || index >= Size()) throw Error("IndexOutOfBounds");
+    ++bytesRead_;
     return Byte(index);
   }
 
   Text Substring(Position start, Position end) const override {
     if (start < 0 || start > end || end > Size()) Violation("Substring outside the data");
+    bytesRead_ += end - start;
     // Loaded bytes in one copy: the walks read their pieces this way.
     if (end <= loadedSize_) {
       return Text(loaded_.get() + start, static_cast<std::size_t>(end - start));
@@ -74,6 +79,7 @@ class MemoryFileAccess : public FileAccess {
 
   std::uint8_t RawByteAt(Position index) const override {
     if (index < 0 || index >= Size()) Violation("RawByteAt outside the data");
+    ++bytesRead_;
     return Byte(index);
   }
 
@@ -125,6 +131,7 @@ class MemoryFileAccess : public FileAccess {
   Position viewBytes_;
   Text appended_;
   Text loadedPath_;
+  mutable Position bytesRead_ = 0;
 };
 
 }  // namespace quillane::test

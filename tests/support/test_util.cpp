@@ -15,6 +15,7 @@
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 
 extern char** environ;
@@ -150,6 +151,98 @@ bool ProgramAvailable(const std::string& program) {
   return false;
 }
 
+std::optional<TracedCall> ParseTracedCall(const std::string& line) {
+  // name(arguments) = result: the arguments end at the ")" that closes the
+  // first "(" at the same depth, outside strings.
+  const std::size_t open = line.find('(');
+  if (open == std::string::npos || open == 0) return std::nullopt;
+  TracedCall call;
+  call.name = line.substr(0, open);
+  for (const char c : call.name) {
+    if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_')) return std::nullopt;
+  }
+  int depth = 0;
+  bool quoted = false;
+  std::string argument;
+  for (std::size_t i = open + 1; i < line.size(); ++i) {
+    const char c = line[i];
+    if (quoted) {
+      argument += c;
+      if (c == '\\' && i + 1 < line.size()) {
+        argument += line[++i];
+      } else if (c == '"') {
+        quoted = false;
+      }
+      continue;
+    }
+    if (c == '"') {
+      quoted = true;
+    } else if (c == '(' || c == '[' || c == '{') {
+      ++depth;
+    } else if ((c == ')' || c == ']' || c == '}') && depth > 0) {
+      --depth;
+    } else if (c == ')' || (c == ',' && depth == 0)) {
+      const std::size_t first = argument.find_first_not_of(' ');
+      const std::size_t last = argument.find_last_not_of(' ');
+      if (first != std::string::npos) {
+        call.arguments.push_back(argument.substr(first, last - first + 1));
+      }
+      argument.clear();
+      if (c == ')') return call;
+      continue;
+    }
+    argument += c;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> TracedCall::String(std::size_t i) const {
+  if (i >= arguments.size()) return std::nullopt;
+  const std::string& raw = arguments[i];
+  if (raw.size() < 2 || raw.front() != '"' || raw.back() != '"') return std::nullopt;
+  const std::string body = raw.substr(1, raw.size() - 2);
+  const auto digitsFrom = [&body](std::size_t from, std::size_t most, int base) {
+    std::size_t end = from;
+    while (end < body.size() && end < from + most &&
+           std::string_view(base == 8 ? "01234567" : "0123456789abcdefABCDEF").find(body[end]) !=
+               std::string_view::npos) {
+      ++end;
+    }
+    return end;
+  };
+  std::string text;
+  for (std::size_t k = 0; k < body.size(); ++k) {
+    if (body[k] != '\\' || k + 1 == body.size()) {
+      text += body[k];
+      continue;
+    }
+    const char e = body[++k];
+    const std::size_t octalEnd = digitsFrom(k, 3, 8);
+    if (e == 'x' && digitsFrom(k + 1, 2, 16) > k + 1) {
+      const std::size_t end = digitsFrom(k + 1, 2, 16);
+      text += static_cast<char>(std::stoi(body.substr(k + 1, end - k - 1), nullptr, 16));
+      k = end - 1;
+    } else if (octalEnd > k) {
+      text += static_cast<char>(std::stoi(body.substr(k, octalEnd - k), nullptr, 8));
+      k = octalEnd - 1;
+    } else {
+      const std::string_view from = "ntrvf";
+      const std::string_view to = "\n\t\r\v\f";
+      const std::size_t at = from.find(e);
+      text += at == std::string_view::npos ? e : to[at];
+    }
+  }
+  return text;
+}
+
+std::vector<std::string> TracedCall::Flags(std::size_t i) const {
+  std::vector<std::string> flags;
+  if (i >= arguments.size()) return flags;
+  std::stringstream names(arguments[i]);
+  for (std::string flag; std::getline(names, flag, '|');) flags.push_back(flag);
+  return flags;
+}
+
 std::optional<TracedRun> RunTraced(const std::vector<std::string>& argv, const std::string& calls,
                                    const std::filesystem::path& traceFile, ProcessOptions options) {
   if (!ProgramAvailable("strace")) return std::nullopt;
@@ -162,7 +255,9 @@ std::optional<TracedRun> RunTraced(const std::vector<std::string>& argv, const s
   std::error_code missing;
   if (std::filesystem::exists(traceFile, missing)) {
     std::stringstream lines(ReadFileBytes(traceFile));
-    for (std::string line; std::getline(lines, line);) run.calls.push_back(line);
+    for (std::string line; std::getline(lines, line);) {
+      if (std::optional<TracedCall> call = ParseTracedCall(line)) run.calls.push_back(*call);
+    }
   }
   // strace's own complaint (ptrace refused) and no trace: nothing was seen.
   if (run.calls.empty() && run.result.err.starts_with("strace: ")) return std::nullopt;

@@ -103,14 +103,32 @@ struct ProcessOptions {
 // be started at all.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
 
+// One system call of a trace, taken apart: its name and its arguments as
+// strace lists them, split at the commas between them (none inside a string,
+// a structure or an array), each with its blanks trimmed.
+struct TracedCall {
+  std::string name;
+  std::vector<std::string> arguments;
+  // Argument `i` read as a string: the bytes between its double quotes with
+  // strace's escapes undone (\n, \t, \", \\, \xNN, octal); nothing when
+  // it is no string.
+  std::optional<std::string> String(std::size_t i) const;
+  // Argument `i` read as flags: the names joined by "|" ("O_RDONLY|O_CLOEXEC").
+  std::vector<std::string> Flags(std::size_t i) const;
+};
+
+// Takes one line of strace's output apart; nothing for a line that is no
+// call (a signal, an exit, an unfinished call).
+std::optional<TracedCall> ParseTracedCall(const std::string& line);
+
 // The system calls named by `calls` (a strace "-e trace=" list) that one run
-// of `argv` made, one a line as strace writes them, for tests that show what
-// the program asks of the kernel. Child processes are not followed; the trace
-// goes through the file `traceFile`. Nothing when strace is missing (see
-// ProgramAvailable) or may not trace here; the caller then skips.
+// of `argv` made, taken apart, for tests that show what the program asks of
+// the kernel. Child processes are not followed; the trace goes through the
+// file `traceFile`. Nothing when strace is missing (see ProgramAvailable) or
+// may not trace here; the caller then skips.
 struct TracedRun {
   ProcessResult result;
-  std::vector<std::string> calls;
+  std::vector<TracedCall> calls;
 };
 std::optional<TracedRun> RunTraced(const std::vector<std::string>& argv, const std::string& calls,
                                    const std::filesystem::path& traceFile,
