@@ -54,7 +54,7 @@ Outcome TImageRemover::Run(const Options& options, FileAccess& source) const {
   TrailerValues trailer;
   if (mode != ReplaceNone) {
     trailer = ReadTrailer(source, OnLog);
-    if (trailer.encrypted) {
+    if (trailer.Encrypted) {
       platform::ShowMessageBox(
           "Quillane cannot handle this file, because the file is secured/encrypted.",
           platform::MessageIcon::kError, true);
@@ -84,7 +84,7 @@ Outcome TImageRemover::Run(const Options& options, FileAccess& source) const {
         LoadPlaceholderTemplates(mode, templateDirectory, options.ReplaceInline);
     std::vector<RewrittenObject> streams;
     if (options.ReplaceInline) {
-      streams = RewriteInlineImageStreams(source, templates.inlineGray, imageKeys, OnLog);
+      streams = RewriteInlineImageStreams(source, templates.InlineGray, imageKeys, OnLog);
     }
     WriteUpdate(source, imageKeys, trailer, templates, streams);
   }

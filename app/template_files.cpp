@@ -7,12 +7,12 @@ namespace quillane {
 PlaceholderTemplates LoadPlaceholderTemplates(ReplaceMode mode, const Text& directory,
                                               bool inlineImages) {
   PlaceholderTemplates templates;
-  templates.mode = mode;
+  templates.Mode = mode;
   // "otherimg.dat" is read in both other modes, so a deployment without it
   // fails even in the translucent mode, which does not use it as a body.
   if (mode != ReplaceOutline || inlineImages) {
     const Text defaultBody = platform::ReadWholeFile(directory + "otherimg.dat");
-    if (inlineImages) templates.inlineGray = PlaceholderGray(defaultBody);
+    if (inlineImages) templates.InlineGray = PlaceholderGray(defaultBody);
     templates.body = defaultBody;
   }
   if (mode == ReplaceOutline) {

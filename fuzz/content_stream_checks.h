@@ -35,32 +35,32 @@ inline std::string CheckRewrite(std::string_view data, const std::vector<InlineI
   std::size_t kept = 0;  // in `data`
   std::size_t at = 0;    // in `rewritten`
   for (const InlineImage& image : images) {
-    if (image.begin < kept || image.end <= image.begin || image.end > data.size()) {
+    if (image.Begin < kept || image.End <= image.Begin || image.End > data.size()) {
       return "inline images out of order or outside the data";
     }
-    if (data.substr(image.begin, 2) != "BI" || data.substr(image.end - 2, 2) != "EI") {
-      return "an inline image that is not BI ... EI at " + std::to_string(image.begin);
+    if (data.substr(image.Begin, 2) != "BI" || data.substr(image.End - 2, 2) != "EI") {
+      return "an inline image that is not BI ... EI at " + std::to_string(image.Begin);
     }
-    const std::string_view between = data.substr(kept, image.begin - kept);
+    const std::string_view between = data.substr(kept, image.Begin - kept);
     if (rewritten.substr(at, between.size()) != between) {
-      return "bytes before the inline image at " + std::to_string(image.begin) + " changed";
+      return "bytes before the inline image at " + std::to_string(image.Begin) + " changed";
     }
     at += between.size();
     if (rewritten.substr(at, placeholder.size()) != placeholder) {
-      return "no placeholder for the inline image at " + std::to_string(image.begin);
+      return "no placeholder for the inline image at " + std::to_string(image.Begin);
     }
     at += placeholder.size();
-    kept = image.end;
+    kept = image.End;
   }
   if (rewritten.substr(at) != data.substr(kept)) return "bytes after the last inline image changed";
 
   const ContentReading again = ReadContentStream(rewritten);
-  if (!again.complete) {
-    return "the rewritten data does not read, at " + std::to_string(again.failure);
+  if (!again.Complete) {
+    return "the rewritten data does not read, at " + std::to_string(again.Failure);
   }
-  if (again.inlineImages.size() != images.size()) return "the rewritten data has other images";
-  for (const InlineImage& image : again.inlineImages) {
-    if (rewritten.substr(image.begin, image.end - image.begin) != placeholder) {
+  if (again.InlineImages.size() != images.size()) return "the rewritten data has other images";
+  for (const InlineImage& image : again.InlineImages) {
+    if (rewritten.substr(image.Begin, image.End - image.Begin) != placeholder) {
       return "a rewritten inline image is not the placeholder";
     }
   }
@@ -74,20 +74,20 @@ inline std::string CheckRewrite(std::string_view data, const std::vector<InlineI
 // strings may hold any bytes, "stream" included.
 inline std::string CheckRewrittenObject(const RewrittenObject& object, std::uint8_t gray,
                                         std::size_t& images) {
-  const std::string_view text = object.text;
-  const std::string header = std::to_string(ObjectNumber(object.key)) + " " +
-                             std::to_string(ObjectGeneration(object.key)) + " obj\n";
+  const std::string_view text = object.Bytes;
+  const std::string header = std::to_string(ObjectNumber(object.Key)) + " " +
+                             std::to_string(ObjectGeneration(object.Key)) + " obj\n";
   constexpr std::string_view kEnd = "\nendstream\nendobj\n";
   if (text.substr(0, header.size()) != header) return "object " + header + ": no header";
   Lexer lexer(text, header.size());
   const std::optional<PdfObject> dictionary = ReadObject(lexer, true);
-  if (!dictionary || dictionary->kind != PdfObject::Kind::kDictionary ||
-      text.substr(dictionary->end, 8) != "\nstream\n") {
+  if (!dictionary || dictionary->Kind != PdfObject::Type::kDictionary ||
+      text.substr(dictionary->End, 8) != "\nstream\n") {
     return "object " + header + ": no dictionary and stream keyword";
   }
   const PdfObject* length = dictionary->Find("Length");
   const PdfObject* filter = dictionary->Find("Filter");
-  const std::size_t dataStart = dictionary->end + 8;
+  const std::size_t dataStart = dictionary->End + 8;
   if (length == nullptr || filter == nullptr || !filter->IsName("FlateDecode") ||
       length->Integer().value_or(-1) != static_cast<std::int64_t>(text.size()) -
                                             static_cast<std::int64_t>(dataStart) -
@@ -97,18 +97,18 @@ inline std::string CheckRewrittenObject(const RewrittenObject& object, std::uint
   }
   const DecodedData decoded = DecodeStreamData(
       text.substr(dataStart, text.size() - kEnd.size() - dataStart), {{"FlateDecode"}});
-  if (!decoded.data) return "object " + header + ": data does not inflate";
-  const ContentReading reading = ReadContentStream(*decoded.data);
-  if (!reading.complete || reading.inlineImages.empty()) {
+  if (!decoded.Data) return "object " + header + ": data does not inflate";
+  const ContentReading reading = ReadContentStream(*decoded.Data);
+  if (!reading.Complete || reading.InlineImages.empty()) {
     return "object " + header + ": rewritten content does not read or has no images";
   }
-  for (const InlineImage& image : reading.inlineImages) {
-    if (decoded.data->substr(image.begin, image.end - image.begin) !=
+  for (const InlineImage& image : reading.InlineImages) {
+    if (decoded.Data->substr(image.Begin, image.End - image.Begin) !=
         PlaceholderInlineImage(gray)) {
       return "object " + header + ": an inline image is not the placeholder";
     }
   }
-  images += reading.inlineImages.size();
+  images += reading.InlineImages.size();
   return {};
 }
 
@@ -121,18 +121,18 @@ inline std::string CheckContentStream(std::string_view input) {
 
     // As content-stream bytes.
     const ContentReading reading = ReadContentStream(input);
-    if (!reading.complete) {
-      if (reading.failure > input.size()) return "failure offset beyond the data";
-      if (!reading.inlineImages.empty()) return "an incomplete reading lists inline images";
+    if (!reading.Complete) {
+      if (reading.Failure > input.size()) return "failure offset beyond the data";
+      if (!reading.InlineImages.empty()) return "an incomplete reading lists inline images";
     } else {
-      const Text rewritten = ReplaceInlineImages(input, reading.inlineImages, gray);
-      std::string failure = detail::CheckRewrite(input, reading.inlineImages, rewritten, gray);
+      const Text rewritten = ReplaceInlineImages(input, reading.InlineImages, gray);
+      std::string failure = detail::CheckRewrite(input, reading.InlineImages, rewritten, gray);
       if (!failure.empty()) return failure;
     }
     // Compression round trip on a bounded prefix, to keep executions fast.
     const std::string_view head = input.substr(0, 4096);
     const DecodedData roundTrip = DecodeStreamData(FlateCompress(head), {{"FlateDecode"}});
-    if (!roundTrip.data || *roundTrip.data != head) return "Flate does not round-trip";
+    if (!roundTrip.Data || *roundTrip.Data != head) return "Flate does not round-trip";
 
     // As a file.
     MemoryFileAccess source(input);

@@ -302,10 +302,10 @@ inline std::string CheckAppendedUpdate(std::string_view input, std::string_view 
     if (ObjectNumber(key) < 0 || ObjectGeneration(key) < 0) return {};
     expected.push_back({ObjectNumber(key), ObjectGeneration(key), 0, true});
   }
-  const std::int64_t streamNumber = trailer.trailerSize;
+  const std::int64_t streamNumber = trailer.TrailerSize;
   std::optional<std::int64_t> extraNumber;
   if (HasExtraObject(mode)) {
-    const std::int64_t firstFree = streamNumber + (trailer.lastSectionIsStream ? 1 : 0);
+    const std::int64_t firstFree = streamNumber + (trailer.LastSectionIsStream ? 1 : 0);
     extraNumber = firstFree > 9999 ? firstFree : 9999;
     expected.push_back({*extraNumber, 1, 0, true});
   }
@@ -313,7 +313,7 @@ inline std::string CheckAppendedUpdate(std::string_view input, std::string_view 
   UpdateReader in(output, section);
   std::int64_t size = 0;
   std::vector<WrittenEntry> written;
-  if (trailer.lastSectionIsStream) {
+  if (trailer.LastSectionIsStream) {
     written = ReadStream(in, streamNumber, size);
     expected.push_back({streamNumber, 0, 0, true});
   } else {
@@ -331,7 +331,7 @@ inline std::string CheckAppendedUpdate(std::string_view input, std::string_view 
     const WrittenEntry& e = expected[i];
     // A stream row holds the generation in 16 bits.
     const std::int64_t generation =
-        trailer.lastSectionIsStream ? (e.generation & 0xFFFF) : e.generation;
+        trailer.LastSectionIsStream ? (e.generation & 0xFFFF) : e.generation;
     if (w.number != e.number || w.generation != generation || w.inUse != e.inUse) {
       return "entry " + std::to_string(i) + " is" + Describe({w}) + ", expected" + Describe({e});
     }
@@ -341,10 +341,10 @@ inline std::string CheckAppendedUpdate(std::string_view input, std::string_view 
       return "entry" + Describe({w}) + " does not point at its object header";
     }
   }
-  if (trailer.lastSectionIsStream && written.back().offset != static_cast<std::int64_t>(section)) {
+  if (trailer.LastSectionIsStream && written.back().offset != static_cast<std::int64_t>(section)) {
     return "the stream's own row does not point at the section";
   }
-  if (trailer.lastSectionIsStream && size <= streamNumber) {
+  if (trailer.LastSectionIsStream && size <= streamNumber) {
     return "/Size " + std::to_string(size) + " does not cover the stream object";
   }
   if (extraNumber && size <= *extraNumber) {
@@ -391,7 +391,7 @@ inline std::string CheckRun(std::string_view input, ReplaceMode mode,
   try {
     if (mode != ReplaceNone) {
       trailer = ReadTrailer(source, log);
-      if (trailer.encrypted) {
+      if (trailer.Encrypted) {
         if (source.Content() != input) return where + "a refused run changed the content";
         return {};
       }

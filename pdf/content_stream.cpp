@@ -55,9 +55,9 @@ std::optional<std::int64_t> PositiveInteger(const PdfObject* value) {
 // named in the resources (its size is unknown here).
 std::optional<std::int64_t> Components(const PdfObject& space) {
   const PdfObject* name = &space;
-  if (space.kind == PdfObject::Kind::kArray) {
-    if (space.items.empty()) return std::nullopt;
-    name = &space.items[0];
+  if (space.Kind == PdfObject::Type::kArray) {
+    if (space.Items.empty()) return std::nullopt;
+    name = &space.Items[0];
     if (name->IsName("I") || name->IsName("Indexed")) return 1;
     return std::nullopt;
   }
@@ -71,15 +71,15 @@ std::optional<std::int64_t> Components(const PdfObject& space) {
 // the entry is neither a name, an array of names nor null.
 std::optional<std::vector<Text>> Filters(const PdfObject* filter) {
   std::vector<Text> names;
-  if (filter == nullptr || filter->kind == PdfObject::Kind::kNull) return names;
-  if (filter->kind == PdfObject::Kind::kName) {
-    names.push_back(filter->text);
+  if (filter == nullptr || filter->Kind == PdfObject::Type::kNull) return names;
+  if (filter->Kind == PdfObject::Type::kName) {
+    names.push_back(filter->Value);
     return names;
   }
-  if (filter->kind != PdfObject::Kind::kArray) return std::nullopt;
-  for (const PdfObject& item : filter->items) {
-    if (item.kind != PdfObject::Kind::kName) return std::nullopt;
-    names.push_back(item.text);
+  if (filter->Kind != PdfObject::Type::kArray) return std::nullopt;
+  for (const PdfObject& item : filter->Items) {
+    if (item.Kind != PdfObject::Type::kName) return std::nullopt;
+    names.push_back(item.Value);
   }
   return names;
 }
@@ -96,72 +96,72 @@ class ContentReader {
     ContentReading reading;
     // The open arrays and dictionaries; for a dictionary, whether a key is due.
     struct Frame {
-      bool dictionary;
-      bool wantKey;
+      bool Dictionary;
+      bool WantKey;
     };
     std::vector<Frame> frames;
     int compatibility = 0;  // depth of BX ... EX sections
     bool operatorRead = false;
     const auto fail = [&reading, this](std::size_t at) {
-      reading.failure = at;
-      reading.inlineImages.clear();
-      reading.bytesExamined = Examined();
+      reading.Failure = at;
+      reading.InlineImages.clear();
+      reading.BytesExamined = Examined();
       return reading;
     };
     for (;;) {
       const Token token = lexer_.Next();
       // A value completes a dictionary entry; a key of a dictionary must be a
       // name.
-      const bool wantKey = !frames.empty() && frames.back().dictionary && frames.back().wantKey;
-      switch (token.kind) {
+      const bool wantKey = !frames.empty() && frames.back().Dictionary && frames.back().WantKey;
+      switch (token.Kind) {
         case TokenKind::kEnd:
-          if (!frames.empty()) return fail(token.start);
-          reading.complete = true;
-          reading.bytesExamined = Examined();
+          if (!frames.empty()) return fail(token.Start);
+          reading.Complete = true;
+          reading.BytesExamined = Examined();
           return reading;
         case TokenKind::kError:
-          return fail(token.start);
+          return fail(token.Start);
         case TokenKind::kName:
           if (wantKey) {
-            frames.back().wantKey = false;
+            frames.back().WantKey = false;
             continue;
           }
           break;
         case TokenKind::kNumber:
         case TokenKind::kString:
         case TokenKind::kHexString:
-          if (wantKey) return fail(token.start);
+          if (wantKey) return fail(token.Start);
           break;
         case TokenKind::kArrayOpen:
         case TokenKind::kDictionaryOpen:
-          if (wantKey || frames.size() >= 64) return fail(token.start);
-          frames.push_back({token.kind == TokenKind::kDictionaryOpen, true});
+          if (wantKey || frames.size() >= 64) return fail(token.Start);
+          frames.push_back({token.Kind == TokenKind::kDictionaryOpen, true});
           continue;
         case TokenKind::kArrayClose:
-          if (frames.empty() || frames.back().dictionary) return fail(token.start);
+          if (frames.empty() || frames.back().Dictionary) return fail(token.Start);
           frames.pop_back();
           break;
         case TokenKind::kDictionaryClose:
-          if (!wantKey) return fail(token.start);
+          if (!wantKey) return fail(token.Start);
           frames.pop_back();
           break;
         case TokenKind::kKeyword: {
           const std::string_view word = lexer_.Bytes(token);
           if (word == "true" || word == "false" || word == "null") {
-            if (wantKey) return fail(token.start);
+            if (wantKey) return fail(token.Start);
             break;
           }
           // Operators stand between operands, never inside an array or a
           // dictionary.
-          if (!frames.empty()) return fail(token.start);
+          if (!frames.empty()) return fail(token.Start);
           if (!operatorRead) {
             operatorRead = true;
-            reading.glyphDescription = word == "d0" || word == "d1";
+            reading.GlyphDescription = word == "d0" || word == "d1";
           }
           if (word == "BI") {
             const std::optional<std::size_t> end = ReadInlineImage();
-            if (!end) return fail(token.start);
-            reading.inlineImages.push_back({token.start, *end});
+            if (!end) return fail(token.Start);
+            reading.InlineImages.push_back({token.Start, *end});
             lexer_.SetPosition(*end);
           } else if (word == "BX") {
             ++compatibility;
@@ -169,15 +169,15 @@ class ContentReader {
             --compatibility;
           } else if (word == "ID" || word == "EI" ||
                      (!IsContentOperator(word) && compatibility == 0)) {
-            return fail(token.start);
+            return fail(token.Start);
           }
           continue;
         }
         default:
-          return fail(token.start);
+          return fail(token.Start);
       }
       // A value was read: inside a dictionary the next token is a key again.
-      if (!frames.empty() && frames.back().dictionary) frames.back().wantKey = true;
+      if (!frames.empty() && frames.back().Dictionary) frames.back().WantKey = true;
     }
   }
 
@@ -186,16 +186,16 @@ class ContentReader {
   // was just read; returns one past its "EI".
   std::optional<std::size_t> ReadInlineImage() {
     PdfObject dictionary;
-    dictionary.kind = PdfObject::Kind::kDictionary;
+    dictionary.Kind = PdfObject::Type::kDictionary;
     for (;;) {
       const Token key = lexer_.Next();
-      if (key.kind == TokenKind::kKeyword && lexer_.Bytes(key) == "ID") break;
-      if (key.kind != TokenKind::kName) return std::nullopt;
+      if (key.Kind == TokenKind::kKeyword && lexer_.Bytes(key) == "ID") break;
+      if (key.Kind != TokenKind::kName) return std::nullopt;
       std::optional<PdfObject> value = ReadObject(lexer_, false);
       if (!value) return std::nullopt;
-      dictionary.keys.push_back(DecodeName(lexer_.Bytes(key).substr(1)));
-      dictionary.keyStarts.push_back(key.start);
-      dictionary.items.push_back(std::move(*value));
+      dictionary.Keys.push_back(DecodeName(lexer_.Bytes(key).substr(1)));
+      dictionary.KeyStarts.push_back(key.Start);
+      dictionary.Items.push_back(std::move(*value));
     }
     // "ID" and one white-space byte; the data begins right after it.
     const std::size_t id = lexer_.Position();
@@ -244,7 +244,7 @@ class ContentReader {
     const PdfObject* bpcEntry = Entry(dictionary, "BPC", "BitsPerComponent");
     std::optional<std::int64_t> bits = PositiveInteger(bpcEntry);
     std::optional<std::int64_t> components;
-    if (mask != nullptr && mask->kind == PdfObject::Kind::kBoolean && mask->text == "true") {
+    if (mask != nullptr && mask->Kind == PdfObject::Type::kBoolean && mask->Value == "true") {
       if (bpcEntry != nullptr && bits != 1) return std::nullopt;
       bits = 1;
       components = 1;
@@ -300,7 +300,7 @@ class ContentReader {
     int depth = 0;
     for (int count = 0; count < kTailTokens; ++count) {
       const Token token = tail.Next();
-      switch (token.kind) {
+      switch (token.Kind) {
         case TokenKind::kEnd:
           return count == 0;
         case TokenKind::kError:
@@ -352,9 +352,9 @@ Text ReplaceInlineImages(std::string_view data, const std::vector<InlineImage>& 
   result.reserve(data.size());
   std::size_t kept = 0;
   for (const InlineImage& image : images) {
-    result.append(data.substr(kept, image.begin - kept));
+    result.append(data.substr(kept, image.Begin - kept));
     result += placeholder;
-    kept = image.end;
+    kept = image.End;
   }
   result.append(data.substr(kept));
   return result;

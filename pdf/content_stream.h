@@ -17,8 +17,8 @@ namespace quillane {
 
 // One inline image: from the "B" of its "BI" to one past the "I" of its "EI".
 struct InlineImage {
-  std::size_t begin = 0;
-  std::size_t end = 0;
+  std::size_t Begin = 0;
+  std::size_t End = 0;
 };
 
 struct ContentReading {
@@ -27,19 +27,19 @@ struct ContentReading {
   // keyword between BX and EX), each array and dictionary closed, no
   // operator inside one, and every BI followed by a dictionary, ID, data and
   // EI.
-  bool complete = false;
+  bool Complete = false;
   // When not complete: the offset of the first byte that does not read.
-  std::size_t failure = 0;
+  std::size_t Failure = 0;
   // The inline images in stream order; complete only when `complete` is.
-  std::vector<InlineImage> inlineImages;
+  std::vector<InlineImage> InlineImages;
   // The first operator read is d0 or d1: the stream is the glyph description
   // of a Type 3 font (ISO 32000-1, 9.6.5: "the first operator in a glyph
   // description shall be d0 or d1"), which draws a letter, not a picture.
   // Set as soon as that operator is read, also when the reading fails later.
-  bool glyphDescription = false;
+  bool GlyphDescription = false;
   // The bytes the reading went over, look-aheads after candidate "EI"s
   // included: bounded by 9 times the data's size plus 64 KiB.
-  std::size_t bytesExamined = 0;
+  std::size_t BytesExamined = 0;
 };
 
 // Reads decoded content-stream bytes. The data of an inline image ends:

@@ -119,10 +119,10 @@ std::vector<ObjectKey> FindImageObjects(const FileAccess& source, const LogHook&
   WalkHits(source, [&](Position /*nameStart*/, Position end) {
     LogHit(scanner, end);
     const ObjectHeader header = scanner.FindObjectKeyBefore(end);
-    if (header.key == kNoObject) return;
-    if (StreamKeywordBetween(source, header.keyword + 3, end)) return;
-    if (scanner.Logging()) scanner.Log("object: " + IntToText(header.key));
-    keys.push_back(header.key);
+    if (header.Key == kNoObject) return;
+    if (StreamKeywordBetween(source, header.Keyword + 3, end)) return;
+    if (scanner.Logging()) scanner.Log("object: " + IntToText(header.Key));
+    keys.push_back(header.Key);
   });
   return keys;
 }

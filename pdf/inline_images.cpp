@@ -107,44 +107,44 @@ class ByteWindow {
 
 // Every "N G obj" the walk found, in file order.
 struct Header {
-  ObjectKey key = kNoObject;
-  Position at = 0;       // first digit of the number
-  bool dropped = false;  // found inside stream data after all
+  ObjectKey Key = kNoObject;
+  Position At = 0;       // first digit of the number
+  bool Dropped = false;  // found inside stream data after all
   // The body is an integer followed by "endobj" (a /Length target).
-  std::optional<std::int64_t> integer;
+  std::optional<std::int64_t> Integer;
 };
 
 struct StreamObject {
-  std::size_t header = 0;  // index into the headers
-  Position dictionaryStart = 0;
-  Position dictionaryEnd = 0;
-  Position dataStart = 0;
-  Position dataEnd = 0;
+  std::size_t Header = 0;  // index into the headers
+  Position DictionaryStart = 0;
+  Position DictionaryEnd = 0;
+  Position DataStart = 0;
+  Position DataEnd = 0;
   // Where the walk went on: after the "endstream" that bounded the data.
-  Position after = 0;
-  std::optional<ObjectKey> lengthReference;
+  Position After = 0;
+  std::optional<ObjectKey> LengthReference;
   // The dictionary does not rule out a content stream.
-  bool considered = false;
+  bool Considered = false;
 };
 
 // What follows "obj": an integer, a stream's dictionary and data start, or
 // anything else (skipped up to `end`).
 struct Body {
   enum class Kind : std::uint8_t { kUnreadable, kOther, kInteger, kStream };
-  Kind kind = Kind::kUnreadable;
-  Position end = 0;
-  std::int64_t integer = 0;
-  PdfObject dictionary;  // offsets relative to dictionaryStart
-  Position dictionaryStart = 0;
-  Position dataStart = 0;
+  Kind Kind = Kind::kUnreadable;
+  Position End = 0;
+  std::int64_t Integer = 0;
+  PdfObject Dictionary;  // offsets relative to dictionaryStart
+  Position DictionaryStart = 0;
+  Position DataStart = 0;
 };
 
 // Shifts every offset of `object` by -`by`.
 void Rebase(PdfObject& object, std::size_t by) {
-  object.start -= by;
-  object.end -= by;
-  for (std::size_t& keyStart : object.keyStarts) keyStart -= by;
-  for (PdfObject& item : object.items) Rebase(item, by);
+  object.Start -= by;
+  object.End -= by;
+  for (std::size_t& keyStart : object.KeyStarts) keyStart -= by;
+  for (PdfObject& item : object.Items) Rebase(item, by);
 }
 
 bool IsNameIn(const PdfObject* value, std::initializer_list<std::string_view> names) {
@@ -176,11 +176,11 @@ bool MayBeContentStream(const PdfObject& dictionary) {
 Text RewrittenDictionary(std::string_view text, const PdfObject& dictionary, std::size_t length) {
   Text result;
   std::size_t kept = 0;
-  for (std::size_t i = 0; i < dictionary.keys.size(); ++i) {
-    const Text& key = dictionary.keys[i];
+  for (std::size_t i = 0; i < dictionary.Keys.size(); ++i) {
+    const Text& key = dictionary.Keys[i];
     if (key != "Length" && key != "Filter" && key != "DecodeParms" && key != "DL") continue;
-    result.append(text.substr(kept, dictionary.keyStarts[i] - kept));
-    kept = dictionary.items[i].end;
+    result.append(text.substr(kept, dictionary.KeyStarts[i] - kept));
+    kept = dictionary.Items[i].End;
   }
   // The closing ">>" is the dictionary's last two bytes.
   result.append(text.substr(kept, text.size() - 2 - kept));
@@ -204,13 +204,13 @@ class InlineImageWalk {
     ResolveLengthReferences();
     std::unordered_map<ObjectKey, std::size_t> last;
     for (std::size_t i = 0; i < headers_.size(); ++i) {
-      if (!headers_[i].dropped) last[headers_[i].key] = i;
+      if (!headers_[i].Dropped) last[headers_[i].Key] = i;
     }
     std::vector<RewrittenObject> rewritten;
     for (const StreamObject& stream : streams_) {
-      const Header& header = headers_[stream.header];
-      if (!stream.considered || header.dropped || last[header.key] != stream.header) continue;
-      std::optional<RewrittenObject> object = Rewrite(stream, header.key);
+      const Header& header = headers_[stream.Header];
+      if (!stream.Considered || header.Dropped || last[header.Key] != stream.Header) continue;
+      std::optional<RewrittenObject> object = Rewrite(stream, header.Key);
       if (object) rewritten.push_back(std::move(*object));
     }
     return rewritten;
@@ -233,21 +233,21 @@ class InlineImageWalk {
         if (scanner_.Logging()) scanner_.Log("Inline walk stopped @ " + IntToText(p));
         return false;
       }
-      if (body.kind == Body::Kind::kUnreadable) continue;
-      p = body.end;
-      if (body.kind == Body::Kind::kInteger) headers_.back().integer = body.integer;
-      if (body.kind != Body::Kind::kStream) continue;
+      if (body.Kind == Body::Kind::kUnreadable) continue;
+      p = body.End;
+      if (body.Kind == Body::Kind::kInteger) headers_.back().Integer = body.Integer;
+      if (body.Kind != Body::Kind::kStream) continue;
       StreamObject stream;
-      stream.header = headers_.size() - 1;
-      stream.dictionaryStart = body.dictionaryStart;
-      stream.dictionaryEnd = body.dictionaryStart + static_cast<Position>(body.dictionary.end);
-      stream.dataStart = body.dataStart;
-      if (!BoundData(body.dictionary, stream)) {
+      stream.Header = headers_.size() - 1;
+      stream.DictionaryStart = body.DictionaryStart;
+      stream.DictionaryEnd = body.DictionaryStart + static_cast<Position>(body.Dictionary.End);
+      stream.DataStart = body.DataStart;
+      if (!BoundData(body.Dictionary, stream)) {
         // No "endstream" anywhere after it: nothing to pass over.
         continue;
       }
-      p = stream.after;
-      stream.considered = MayBeContentStream(body.dictionary);
+      p = stream.After;
+      stream.Considered = MayBeContentStream(body.Dictionary);
       streams_.push_back(stream);
     }
   }
@@ -286,8 +286,8 @@ class InlineImageWalk {
         DecimalValue(view.substr(generationStart, generationEnd - generationStart));
     if (!number || !generation) return std::nullopt;
     Header header;
-    header.key = MakeObjectKey(*number, *generation);
-    header.at = from + static_cast<Position>(i);
+    header.Key = MakeObjectKey(*number, *generation);
+    header.At = from + static_cast<Position>(i);
     return header;
   }
 
@@ -300,11 +300,11 @@ class InlineImageWalk {
       Lexer lexer(view);
       Body body = ReadBodyIn(view, lexer);
       bodyBudget_ -= static_cast<Position>(lexer.Position());
-      body.end += p;
-      if (body.kind == Body::Kind::kStream) {
-        body.dictionaryStart = p + static_cast<Position>(body.dictionary.start);
-        body.dataStart += p;
-        Rebase(body.dictionary, body.dictionary.start);
+      body.End += p;
+      if (body.Kind == Body::Kind::kStream) {
+        body.DictionaryStart = p + static_cast<Position>(body.Dictionary.Start);
+        body.DataStart += p;
+        Rebase(body.Dictionary, body.Dictionary.Start);
       }
       // A body cut off by the end of the piece is read again from a larger
       // one.
@@ -318,57 +318,57 @@ class InlineImageWalk {
   static Body ReadBodyIn(std::string_view view, Lexer& lexer) {
     Body body;
     const Token first = lexer.Next();
-    if (first.kind == TokenKind::kNumber) {
-      lexer.SetPosition(first.start);
+    if (first.Kind == TokenKind::kNumber) {
+      lexer.SetPosition(first.Start);
       const std::optional<PdfObject> number = ReadObject(lexer, true);
       if (!number) return body;
-      body.kind = Body::Kind::kOther;
-      body.end = static_cast<Position>(number->end);
+      body.Kind = Body::Kind::kOther;
+      body.End = static_cast<Position>(number->End);
       const Token next = lexer.Next();
-      if (number->Integer() && next.kind == TokenKind::kKeyword && lexer.Bytes(next) == "endobj") {
-        body.kind = Body::Kind::kInteger;
-        body.integer = *number->Integer();
+      if (number->Integer() && next.Kind == TokenKind::kKeyword && lexer.Bytes(next) == "endobj") {
+        body.Kind = Body::Kind::kInteger;
+        body.Integer = *number->Integer();
       }
       return body;
     }
-    if (first.kind != TokenKind::kDictionaryOpen) {
-      if (first.kind != TokenKind::kEnd && first.kind != TokenKind::kError) {
-        body.kind = Body::Kind::kOther;
-        body.end = static_cast<Position>(first.end);
+    if (first.Kind != TokenKind::kDictionaryOpen) {
+      if (first.Kind != TokenKind::kEnd && first.Kind != TokenKind::kError) {
+        body.Kind = Body::Kind::kOther;
+        body.End = static_cast<Position>(first.End);
       }
       return body;
     }
     Token token = first;
     for (int depth = 1; depth > 0;) {
       token = lexer.Next();
-      if (token.kind == TokenKind::kEnd || token.kind == TokenKind::kError) return body;
-      if (token.kind == TokenKind::kDictionaryOpen || token.kind == TokenKind::kArrayOpen) ++depth;
-      if (token.kind == TokenKind::kDictionaryClose || token.kind == TokenKind::kArrayClose) {
+      if (token.Kind == TokenKind::kEnd || token.Kind == TokenKind::kError) return body;
+      if (token.Kind == TokenKind::kDictionaryOpen || token.Kind == TokenKind::kArrayOpen) ++depth;
+      if (token.Kind == TokenKind::kDictionaryClose || token.Kind == TokenKind::kArrayClose) {
         --depth;
       }
     }
-    body.kind = Body::Kind::kOther;
-    body.end = static_cast<Position>(token.end);
+    body.Kind = Body::Kind::kOther;
+    body.End = static_cast<Position>(token.End);
     const Token next = lexer.Next();
-    if (next.kind != TokenKind::kKeyword || lexer.Bytes(next) != "stream") return body;
+    if (next.Kind != TokenKind::kKeyword || lexer.Bytes(next) != "stream") return body;
     // "stream" and its end of line, CR LF or LF (a lone CR is taken too);
     // the data begins after it (ISO 32000-1, 7.3.8.1).
-    std::size_t data = next.end;
+    std::size_t data = next.End;
     if (data + 1 >= view.size()) {
       // The line end may lie beyond the piece read.
-      body.kind = Body::Kind::kUnreadable;
+      body.Kind = Body::Kind::kUnreadable;
       return body;
     }
     if (view[data] == '\r') ++data;
     if (view[data] == '\n') ++data;
-    if (data == next.end) return body;
-    Lexer again(view, first.start);
+    if (data == next.End) return body;
+    Lexer again(view, first.Start);
     std::optional<PdfObject> dictionary = ReadObject(again, true);
-    if (!dictionary || dictionary->end != token.end) return body;
-    body.kind = Body::Kind::kStream;
-    body.dictionary = std::move(*dictionary);
-    body.dataStart = static_cast<Position>(data);
-    body.end = body.dataStart;
+    if (!dictionary || dictionary->End != token.End) return body;
+    body.Kind = Body::Kind::kStream;
+    body.Dictionary = std::move(*dictionary);
+    body.DataStart = static_cast<Position>(data);
+    body.End = body.DataStart;
     return body;
   }
 
@@ -377,28 +377,28 @@ class InlineImageWalk {
   // is looked at after the pass). False when there is no "endstream".
   bool BoundData(const PdfObject& dictionary, StreamObject& stream) {
     const PdfObject* length = dictionary.Find("Length");
-    if (length != nullptr && length->kind == PdfObject::Kind::kReference) {
-      stream.lengthReference = MakeObjectKey(length->number, length->generation);
+    if (length != nullptr && length->Kind == PdfObject::Type::kReference) {
+      stream.LengthReference = MakeObjectKey(length->Number, length->Generation);
     }
     const std::optional<std::int64_t> direct = length != nullptr ? length->Integer() : std::nullopt;
-    if (direct && *direct >= 0 && *direct <= window_.Size() - stream.dataStart) {
-      const Position end = stream.dataStart + *direct;
+    if (direct && *direct >= 0 && *direct <= window_.Size() - stream.DataStart) {
+      const Position end = stream.DataStart + *direct;
       const Position after = EndstreamAfter(end);
       if (after >= 0) {
-        stream.dataEnd = end;
-        stream.after = after;
+        stream.DataEnd = end;
+        stream.After = after;
         return true;
       }
     }
     // Once a search found none, no later one can: the walk only goes on.
-    if (noEndstreamFrom_ >= 0 && stream.dataStart >= noEndstreamFrom_) return false;
-    const Position endstream = window_.Find(kEndstream, stream.dataStart);
+    if (noEndstreamFrom_ >= 0 && stream.DataStart >= noEndstreamFrom_) return false;
+    const Position endstream = window_.Find(kEndstream, stream.DataStart);
     if (endstream < 0) {
-      noEndstreamFrom_ = stream.dataStart;
+      noEndstreamFrom_ = stream.DataStart;
       return false;
     }
     // The end-of-line marker before "endstream" is not part of the data.
-    const Position from = std::max(stream.dataStart, endstream - 2);
+    const Position from = std::max(stream.DataStart, endstream - 2);
     const std::string_view before = window_.View(from, endstream - from);
     Position end = endstream;
     if (before.ends_with("\r\n")) {
@@ -406,8 +406,8 @@ class InlineImageWalk {
     } else if (before.ends_with('\n') || before.ends_with('\r')) {
       end -= 1;
     }
-    stream.dataEnd = end;
-    stream.after = endstream + static_cast<Position>(kEndstream.size());
+    stream.DataEnd = end;
+    stream.After = endstream + static_cast<Position>(kEndstream.size());
     return true;
   }
 
@@ -427,76 +427,76 @@ class InlineImageWalk {
   // found inside the longer data (which held "endstream") are then dropped.
   void ResolveLengthReferences() {
     std::unordered_map<ObjectKey, std::optional<std::int64_t>> integers;
-    for (const Header& header : headers_) integers[header.key] = header.integer;
+    for (const Header& header : headers_) integers[header.Key] = header.Integer;
     for (StreamObject& stream : streams_) {
       // A stream inside another's data is none; skipping it also keeps the
       // ranges below from overlapping, so each header is looked at once.
-      if (!stream.lengthReference || headers_[stream.header].dropped) continue;
-      const auto found = integers.find(*stream.lengthReference);
+      if (!stream.LengthReference || headers_[stream.Header].Dropped) continue;
+      const auto found = integers.find(*stream.LengthReference);
       if (found == integers.end() || !found->second) continue;
       const std::int64_t length = *found->second;
-      if (length < 0 || length > window_.Size() - stream.dataStart) continue;
-      const Position after = EndstreamAfter(stream.dataStart + length);
+      if (length < 0 || length > window_.Size() - stream.DataStart) continue;
+      const Position after = EndstreamAfter(stream.DataStart + length);
       if (after < 0) continue;
-      stream.dataEnd = stream.dataStart + length;
+      stream.DataEnd = stream.DataStart + length;
       // The headers are in file order.
       auto inside =
-          std::upper_bound(headers_.begin(), headers_.end(), stream.dataStart,
-                           [](Position at, const Header& header) { return at < header.at; });
-      for (; inside != headers_.end() && inside->at < stream.dataEnd; ++inside) {
-        inside->dropped = true;
+          std::upper_bound(headers_.begin(), headers_.end(), stream.DataStart,
+                           [](Position at, const Header& header) { return at < header.At; });
+      for (; inside != headers_.end() && inside->At < stream.DataEnd; ++inside) {
+        inside->Dropped = true;
       }
     }
   }
 
   std::optional<RewrittenObject> Rewrite(const StreamObject& stream, ObjectKey key) {
     if (imageKeys_.count(key) != 0) return Left(key, "replaced as an image");
-    if (stream.dataEnd - stream.dataStart > static_cast<Position>(kMaxDecodedSize)) {
+    if (stream.DataEnd - stream.DataStart > static_cast<Position>(kMaxDecodedSize)) {
       return Left(key, "data too large");
     }
-    const Text dictionaryText = window_.Read(stream.dictionaryStart, stream.dictionaryEnd);
+    const Text dictionaryText = window_.Read(stream.DictionaryStart, stream.DictionaryEnd);
     Lexer lexer(dictionaryText);
     const std::optional<PdfObject> dictionary = ReadObject(lexer, true);
     if (!dictionary) return std::nullopt;
     const FilterChain chain = ReadFilterChain(*dictionary);
-    if (!chain.filters) return Left(key, chain.reason);
+    if (!chain.Filters) return Left(key, chain.Reason);
     const auto limit = static_cast<std::size_t>(
         std::clamp<Position>(decodeBudget_, 0, static_cast<Position>(kMaxDecodedSize)));
     const DecodedData decoded =
-        DecodeStreamData(window_.Read(stream.dataStart, stream.dataEnd), *chain.filters, limit);
+        DecodeStreamData(window_.Read(stream.DataStart, stream.DataEnd), *chain.Filters, limit);
     // Damaged data stops early; data refused for its size was decoded up
     // to the limit.
-    if (decoded.data) {
-      decodeBudget_ -= static_cast<Position>(decoded.data->size());
+    if (decoded.Data) {
+      decodeBudget_ -= static_cast<Position>(decoded.Data->size());
     } else {
       decodeBudget_ -=
-          decoded.tooLarge ? static_cast<Position>(limit) : stream.dataEnd - stream.dataStart;
+          decoded.TooLarge ? static_cast<Position>(limit) : stream.DataEnd - stream.DataStart;
     }
-    if (!decoded.data) return Left(key, decoded.reason);
-    if (decoded.data->find("BI") == Text::npos) return std::nullopt;
-    const ContentReading reading = ReadContentStream(*decoded.data);
+    if (!decoded.Data) return Left(key, decoded.Reason);
+    if (decoded.Data->find("BI") == Text::npos) return std::nullopt;
+    const ContentReading reading = ReadContentStream(*decoded.Data);
     // A Type 3 glyph draws a letter, often as an image mask: it stays as it
     // is, or every letter of the font would become a gray dot.
-    if (!reading.complete) {
-      if (reading.glyphDescription) return Left(key, "Type 3 glyph");
+    if (!reading.Complete) {
+      if (reading.GlyphDescription) return Left(key, "Type 3 glyph");
       return Left(key,
-                  "content syntax at " + IntToText(static_cast<std::int64_t>(reading.failure)));
+                  "content syntax at " + IntToText(static_cast<std::int64_t>(reading.Failure)));
     }
-    if (reading.inlineImages.empty()) return std::nullopt;
-    if (reading.glyphDescription) return Left(key, "Type 3 glyph");
+    if (reading.InlineImages.empty()) return std::nullopt;
+    if (reading.GlyphDescription) return Left(key, "Type 3 glyph");
 
     const Text data =
-        FlateCompress(ReplaceInlineImages(*decoded.data, reading.inlineImages, gray_));
+        FlateCompress(ReplaceInlineImages(*decoded.Data, reading.InlineImages, gray_));
     RewrittenObject object;
-    object.key = key;
-    object.text = IntToText(ObjectNumber(key)) + " " + IntToText(ObjectGeneration(key)) + " obj\n";
-    object.text += RewrittenDictionary(dictionaryText, *dictionary, data.size());
-    object.text += "\nstream\n";
-    object.text += data;
-    object.text += "\nendstream\nendobj\n";
+    object.Key = key;
+    object.Bytes = IntToText(ObjectNumber(key)) + " " + IntToText(ObjectGeneration(key)) + " obj\n";
+    object.Bytes += RewrittenDictionary(dictionaryText, *dictionary, data.size());
+    object.Bytes += "\nstream\n";
+    object.Bytes += data;
+    object.Bytes += "\nendstream\nendobj\n";
     if (scanner_.Logging()) {
       scanner_.Log("Inline images: " + IntToText(key) + "#" +
-                   IntToText(static_cast<std::int64_t>(reading.inlineImages.size())));
+                   IntToText(static_cast<std::int64_t>(reading.InlineImages.size())));
     }
     return object;
   }

@@ -68,7 +68,7 @@ Token Lexer::Next() {
       // Nested parentheses balance; a backslash takes the byte after it
       // along, which covers \( \) \\ (ISO 32000-1, 7.3.4.2).
       int depth = 0;
-      token.kind = TokenKind::kError;
+      token.Kind = TokenKind::kError;
       while (p < size) {
         const char s = data_[p++];
         if (s == '\\') {
@@ -76,68 +76,68 @@ Token Lexer::Next() {
         } else if (s == '(') {
           ++depth;
         } else if (s == ')' && --depth == 0) {
-          token.kind = TokenKind::kString;
+          token.Kind = TokenKind::kString;
           break;
         }
       }
-      if (token.kind == TokenKind::kError) reachedEnd_ = true;
+      if (token.Kind == TokenKind::kError) reachedEnd_ = true;
       break;
     }
     case '<':
       if (hasNext && data_[p + 1] == '<') {
-        token.kind = TokenKind::kDictionaryOpen;
+        token.Kind = TokenKind::kDictionaryOpen;
         p += 2;
         break;
       }
-      token.kind = TokenKind::kError;
+      token.Kind = TokenKind::kError;
       for (++p; p < size; ++p) {
         const char h = data_[p];
         if (h == '>') {
-          token.kind = TokenKind::kHexString;
+          token.Kind = TokenKind::kHexString;
           ++p;
           break;
         }
         if (!IsHexDigit(h) && !IsWhiteSpace(h)) break;
       }
-      if (p == size && token.kind == TokenKind::kError) reachedEnd_ = true;
+      if (p == size && token.Kind == TokenKind::kError) reachedEnd_ = true;
       break;
     case '>':
-      token.kind = hasNext && data_[p + 1] == '>' ? TokenKind::kDictionaryClose : TokenKind::kError;
-      p += token.kind == TokenKind::kDictionaryClose ? 2 : 1;
+      token.Kind = hasNext && data_[p + 1] == '>' ? TokenKind::kDictionaryClose : TokenKind::kError;
+      p += token.Kind == TokenKind::kDictionaryClose ? 2 : 1;
       break;
     case '[':
-      token.kind = TokenKind::kArrayOpen;
+      token.Kind = TokenKind::kArrayOpen;
       ++p;
       break;
     case ']':
-      token.kind = TokenKind::kArrayClose;
+      token.Kind = TokenKind::kArrayClose;
       ++p;
       break;
     case '/':
-      token.kind = TokenKind::kName;
+      token.Kind = TokenKind::kName;
       for (++p; p < size && IsRegular(data_[p]);) ++p;
       if (p == size) reachedEnd_ = true;
       break;
     case ')':
     case '{':
     case '}':
-      token.kind = TokenKind::kError;
+      token.Kind = TokenKind::kError;
       ++p;
       break;
     default: {
       while (p < size && IsRegular(data_[p])) ++p;
       if (p == size) reachedEnd_ = true;
-      const std::string_view run = data_.substr(token.start, p - token.start);
+      const std::string_view run = data_.substr(token.Start, p - token.Start);
       const bool numeric = IsDigit(c) || c == '+' || c == '-' || c == '.';
       if (!numeric) {
-        token.kind = TokenKind::kKeyword;
+        token.Kind = TokenKind::kKeyword;
       } else {
-        token.kind = IsNumber(run) ? TokenKind::kNumber : TokenKind::kError;
+        token.Kind = IsNumber(run) ? TokenKind::kNumber : TokenKind::kError;
       }
       break;
     }
   }
-  token.end = p;
+  token.End = p;
   position_ = p;
   return token;
 }
@@ -157,15 +157,15 @@ Text DecodeName(std::string_view raw) {
 }
 
 const PdfObject* PdfObject::Find(std::string_view key) const {
-  for (std::size_t i = 0; i < keys.size(); ++i) {
-    if (keys[i] == key) return &items[i];
+  for (std::size_t i = 0; i < Keys.size(); ++i) {
+    if (Keys[i] == key) return &Items[i];
   }
   return nullptr;
 }
 
 std::optional<std::int64_t> PdfObject::Integer() const {
-  if (kind != Kind::kNumber) return std::nullopt;
-  return IntegerValue(text);
+  if (Kind != Type::kNumber) return std::nullopt;
+  return IntegerValue(Value);
 }
 
 namespace {
@@ -177,16 +177,16 @@ std::optional<PdfObject> ReadNested(Lexer& lexer, bool references, int depth);
 bool ReadReferenceTail(Lexer& lexer, PdfObject& object) {
   const std::size_t after = lexer.Position();
   const Token generation = lexer.Next();
-  if (generation.kind == TokenKind::kNumber) {
+  if (generation.Kind == TokenKind::kNumber) {
     const Token r = lexer.Next();
     const std::optional<std::int64_t> number = object.Integer();
     const std::optional<std::int64_t> gen = IntegerValue(lexer.Bytes(generation));
-    if (r.kind == TokenKind::kKeyword && lexer.Bytes(r) == "R" && number && gen && *number >= 0 &&
+    if (r.Kind == TokenKind::kKeyword && lexer.Bytes(r) == "R" && number && gen && *number >= 0 &&
         *gen >= 0) {
-      object.kind = PdfObject::Kind::kReference;
-      object.number = *number;
-      object.generation = *gen;
-      object.end = r.end;
+      object.Kind = PdfObject::Type::kReference;
+      object.Number = *number;
+      object.Generation = *gen;
+      object.End = r.End;
       return true;
     }
   }
@@ -196,58 +196,58 @@ bool ReadReferenceTail(Lexer& lexer, PdfObject& object) {
 
 std::optional<PdfObject> ReadFrom(Lexer& lexer, const Token& token, bool references, int depth) {
   PdfObject object;
-  object.start = token.start;
-  object.end = token.end;
-  switch (token.kind) {
+  object.Start = token.Start;
+  object.End = token.End;
+  switch (token.Kind) {
     case TokenKind::kNumber:
-      object.kind = PdfObject::Kind::kNumber;
-      object.text = Text(lexer.Bytes(token));
+      object.Kind = PdfObject::Type::kNumber;
+      object.Value = Text(lexer.Bytes(token));
       if (references && object.Integer()) ReadReferenceTail(lexer, object);
       return object;
     case TokenKind::kName:
-      object.kind = PdfObject::Kind::kName;
-      object.text = DecodeName(lexer.Bytes(token).substr(1));
+      object.Kind = PdfObject::Type::kName;
+      object.Value = DecodeName(lexer.Bytes(token).substr(1));
       return object;
     case TokenKind::kString:
     case TokenKind::kHexString:
-      object.kind = PdfObject::Kind::kString;
+      object.Kind = PdfObject::Type::kString;
       return object;
     case TokenKind::kKeyword: {
       const std::string_view word = lexer.Bytes(token);
       if (word == "null") return object;
       if (word != "true" && word != "false") return std::nullopt;
-      object.kind = PdfObject::Kind::kBoolean;
-      object.text = Text(word);
+      object.Kind = PdfObject::Type::kBoolean;
+      object.Value = Text(word);
       return object;
     }
     case TokenKind::kArrayOpen:
       if (depth >= kMaxNesting) return std::nullopt;
-      object.kind = PdfObject::Kind::kArray;
+      object.Kind = PdfObject::Type::kArray;
       for (;;) {
         const Token next = lexer.Next();
-        if (next.kind == TokenKind::kArrayClose) {
-          object.end = next.end;
+        if (next.Kind == TokenKind::kArrayClose) {
+          object.End = next.End;
           return object;
         }
         std::optional<PdfObject> item = ReadFrom(lexer, next, references, depth + 1);
         if (!item) return std::nullopt;
-        object.items.push_back(std::move(*item));
+        object.Items.push_back(std::move(*item));
       }
     case TokenKind::kDictionaryOpen:
       if (depth >= kMaxNesting) return std::nullopt;
-      object.kind = PdfObject::Kind::kDictionary;
+      object.Kind = PdfObject::Type::kDictionary;
       for (;;) {
         const Token key = lexer.Next();
-        if (key.kind == TokenKind::kDictionaryClose) {
-          object.end = key.end;
+        if (key.Kind == TokenKind::kDictionaryClose) {
+          object.End = key.End;
           return object;
         }
-        if (key.kind != TokenKind::kName) return std::nullopt;
+        if (key.Kind != TokenKind::kName) return std::nullopt;
         std::optional<PdfObject> value = ReadNested(lexer, references, depth + 1);
         if (!value) return std::nullopt;
-        object.keys.push_back(DecodeName(lexer.Bytes(key).substr(1)));
-        object.keyStarts.push_back(key.start);
-        object.items.push_back(std::move(*value));
+        object.Keys.push_back(DecodeName(lexer.Bytes(key).substr(1)));
+        object.KeyStarts.push_back(key.Start);
+        object.Items.push_back(std::move(*value));
       }
     default:
       return std::nullopt;

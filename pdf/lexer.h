@@ -32,9 +32,9 @@ enum class TokenKind : std::uint8_t {
 };
 
 struct Token {
-  TokenKind kind = TokenKind::kEnd;
-  std::size_t start = 0;  // first byte
-  std::size_t end = 0;    // one past the last byte
+  TokenKind Kind = TokenKind::kEnd;
+  std::size_t Start = 0;  // first byte
+  std::size_t End = 0;    // one past the last byte
 };
 
 class Lexer {
@@ -51,7 +51,7 @@ class Lexer {
   void SetPosition(std::size_t position) { position_ = position; }
   std::string_view Data() const { return data_; }
   std::string_view Bytes(const Token& token) const {
-    return data_.substr(token.start, token.end - token.start);
+    return data_.substr(token.Start, token.End - token.Start);
   }
 
   // True once a token ran into the end of the data: kEnd, or a string,
@@ -71,7 +71,7 @@ Text DecodeName(std::string_view raw);
 
 // One direct object with the span of its bytes.
 struct PdfObject {
-  enum class Kind : std::uint8_t {
+  enum class Type : std::uint8_t {
     kNull,
     kBoolean,
     kNumber,
@@ -81,20 +81,20 @@ struct PdfObject {
     kDictionary,
     kReference,  // "N G R", read only where references are allowed
   };
-  Kind kind = Kind::kNull;
-  std::size_t start = 0;
-  std::size_t end = 0;
+  Type Kind = Type::kNull;
+  std::size_t Start = 0;
+  std::size_t End = 0;
   // kName: the decoded name without its "/"; kNumber: the number as written;
   // kBoolean: "true" or "false".
-  Text text;
+  Text Value;
   // kArray: the elements; kDictionary: the values, parallel to `keys`.
-  std::vector<PdfObject> items;
+  std::vector<PdfObject> Items;
   // kDictionary: the decoded keys and where each key's "/" stands.
-  std::vector<Text> keys;
-  std::vector<std::size_t> keyStarts;
+  std::vector<Text> Keys;
+  std::vector<std::size_t> KeyStarts;
   // kReference: the object referred to.
-  std::int64_t number = 0;
-  std::int64_t generation = 0;
+  std::int64_t Number = 0;
+  std::int64_t Generation = 0;
 
   // The value of the first entry named `key`, or null when there is none.
   // REQUIRES: kind == kDictionary.
@@ -102,7 +102,7 @@ struct PdfObject {
   // The value of a kNumber written as an integer without a period, when it
   // fits 64 bits (a magnitude above 2^63 - 1 does not).
   std::optional<std::int64_t> Integer() const;
-  bool IsName(std::string_view name) const { return kind == Kind::kName && text == name; }
+  bool IsName(std::string_view name) const { return Kind == Type::kName && Value == name; }
 };
 
 // Reads one object at the lexer's position and leaves the lexer behind it.

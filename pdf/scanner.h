@@ -18,9 +18,9 @@ namespace quillane {
 
 // Where a header line was found by FindObjectKeyBefore.
 struct ObjectHeader {
-  ObjectKey key = kNoObject;
+  ObjectKey Key = kNoObject;
   // Position of the "o" of the header's "obj" keyword, -1 when none was found.
-  Position keyword = -1;
+  Position Keyword = -1;
 };
 
 class Scanner {

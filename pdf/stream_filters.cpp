@@ -38,20 +38,20 @@ bool ReadParameter(const PdfObject& parameters, std::string_view key, std::int64
 // The predictor parameters of `filter` from its /DecodeParms dictionary (or
 // null); the reason when they are not usable.
 Text ReadPredictor(const PdfObject* parameters, StreamFilter& filter) {
-  if (filter.name != kFlate) return {};
-  if (parameters == nullptr || parameters->kind == PdfObject::Kind::kNull) return {};
-  if (parameters->kind == PdfObject::Kind::kReference) return "parameters by reference";
-  if (parameters->kind != PdfObject::Kind::kDictionary) return "parameters not a dictionary";
-  if (!ReadParameter(*parameters, "Predictor", 1, 15, filter.predictor) ||
-      !ReadParameter(*parameters, "Colors", 1, 64, filter.colors) ||
-      !ReadParameter(*parameters, "BitsPerComponent", 1, 16, filter.bitsPerComponent) ||
-      !ReadParameter(*parameters, "Columns", 1, kMaxRowBytes, filter.columns)) {
+  if (filter.Name != kFlate) return {};
+  if (parameters == nullptr || parameters->Kind == PdfObject::Type::kNull) return {};
+  if (parameters->Kind == PdfObject::Type::kReference) return "parameters by reference";
+  if (parameters->Kind != PdfObject::Type::kDictionary) return "parameters not a dictionary";
+  if (!ReadParameter(*parameters, "Predictor", 1, 15, filter.Predictor) ||
+      !ReadParameter(*parameters, "Colors", 1, 64, filter.Colors) ||
+      !ReadParameter(*parameters, "BitsPerComponent", 1, 16, filter.BitsPerComponent) ||
+      !ReadParameter(*parameters, "Columns", 1, kMaxRowBytes, filter.Columns)) {
     return "predictor parameters";
   }
-  const std::int64_t bits = filter.bitsPerComponent;
-  if ((filter.predictor > 2 && filter.predictor < 10) ||
+  const std::int64_t bits = filter.BitsPerComponent;
+  if ((filter.Predictor > 2 && filter.Predictor < 10) ||
       (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16) ||
-      filter.colors * bits * filter.columns > kMaxRowBytes * 8) {
+      filter.Colors * bits * filter.Columns > kMaxRowBytes * 8) {
     return "predictor parameters";
   }
   return {};
@@ -222,9 +222,9 @@ std::optional<Text> UndoPng(std::string_view data, std::size_t rowBytes, std::si
 std::optional<Text> UndoTiff(std::string_view data, std::size_t rowBytes, const StreamFilter& f) {
   if (data.size() % rowBytes != 0) return std::nullopt;
   Text out(data);
-  const auto bits = static_cast<unsigned>(f.bitsPerComponent);
-  const auto colors = static_cast<std::size_t>(f.colors);
-  const auto samples = static_cast<std::size_t>(f.columns) * colors;
+  const auto bits = static_cast<unsigned>(f.BitsPerComponent);
+  const auto colors = static_cast<std::size_t>(f.Colors);
+  const auto samples = static_cast<std::size_t>(f.Columns) * colors;
   const std::uint32_t mask = (bits == 16 ? 0xFFFFu : (1u << bits) - 1);
   for (std::size_t rowStart = 0; rowStart < out.size(); rowStart += rowBytes) {
     const auto byte = [&out, rowStart](std::size_t i) -> std::uint8_t& {
@@ -260,12 +260,12 @@ std::optional<Text> UndoTiff(std::string_view data, std::size_t rowBytes, const 
 }
 
 DecodedData ApplyFilter(std::string_view data, const StreamFilter& filter, std::size_t limit) {
-  if (filter.name == kAsciiHex) {
+  if (filter.Name == kAsciiHex) {
     std::optional<Text> out = AsciiHexDecode(data);
     if (!out) return Damaged("ASCIIHex data damaged");
     return {std::move(out), {}};
   }
-  if (filter.name == kAscii85) {
+  if (filter.Name == kAscii85) {
     std::optional<Text> out = Ascii85Decode(data);
     if (!out) return Damaged("ASCII85 data damaged");
     return {std::move(out), {}};
@@ -273,15 +273,15 @@ DecodedData ApplyFilter(std::string_view data, const StreamFilter& filter, std::
   Text reason;
   std::optional<Text> inflated = Inflate(data, limit, reason);
   if (!inflated) return Damaged(reason);
-  if (filter.predictor == 1) return {std::move(inflated), {}};
-  const auto rowBits = filter.colors * filter.bitsPerComponent * filter.columns;
+  if (filter.Predictor == 1) return {std::move(inflated), {}};
+  const auto rowBits = filter.Colors * filter.BitsPerComponent * filter.Columns;
   const auto rowBytes = static_cast<std::size_t>((rowBits + 7) / 8);
   std::optional<Text> out;
-  if (filter.predictor == 2) {
+  if (filter.Predictor == 2) {
     out = UndoTiff(*inflated, rowBytes, filter);
   } else {
     const auto pixelBytes =
-        static_cast<std::size_t>((filter.colors * filter.bitsPerComponent + 7) / 8);
+        static_cast<std::size_t>((filter.Colors * filter.BitsPerComponent + 7) / 8);
     out = UndoPng(*inflated, rowBytes, pixelBytes);
   }
   if (!out) return Damaged("predictor rows damaged");
@@ -296,71 +296,71 @@ FilterChain ReadFilterChain(const PdfObject& dictionary) {
   const PdfObject* parameters = dictionary.Find("DecodeParms");
   std::vector<const PdfObject*> names;
   std::vector<const PdfObject*> parameterList;
-  if (filter == nullptr || filter->kind == PdfObject::Kind::kNull) {
-    chain.filters.emplace();
+  if (filter == nullptr || filter->Kind == PdfObject::Type::kNull) {
+    chain.Filters.emplace();
     return chain;
   }
-  if (filter->kind == PdfObject::Kind::kName) {
+  if (filter->Kind == PdfObject::Type::kName) {
     names.push_back(filter);
     // Some writers give a lone filter's parameters as an array of one.
-    if (parameters != nullptr && parameters->kind == PdfObject::Kind::kArray &&
-        parameters->items.size() == 1) {
-      parameters = &parameters->items[0];
+    if (parameters != nullptr && parameters->Kind == PdfObject::Type::kArray &&
+        parameters->Items.size() == 1) {
+      parameters = &parameters->Items[0];
     }
     parameterList.push_back(parameters);
-  } else if (filter->kind == PdfObject::Kind::kArray) {
-    for (const PdfObject& item : filter->items) names.push_back(&item);
+  } else if (filter->Kind == PdfObject::Type::kArray) {
+    for (const PdfObject& item : filter->Items) names.push_back(&item);
     // Parameters of a chain are an array parallel to the filters; a missing
     // array or a short one leaves the defaults.
     for (std::size_t i = 0; i < names.size(); ++i) {
       const PdfObject* p = nullptr;
-      if (parameters != nullptr && parameters->kind == PdfObject::Kind::kArray &&
-          i < parameters->items.size()) {
-        p = &parameters->items[i];
-      } else if (parameters != nullptr && parameters->kind != PdfObject::Kind::kArray &&
-                 parameters->kind != PdfObject::Kind::kNull) {
-        chain.reason = "parameters not an array";
+      if (parameters != nullptr && parameters->Kind == PdfObject::Type::kArray &&
+          i < parameters->Items.size()) {
+        p = &parameters->Items[i];
+      } else if (parameters != nullptr && parameters->Kind != PdfObject::Type::kArray &&
+                 parameters->Kind != PdfObject::Type::kNull) {
+        chain.Reason = "parameters not an array";
         return chain;
       }
       parameterList.push_back(p);
     }
   } else {
-    chain.reason =
-        filter->kind == PdfObject::Kind::kReference ? "filter by reference" : "filter not a name";
+    chain.Reason =
+        filter->Kind == PdfObject::Type::kReference ? "filter by reference" : "filter not a name";
     return chain;
   }
   std::vector<StreamFilter> filters;
   for (std::size_t i = 0; i < names.size(); ++i) {
-    if (names[i]->kind != PdfObject::Kind::kName) {
-      chain.reason = "filter not a name";
+    if (names[i]->Kind != PdfObject::Type::kName) {
+      chain.Reason = "filter not a name";
       return chain;
     }
     StreamFilter step;
-    step.name = names[i]->text;
-    if (step.name != kFlate && step.name != kAsciiHex && step.name != kAscii85) {
-      chain.reason = "filter " + step.name;
+    step.Name = names[i]->Value;
+    if (step.Name != kFlate && step.Name != kAsciiHex && step.Name != kAscii85) {
+      chain.Reason = "filter " + step.Name;
       return chain;
     }
-    chain.reason = ReadPredictor(parameterList[i], step);
-    if (!chain.reason.empty()) return chain;
+    chain.Reason = ReadPredictor(parameterList[i], step);
+    if (!chain.Reason.empty()) return chain;
     filters.push_back(std::move(step));
   }
-  chain.filters = std::move(filters);
+  chain.Filters = std::move(filters);
   return chain;
 }
 
 DecodedData DecodeStreamData(std::string_view raw, const std::vector<StreamFilter>& filters,
                              std::size_t limit) {
   DecodedData tooLarge = Damaged(Text(kTooLarge));
-  tooLarge.tooLarge = true;
+  tooLarge.TooLarge = true;
   if (raw.size() > limit) return tooLarge;
   Text current(raw);
   for (const StreamFilter& filter : filters) {
     DecodedData step = ApplyFilter(current, filter, limit);
-    if (!step.data && step.reason == kTooLarge) return tooLarge;
-    if (!step.data) return step;
-    if (step.data->size() > limit) return tooLarge;
-    current = std::move(*step.data);
+    if (!step.Data && step.Reason == kTooLarge) return tooLarge;
+    if (!step.Data) return step;
+    if (step.Data->size() > limit) return tooLarge;
+    current = std::move(*step.Data);
   }
   return {std::move(current), {}};
 }

@@ -26,20 +26,20 @@ inline constexpr std::size_t kMaxDecodedSize = std::size_t{256} << 20;
 // One filter of a chain with its parameters (ISO 32000-1, Table 8); the
 // parameters are read only for FlateDecode.
 struct StreamFilter {
-  Text name;
-  std::int64_t predictor = 1;
-  std::int64_t colors = 1;
-  std::int64_t bitsPerComponent = 8;
-  std::int64_t columns = 1;
+  Text Name;
+  std::int64_t Predictor = 1;
+  std::int64_t Colors = 1;
+  std::int64_t BitsPerComponent = 8;
+  std::int64_t Columns = 1;
 };
 
 struct FilterChain {
   // Set when every filter and parameter is supported; the filters in the
   // order they are applied to decode.
-  std::optional<std::vector<StreamFilter>> filters;
+  std::optional<std::vector<StreamFilter>> Filters;
   // Why not, when `filters` is empty: "filter LZWDecode", "parameters
   // by reference", ...
-  Text reason;
+  Text Reason;
 };
 
 // The /Filter and /DecodeParms entries of `dictionary`, which must be given
@@ -49,10 +49,10 @@ FilterChain ReadFilterChain(const PdfObject& dictionary);
 
 struct DecodedData {
   // The decoded bytes, or nothing when the data is damaged or too large.
-  std::optional<Text> data;
-  Text reason;
+  std::optional<Text> Data;
+  Text Reason;
   // No data because it would exceed the limit: decoding went that far.
-  bool tooLarge = false;
+  bool TooLarge = false;
 };
 
 // Applies `filters` in order to `raw`. Flate data must reach its end (zlib's

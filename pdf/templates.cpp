@@ -23,7 +23,7 @@ bool IsNameIn(const PdfObject* value, std::initializer_list<std::string_view> na
 Text ReplacementObjectText(ObjectKey key, const PlaceholderTemplates& templates,
                            ObjectKey extraKey) {
   Text text = IntToText(ObjectNumber(key)) + " " + IntToText(ObjectGeneration(key)) + " obj\n";
-  if (HasExtraObject(templates.mode)) {
+  if (HasExtraObject(templates.Mode)) {
     text += ReplaceAll(templates.body, kExtraObjectPlaceholder, ObjectKeyToText(extraKey));
   } else {
     text += templates.body;
@@ -39,12 +39,12 @@ Text ExtraObjectText(const PlaceholderTemplates& templates, ObjectKey extraKey) 
 std::uint8_t PlaceholderGray(std::string_view templateBytes) {
   Lexer lexer(templateBytes);
   const std::optional<PdfObject> dictionary = ReadObject(lexer, true);
-  if (!dictionary || dictionary->kind != PdfObject::Kind::kDictionary) return kFallbackGray;
+  if (!dictionary || dictionary->Kind != PdfObject::Type::kDictionary) return kFallbackGray;
   const Token keyword = lexer.Next();
-  if (keyword.kind != TokenKind::kKeyword || lexer.Bytes(keyword) != "stream") {
+  if (keyword.Kind != TokenKind::kKeyword || lexer.Bytes(keyword) != "stream") {
     return kFallbackGray;
   }
-  std::size_t start = keyword.end;
+  std::size_t start = keyword.End;
   if (start < templateBytes.size() && templateBytes[start] == '\r') ++start;
   if (start < templateBytes.size() && templateBytes[start] == '\n') ++start;
   std::string_view data = templateBytes.substr(start);
@@ -54,11 +54,11 @@ std::uint8_t PlaceholderGray(std::string_view templateBytes) {
     data = data.substr(0, static_cast<std::size_t>(*size));
   }
   const FilterChain chain = ReadFilterChain(*dictionary);
-  if (!chain.filters) return kFallbackGray;
-  const DecodedData decoded = DecodeStreamData(data, *chain.filters);
+  if (!chain.Filters) return kFallbackGray;
+  const DecodedData decoded = DecodeStreamData(data, *chain.Filters);
   const PdfObject* bits = dictionary->Find("BitsPerComponent");
-  if (!decoded.data || bits == nullptr || bits->Integer() != 8) return kFallbackGray;
-  const Text& samples = *decoded.data;
+  if (!decoded.Data || bits == nullptr || bits->Integer() != 8) return kFallbackGray;
+  const Text& samples = *decoded.Data;
   const PdfObject* space = dictionary->Find("ColorSpace");
   const auto sample = [&samples](std::size_t i) { return static_cast<std::uint8_t>(samples[i]); };
   if (IsNameIn(space, {"DeviceGray", "G"}) && !samples.empty()) return sample(0);

@@ -31,7 +31,7 @@ inline constexpr ObjectKey ExtraObjectKey = MakeObjectKey(9999, 1);
 inline constexpr std::uint8_t kFallbackGray = 0xD0;
 
 struct PlaceholderTemplates {
-  ReplaceMode mode = ReplaceDefault;
+  ReplaceMode Mode = ReplaceDefault;
   // Body of each replacement object, byte for byte.
   Text body;
   // The whole extra object; present (possibly empty) only in the modes with
@@ -39,7 +39,7 @@ struct PlaceholderTemplates {
   std::optional<Text> extra;
   // The gray of the placeholders of inline images (PlaceholderGray of
   // "otherimg.dat"); kFallbackGray when the run rewrites no inline images.
-  std::uint8_t inlineGray = kFallbackGray;
+  std::uint8_t InlineGray = kFallbackGray;
 };
 
 // The gray level of the placeholder picture in `templateBytes`, the content

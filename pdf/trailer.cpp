@@ -119,19 +119,19 @@ TrailerValues ReadTrailer(const FileAccess& source, const LogHook& log) {
     --p;
   }
   if (scanner.Logging()) scanner.Log("(startxre)f @ " + IntToText(p));
-  values.previousSectionOffset = ReadStartxrefOffset(source, p);
+  values.PreviousSectionOffset = ReadStartxrefOffset(source, p);
 
-  p = values.previousSectionOffset;
+  p = values.PreviousSectionOffset;
   SkipWhiteSpaceAndComments(source, p);
   const Text header = scanner.ReadToken(p);
   if (scanner.Logging()) scanner.Log("xref header: '" + header + "'");
   if (header == "xref") {
-    values.lastSectionIsStream = false;
-  } else if (IsAllDigits(header) && IsCrossReferenceStream(source, values.previousSectionOffset)) {
-    values.lastSectionIsStream = true;
+    values.LastSectionIsStream = false;
+  } else if (IsAllDigits(header) && IsCrossReferenceStream(source, values.PreviousSectionOffset)) {
+    values.LastSectionIsStream = true;
   } else {
     throw Error("No cross-reference section found at offset " +
-                IntToText(values.previousSectionOffset) + "; the file may be damaged.");
+                IntToText(values.PreviousSectionOffset) + "; the file may be damaged.");
   }
 
   // The trailer dictionary follows the table's entries; a stream's own
@@ -142,21 +142,21 @@ TrailerValues ReadTrailer(const FileAccess& source, const LogHook& log) {
   // Without /Size and /Root the new trailer could not be written
   // (ISO 32000-1, 7.5.5, Table 15: both are required).
   Position sizeAt = dictionary;
-  if (!scanner.FindKeyValue("Size", values.trailerSize, sizeAt)) throw Error(kNoSize);
+  if (!scanner.FindKeyValue("Size", values.TrailerSize, sizeAt)) throw Error(kNoSize);
 
   std::int32_t encrypt = -1;
   Position encryptAt = dictionary;
   scanner.FindKeyValue("Encrypt", encrypt, encryptAt);
   if (encrypt != -1) {
     if (scanner.Logging()) scanner.Log("Encrypt obj: " + IntToText(encrypt));
-    values.encrypted = true;
+    values.Encrypted = true;
     return values;
   }
 
   std::int32_t root = 0;
   if (!scanner.FindKeyValue("Root", root, p)) throw Error(kNoRoot);
   Text token;
-  values.rootReference = ReadReference(scanner, root, p, token);
+  values.RootReference = ReadReference(scanner, root, p, token);
   if (token != "R") throw Error(kNoRoot);
 
   // The update repeats the document information of the previous trailer
@@ -165,7 +165,7 @@ TrailerValues ReadTrailer(const FileAccess& source, const LogHook& log) {
   Position infoAt = dictionary;
   if (scanner.FindKeyValue("Info", info, infoAt)) {
     Text reference = ReadReference(scanner, info, infoAt, token);
-    if (token == "R") values.infoReference = std::move(reference);
+    if (token == "R") values.InfoReference = std::move(reference);
   }
   return values;
 }

@@ -15,18 +15,18 @@ namespace quillane {
 
 struct TrailerValues {
   // The number after the last "startxref".
-  Position previousSectionOffset = 0;
+  Position PreviousSectionOffset = 0;
   // The last section is a cross-reference stream rather than a table.
-  bool lastSectionIsStream = false;
+  bool LastSectionIsStream = false;
   // "Size" of the last trailer.
-  std::int32_t trailerSize = 0;
+  std::int32_t TrailerSize = 0;
   // "Root" as number, blank, generation, blank, following token ("1 0 R").
-  Text rootReference;
+  Text RootReference;
   // "Info" in the same form, kept only when it is a reference ("2 0 R");
   // empty otherwise.
-  Text infoReference;
+  Text InfoReference;
   // The dictionary has an "Encrypt" entry; the run refuses the file.
-  bool encrypted = false;
+  bool Encrypted = false;
 };
 
 // Reads the end of `source`, logging "(startxre)f @ ", "xref header: '",

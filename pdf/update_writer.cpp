@@ -16,8 +16,8 @@ constexpr int kUsualOffsetBytes = 4;
 
 // The objects the update writes, in order, with where each one starts.
 struct Entry {
-  ObjectKey key;
-  Position position;
+  ObjectKey Key;
+  Position At;
 };
 
 // The trailer's /Size must exceed every object number the file uses: the
@@ -31,13 +31,13 @@ std::int64_t UpdatedSize(std::int64_t sizeWithoutExtra, std::optional<ObjectKey>
 // A 20-byte table entry for an object in use (ISO 32000-1, 7.5.4). An
 // offset of more than 10 digits cannot be written in one.
 Text TableEntry(const Entry& entry) {
-  const Text offset = IntToText(entry.position);
+  const Text offset = IntToText(entry.At);
   if (offset.size() > kTableOffsetDigits) {
     throw Error("The output would be too large for a cross-reference table (10 GB or more).");
   }
-  return IntToText(ObjectNumber(entry.key)) + " 1\r\n" +
+  return IntToText(ObjectNumber(entry.Key)) + " 1\r\n" +
          PadLeftWithZeros(offset, static_cast<std::int64_t>(kTableOffsetDigits)) + " " +
-         PadLeftWithZeros(IntToText(ObjectGeneration(entry.key)), 5) + " n\r\n";
+         PadLeftWithZeros(IntToText(ObjectGeneration(entry.Key)), 5) + " n\r\n";
 }
 
 Text XrefTable(const std::vector<Entry>& entries, const TrailerValues& trailer,
@@ -48,10 +48,10 @@ Text XrefTable(const std::vector<Entry>& entries, const TrailerValues& trailer,
   // object 0, is the one entry that never says anything wrong.
   if (entries.empty()) text += "0 1\r\n0000000000 65535 f\r\n";
   text += "trailer\r\n<<\r\n";
-  text += "/Prev " + IntToText(trailer.previousSectionOffset) + "\r\n";
-  text += "/Root " + trailer.rootReference + "\r\n";
-  text += "/Size " + IntToText(UpdatedSize(trailer.trailerSize, extraKey)) + "\r\n";
-  if (!trailer.infoReference.empty()) text += "/Info " + trailer.infoReference + "\r\n";
+  text += "/Prev " + IntToText(trailer.PreviousSectionOffset) + "\r\n";
+  text += "/Root " + trailer.RootReference + "\r\n";
+  text += "/Size " + IntToText(UpdatedSize(trailer.TrailerSize, extraKey)) + "\r\n";
+  if (!trailer.InfoReference.empty()) text += "/Info " + trailer.InfoReference + "\r\n";
   text += ">>\r\n";
   return text;
 }
@@ -60,7 +60,7 @@ Text XrefTable(const std::vector<Entry>& entries, const TrailerValues& trailer,
 // needs.
 int OffsetBytes(const std::vector<Entry>& entries, Position sectionPosition) {
   Position largest = sectionPosition;
-  for (const Entry& entry : entries) largest = std::max(largest, entry.position);
+  for (const Entry& entry : entries) largest = std::max(largest, entry.At);
   int bytes = kUsualOffsetBytes;
   while (bytes < 8 && (static_cast<std::uint64_t>(largest) >> (8 * bytes)) != 0) ++bytes;
   return bytes;
@@ -82,24 +82,24 @@ void AppendStreamRow(Text& data, Position position, std::int64_t generation, int
 
 Text XrefStream(const std::vector<Entry>& entries, const TrailerValues& trailer,
                 std::optional<ObjectKey> extraKey, Position sectionPosition) {
-  const std::int64_t streamNumber = trailer.trailerSize;
+  const std::int64_t streamNumber = trailer.TrailerSize;
   const auto rows = static_cast<std::int64_t>(entries.size()) + 1;
   const int offsetBytes = OffsetBytes(entries, sectionPosition);
   Text text = IntToText(streamNumber) + " 0 obj\r\n<<\r\n/Type/XRef\r\n";
   text += "/W[1 " + IntToText(offsetBytes) + " 2]\r\n";
-  text += "/Root " + trailer.rootReference + "\r\n";
-  text += "/Prev " + IntToText(trailer.previousSectionOffset) + "\r\n";
+  text += "/Root " + trailer.RootReference + "\r\n";
+  text += "/Prev " + IntToText(trailer.PreviousSectionOffset) + "\r\n";
   text += "/Length " + IntToText((1 + offsetBytes + 2) * rows) + "\r\n";
   text += "/Size " + IntToText(UpdatedSize(streamNumber + 1, extraKey)) + "\r\n";
   text += "/Index [";
-  for (const Entry& entry : entries) text += IntToText(ObjectNumber(entry.key)) + " 1 ";
+  for (const Entry& entry : entries) text += IntToText(ObjectNumber(entry.Key)) + " 1 ";
   text += IntToText(streamNumber) + " 1]\r\n";
-  if (!trailer.infoReference.empty()) text += "/Info " + trailer.infoReference + "\r\n";
+  if (!trailer.InfoReference.empty()) text += "/Info " + trailer.InfoReference + "\r\n";
   text += ">>\r\nstream\r\n";
   // The rows follow "stream\r\n" directly and "endstream" follows the last
   // row directly; /Length counts exactly the rows.
   for (const Entry& entry : entries) {
-    AppendStreamRow(text, entry.position, ObjectGeneration(entry.key), offsetBytes);
+    AppendStreamRow(text, entry.At, ObjectGeneration(entry.Key), offsetBytes);
   }
   AppendStreamRow(text, sectionPosition, 0, offsetBytes);
   text += "endstream\r\nendobj\r\n";
@@ -114,7 +114,7 @@ Text EndBlock(Position sectionPosition) {
 
 ObjectKey ExtraObjectKeyFor(const TrailerValues& trailer) {
   const std::int64_t first =
-      std::int64_t{trailer.trailerSize} + (trailer.lastSectionIsStream ? 1 : 0);
+      std::int64_t{trailer.TrailerSize} + (trailer.LastSectionIsStream ? 1 : 0);
   return MakeObjectKey(std::max(first, kUsualExtraObjectNumber), 1);
 }
 
@@ -137,15 +137,15 @@ void WriteUpdate(FileAccess& source, const std::vector<ObjectKey>& imageKeys,
     update += ReplacementObjectText(key, templates, bodyExtraKey);
   }
   for (const RewrittenObject& object : rewrittenObjects) {
-    entries.push_back({object.key, base + static_cast<Position>(update.size())});
-    update += object.text;
+    entries.push_back({object.Key, base + static_cast<Position>(update.size())});
+    update += object.Bytes;
   }
   if (extraKey) {
     entries.push_back({*extraKey, base + static_cast<Position>(update.size())});
     update += ExtraObjectText(templates, *extraKey);
   }
   const Position sectionPosition = base + static_cast<Position>(update.size());
-  if (trailer.lastSectionIsStream) {
+  if (trailer.LastSectionIsStream) {
     update += XrefStream(entries, trailer, extraKey, sectionPosition);
   } else {
     update += XrefTable(entries, trailer, extraKey);

@@ -25,8 +25,8 @@ ObjectKey ExtraObjectKeyFor(const TrailerValues& trailer);
 // A new version of an object that the update writes as given: its key and
 // its complete text, from the header line to "endobj" and its line end.
 struct RewrittenObject {
-  ObjectKey key = kNoObject;
-  Text text;
+  ObjectKey Key = kNoObject;
+  Text Bytes;
 };
 
 // Appends the whole update to `source` in one piece: a replacement object

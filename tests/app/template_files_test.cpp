@@ -51,10 +51,10 @@ TEST(LoadPlaceholderTemplates, OutlineReadsItsBodyAndMask) {
   EXPECT_THROW(LoadPlaceholderTemplates(ReplaceOutline, directory), Error);
   folder.Write("otheromsk.dat", "${EXTRAOBJNR} obj\nM\nendobj\n");
   const PlaceholderTemplates outline = LoadPlaceholderTemplates(ReplaceOutline, directory);
-  EXPECT_EQ(outline.mode, ReplaceOutline);
+  EXPECT_EQ(outline.Mode, ReplaceOutline);
   EXPECT_EQ(outline.body, "O\n");
   EXPECT_EQ(outline.extra, std::optional<Text>("${EXTRAOBJNR} obj\nM\nendobj\n"));
-  EXPECT_EQ(outline.inlineGray, kFallbackGray);
+  EXPECT_EQ(outline.InlineGray, kFallbackGray);
 }
 
 // With inline images the gray comes from "otherimg.dat", read once and
@@ -74,7 +74,7 @@ TEST(LoadPlaceholderTemplates, InlineImagesTakeTheGrayOfTheDefaultBody) {
   folder.Write("otherimg.dat", gray);
   for (const ReplaceMode mode : {ReplaceDefault, ReplaceOutline}) {
     const PlaceholderTemplates templates = LoadPlaceholderTemplates(mode, directory, true);
-    EXPECT_EQ(templates.inlineGray, 0x40) << int{mode};
+    EXPECT_EQ(templates.InlineGray, 0x40) << int{mode};
     EXPECT_EQ(templates.body, mode == ReplaceOutline ? "O\n" : gray);
   }
 }

@@ -17,10 +17,10 @@ std::string Tokens(std::string_view data) {
                                        "[",   "]",   "<<",  ">>",   "kw"};
   Lexer lexer(data);
   std::string text;
-  for (Token token = lexer.Next(); token.kind != TokenKind::kEnd; token = lexer.Next()) {
+  for (Token token = lexer.Next(); token.Kind != TokenKind::kEnd; token = lexer.Next()) {
     if (!text.empty()) text += ' ';
-    text += kKinds[static_cast<int>(token.kind)];
-    const auto kind = token.kind;
+    text += kKinds[static_cast<int>(token.Kind)];
+    const auto kind = token.Kind;
     if (kind != TokenKind::kArrayOpen && kind != TokenKind::kArrayClose &&
         kind != TokenKind::kDictionaryOpen && kind != TokenKind::kDictionaryClose) {
       text += ":" + std::string(lexer.Bytes(token));
@@ -56,13 +56,13 @@ TEST(ReadObject, ReadsReferencesOnlyWhereAsked) {
   Lexer lexer(data);
   const std::optional<PdfObject> dictionary = ReadObject(lexer, true);
   ASSERT_TRUE(dictionary);
-  ASSERT_EQ(dictionary->keys, (std::vector<Text>{"Length", "Filter", "DP", "Kids"}));
+  ASSERT_EQ(dictionary->Keys, (std::vector<Text>{"Length", "Filter", "DP", "Kids"}));
   const PdfObject* length = dictionary->Find("Length");
-  EXPECT_EQ(length->kind, PdfObject::Kind::kReference);
-  EXPECT_EQ(length->number, 12);
-  EXPECT_EQ(data.substr(length->start, length->end - length->start), "12 0 R");
-  EXPECT_EQ(dictionary->keyStarts[1], 16u);
-  EXPECT_EQ(dictionary->Find("Kids")->items.size(), 2u);
+  EXPECT_EQ(length->Kind, PdfObject::Type::kReference);
+  EXPECT_EQ(length->Number, 12);
+  EXPECT_EQ(data.substr(length->Start, length->End - length->Start), "12 0 R");
+  EXPECT_EQ(dictionary->KeyStarts[1], 16u);
+  EXPECT_EQ(dictionary->Find("Kids")->Items.size(), 2u);
   // In a content stream "N G R" is no reference: the R left over is no object.
   Lexer again(data);
   EXPECT_FALSE(ReadObject(again, false));
@@ -89,11 +89,11 @@ TEST(ReadObject, ReadsReferencesOnlyWhereAsked) {
 // The inline images found, as "begin-end" pairs, or "fail@N".
 std::string Read(const std::string& data) {
   const ContentReading reading = ReadContentStream(data);
-  if (!reading.complete) return "fail@" + std::to_string(reading.failure);
+  if (!reading.Complete) return "fail@" + std::to_string(reading.Failure);
   std::string text;
-  for (const InlineImage& image : reading.inlineImages) {
+  for (const InlineImage& image : reading.InlineImages) {
     if (!text.empty()) text += ' ';
-    text += std::to_string(image.begin) + "-" + std::to_string(image.end);
+    text += std::to_string(image.Begin) + "-" + std::to_string(image.End);
   }
   return text;
 }
@@ -153,7 +153,7 @@ TEST(ReadContentStream, TellsAGlyphDescriptionByItsFirstOperator) {
       {"1000 0 0 0 750 750 d1 [ q", true},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(ReadContentStream(c.data).glyphDescription, c.glyph) << c.data;
+    EXPECT_EQ(ReadContentStream(c.data).GlyphDescription, c.glyph) << c.data;
   }
 }
 
@@ -164,10 +164,10 @@ TEST(ReadContentStream, LooksAfterEveryEiInWorkLinearInTheSize) {
   std::string data = "BI /W 1 /H 1 /F /Fl ID x";
   for (int i = 0; i < 20000; ++i) data += "EI (";
   const ContentReading reading = ReadContentStream(data);
-  EXPECT_FALSE(reading.complete);
-  EXPECT_EQ(reading.failure, 0u);
-  EXPECT_LE(reading.bytesExamined, 9 * data.size() + (1u << 16));
-  EXPECT_GT(reading.bytesExamined, data.size()) << "the look-aheads were not counted";
+  EXPECT_FALSE(reading.Complete);
+  EXPECT_EQ(reading.Failure, 0u);
+  EXPECT_LE(reading.BytesExamined, 9 * data.size() + (1u << 16));
+  EXPECT_GT(reading.BytesExamined, data.size()) << "the look-aheads were not counted";
 }
 
 TEST(ReplaceInlineImages, KeepsEveryOtherByte) {
@@ -175,17 +175,17 @@ TEST(ReplaceInlineImages, KeepsEveryOtherByte) {
       "q\r\n100 0 0 50 0 0 cm\nBI /W 2 /H 1 /CS /G /BPC 8 ID ab\nEI\nQ % end\n"
       "BI /IM true /W 1 /H 1 /F /AHx ID 80> EI";
   const ContentReading reading = ReadContentStream(data);
-  ASSERT_TRUE(reading.complete);
-  ASSERT_EQ(reading.inlineImages.size(), 2u);
-  const std::string rewritten = ReplaceInlineImages(data, reading.inlineImages, 0x80);
+  ASSERT_TRUE(reading.Complete);
+  ASSERT_EQ(reading.InlineImages.size(), 2u);
+  const std::string rewritten = ReplaceInlineImages(data, reading.InlineImages, 0x80);
   EXPECT_EQ(rewritten,
             "q\r\n100 0 0 50 0 0 cm\nBI /W 1 /H 1 /CS /G /BPC 8 ID \x80 EI\nQ % end\n"
             "BI /W 1 /H 1 /CS /G /BPC 8 ID \x80 EI");
   // The result reads again, with placeholders where the images were.
   const ContentReading again = ReadContentStream(rewritten);
-  ASSERT_TRUE(again.complete);
-  ASSERT_EQ(again.inlineImages.size(), 2u);
-  EXPECT_EQ(rewritten.substr(again.inlineImages[1].begin), PlaceholderInlineImage(0x80));
+  ASSERT_TRUE(again.Complete);
+  ASSERT_EQ(again.InlineImages.size(), 2u);
+  EXPECT_EQ(rewritten.substr(again.InlineImages[1].Begin), PlaceholderInlineImage(0x80));
 }
 
 TEST(ReplaceInlineImages, PlaceholderReadsForEveryGray) {

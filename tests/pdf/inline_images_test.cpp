@@ -23,7 +23,7 @@ const std::string kPlaceholder = "BI /W 1 /H 1 /CS /G /BPC 8 ID \x7F EI";
 std::string Zlib(const std::string& data) { return test::ZlibCompress(data); }
 
 std::string Inflate(const std::string& data) {
-  return DecodeStreamData(data, {{"FlateDecode"}}).data.value_or("(does not inflate)");
+  return DecodeStreamData(data, {{"FlateDecode"}}).Data.value_or("(does not inflate)");
 }
 
 // A stream object body: `dictionary` (without /Length, which is added
@@ -61,7 +61,7 @@ struct Parts {
 };
 
 Parts Split(const RewrittenObject& object) {
-  const std::string& text = object.text;
+  const std::string& text = object.Bytes;
   const std::size_t stream = text.find(">>\nstream\n");
   const std::size_t length = text.rfind("/Length ", stream);
   EXPECT_NE(stream, std::string::npos);
@@ -86,7 +86,7 @@ TEST(InlineImageWalk, RewritesPageContentsKeepingEveryOtherByte) {
   const std::string content = "q 10 0 0 10 0 0 cm\n" + kImage + "\nQ\n(BI) Tj " + kImage;
   const WalkResult result = Walk(Document(Stream("/Filter/FlateDecode", Zlib(content))));
   ASSERT_EQ(result.objects.size(), 1u);
-  EXPECT_EQ(result.objects[0].key, MakeObjectKey(5, 0));
+  EXPECT_EQ(result.objects[0].Key, MakeObjectKey(5, 0));
   const Parts parts = Split(result.objects[0]);
   EXPECT_EQ(parts.head, "5 0 obj\n<<");
   EXPECT_EQ(parts.content, "q 10 0 0 10 0 0 cm\n" + kPlaceholder + "\nQ\n(BI) Tj " + kPlaceholder);
@@ -203,7 +203,7 @@ TEST(InlineImageWalk, StreamDataIsPassedOverNotSearched) {
     }
     const WalkResult result = Walk(builder.Build());
     ASSERT_EQ(result.objects.size(), 2u) << reference;
-    EXPECT_EQ(result.objects[0].key, MakeObjectKey(6, 0));
+    EXPECT_EQ(result.objects[0].Key, MakeObjectKey(6, 0));
     EXPECT_EQ(Split(result.objects[1]).content, "BT (endstream\n6 0 obj) Tj ET " + kPlaceholder);
   }
   // The same in an image's data: the object 6 inside it is no newer version.
@@ -217,7 +217,7 @@ TEST(InlineImageWalk, StreamDataIsPassedOverNotSearched) {
           .Object(9, 0, std::to_string(imageData.size()) + "\n")
           .Build());
   ASSERT_EQ(image.objects.size(), 1u);
-  EXPECT_EQ(image.objects[0].key, MakeObjectKey(6, 0));
+  EXPECT_EQ(image.objects[0].Key, MakeObjectKey(6, 0));
   // A wrong /Length: the data ends at the first "endstream".
   const WalkResult wrong = Walk(Document("<</Length 500>>\nstream\n" + kImage + "\r\nendstream\n"));
   ASSERT_EQ(wrong.objects.size(), 1u);
@@ -258,13 +258,13 @@ TEST(InlineImageWalk, ReadsHostileFilesInWorkLinearInTheirSize) {
 // the extra object, each with its own entry.
 TEST(WriteUpdateWithRewrittenObjects, PlacesThemBetweenImagesAndExtraObject) {
   TrailerValues trailer;
-  trailer.trailerSize = 40;
-  trailer.previousSectionOffset = 4000;
-  trailer.rootReference = "1 0 R";
+  trailer.TrailerSize = 40;
+  trailer.PreviousSectionOffset = 4000;
+  trailer.RootReference = "1 0 R";
   const auto update = [&](ReplaceMode mode, bool stream) {
-    trailer.lastSectionIsStream = stream;
+    trailer.LastSectionIsStream = stream;
     PlaceholderTemplates templates;
-    templates.mode = mode;
+    templates.Mode = mode;
     templates.body = "B\n";
     if (mode == ReplaceTGrayBox) {
       templates.body = "T\n";

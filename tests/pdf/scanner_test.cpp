@@ -171,7 +171,7 @@ TEST(FindObjectKeyBefore, ReadsTheHeaderLineOfTheEnclosingObject) {
     MemoryPdf file(c.bytes);
     Scanner scanner(file.source, file.log);
     const ObjectHeader header = scanner.FindObjectKeyBefore(file.source.Size() - 1);
-    EXPECT_EQ(header.key, c.key) << c.bytes;
+    EXPECT_EQ(header.Key, c.key) << c.bytes;
     EXPECT_EQ(file.Lines(), c.log) << c.bytes;
   }
 }
@@ -180,10 +180,10 @@ TEST(FindObjectKeyBefore, GivesUpAfter500Bytes) {
   const std::string bytes = "x\n1 0 obj\n<<" + std::string(600, ' ') + ">>";
   MemoryPdf file(bytes);
   Scanner scanner(file.source, file.log);
-  EXPECT_EQ(scanner.FindObjectKeyBefore(file.source.Size() - 1).key, kNoObject);
+  EXPECT_EQ(scanner.FindObjectKeyBefore(file.source.Size() - 1).Key, kNoObject);
   EXPECT_EQ(file.Lines(), "");
   // Within reach it is found.
-  EXPECT_EQ(scanner.FindObjectKeyBefore(400).key, 100000);
+  EXPECT_EQ(scanner.FindObjectKeyBefore(400).Key, 100000);
 }
 
 TEST(FindObjectKeyBefore, HeaderOnTheFirstLineReadsBeforeTheData) {
@@ -250,9 +250,9 @@ TEST(Scanners, EveryPrefixStaysInBounds) {
 
       try {
         const ObjectHeader header = scanner.FindObjectKeyBefore(start);
-        EXPECT_TRUE(header.key == kNoObject || header.key == 100000 || header.key == 300000)
-            << where << ": " << header.key;
-        EXPECT_LE(header.keyword, start) << where;
+        EXPECT_TRUE(header.Key == kNoObject || header.Key == 100000 || header.Key == 300000)
+            << where << ": " << header.Key;
+        EXPECT_LE(header.Keyword, start) << where;
       } catch (const Error& error) {
         // A header on the first line has no line start before it.
         EXPECT_EQ(std::string(error.what()), "IndexOutOfBounds") << where;

@@ -21,14 +21,14 @@ FilterChain Chain(const std::string& dictionary) {
 
 // The chain compactly ("FlateDecode:12/1/8/4 ASCIIHexDecode"), or its reason.
 std::string Describe(const FilterChain& chain) {
-  if (!chain.filters) return "refused: " + chain.reason;
+  if (!chain.Filters) return "refused: " + chain.Reason;
   std::string text;
-  for (const StreamFilter& f : *chain.filters) {
+  for (const StreamFilter& f : *chain.Filters) {
     if (!text.empty()) text += ' ';
-    text += f.name;
-    if (f.predictor != 1) {
-      text += ":" + std::to_string(f.predictor) + "/" + std::to_string(f.colors) + "/" +
-              std::to_string(f.bitsPerComponent) + "/" + std::to_string(f.columns);
+    text += f.Name;
+    if (f.Predictor != 1) {
+      text += ":" + std::to_string(f.Predictor) + "/" + std::to_string(f.Colors) + "/" +
+              std::to_string(f.BitsPerComponent) + "/" + std::to_string(f.Columns);
     }
   }
   return text;
@@ -101,8 +101,8 @@ TEST(DecodeStreamData, DecodesEachSupportedFilter) {
   };
   for (const auto& c : cases) {
     const DecodedData result = DecodeStreamData(c.raw, c.filters);
-    ASSERT_TRUE(result.data) << c.what << ": " << result.reason;
-    EXPECT_EQ(*result.data, c.decoded) << c.what;
+    ASSERT_TRUE(result.Data) << c.what << ": " << result.Reason;
+    EXPECT_EQ(*result.Data, c.decoded) << c.what;
   }
 }
 
@@ -130,14 +130,14 @@ TEST(DecodeStreamData, RefusesDamagedOrOversizedData) {
   };
   for (const auto& c : cases) {
     const DecodedData result = DecodeStreamData(c.raw, c.filters);
-    EXPECT_FALSE(result.data) << c.what;
-    EXPECT_EQ(result.reason, c.reason) << c.what;
+    EXPECT_FALSE(result.Data) << c.what;
+    EXPECT_EQ(result.Reason, c.reason) << c.what;
   }
   // A bomb: each stage's output is bounded.
   const DecodedData bomb = DecodeStreamData(flate, Filters({"FlateDecode"}), 999);
-  EXPECT_FALSE(bomb.data);
-  EXPECT_EQ(bomb.reason, "decoded data too large");
-  EXPECT_TRUE(DecodeStreamData(flate, Filters({"FlateDecode"}), 1000).data);
+  EXPECT_FALSE(bomb.Data);
+  EXPECT_EQ(bomb.Reason, "decoded data too large");
+  EXPECT_TRUE(DecodeStreamData(flate, Filters({"FlateDecode"}), 1000).Data);
 }
 
 TEST(FlateCompress, GivesZlibDataThatDecodesToTheInput) {

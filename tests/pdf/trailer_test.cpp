@@ -24,12 +24,12 @@ TEST(ReadTrailer, ClassicTable) {
       "trailer\n<</Size 8/Root 1 0 R/Info 2 0 R>>\n";
   MemoryPdf file(WithSection(section));
   const TrailerValues values = ReadTrailer(file.source, file.log);
-  EXPECT_EQ(values.previousSectionOffset, 42);
-  EXPECT_FALSE(values.lastSectionIsStream);
-  EXPECT_EQ(values.trailerSize, 8);
-  EXPECT_EQ(values.rootReference, "1 0 R");
-  EXPECT_EQ(values.infoReference, "2 0 R");
-  EXPECT_FALSE(values.encrypted);
+  EXPECT_EQ(values.PreviousSectionOffset, 42);
+  EXPECT_FALSE(values.LastSectionIsStream);
+  EXPECT_EQ(values.TrailerSize, 8);
+  EXPECT_EQ(values.RootReference, "1 0 R");
+  EXPECT_EQ(values.InfoReference, "2 0 R");
+  EXPECT_FALSE(values.Encrypted);
   const auto end = std::to_string(42 + section.size() - 3);
   EXPECT_EQ(file.Lines(), "(startxre)f @ " + std::to_string(42 + section.size() + 8) +
                               " | xref header: 'xref' | reached dict end @ " + end);
@@ -41,10 +41,10 @@ TEST(ReadTrailer, CrossReferenceStreamWithNestedDecodeParms) {
       "/Size 8/Root 1 0 R/Info 3 0 R/Length 0>>stream\n\nendstream\nendobj\n";
   MemoryPdf file(WithSection(section));
   const TrailerValues values = ReadTrailer(file.source, file.log);
-  EXPECT_TRUE(values.lastSectionIsStream);
-  EXPECT_EQ(values.trailerSize, 8);
-  EXPECT_EQ(values.rootReference, "1 0 R");
-  EXPECT_EQ(values.infoReference, "3 0 R");
+  EXPECT_TRUE(values.LastSectionIsStream);
+  EXPECT_EQ(values.TrailerSize, 8);
+  EXPECT_EQ(values.RootReference, "1 0 R");
+  EXPECT_EQ(values.InfoReference, "3 0 R");
   EXPECT_NE(file.Lines().find("xref header: '7'"), std::string::npos) << file.Lines();
 }
 
@@ -56,7 +56,7 @@ TEST(ReadTrailer, KeywordsAreFoundAcrossViewEnds) {
                                 "7 0 obj\n<</Type /XRef/Size 8/Root 1 0 R>>stream\nendstream\n";
     MemoryPdf file(section + "startxref\n" + std::to_string(9 + shift) + "\n%%EOF\n",
                    kMinimumLoadedView);
-    EXPECT_TRUE(ReadTrailer(file.source, file.log).lastSectionIsStream) << shift;
+    EXPECT_TRUE(ReadTrailer(file.source, file.log).LastSectionIsStream) << shift;
   }
 }
 
@@ -66,7 +66,7 @@ TEST(ReadTrailer, EncryptEntryRefusesWhateverItsValue) {
                                 encrypt + "/Root 1 0 R>>\n";
     MemoryPdf file(WithSection(section));
     const TrailerValues values = ReadTrailer(file.source, file.log);
-    EXPECT_TRUE(values.encrypted) << encrypt;
+    EXPECT_TRUE(values.Encrypted) << encrypt;
     EXPECT_EQ(file.lines.back(), std::string("Encrypt obj: ") + (encrypt[9] == '5' ? "5" : "2"))
         << encrypt;
   }
@@ -77,7 +77,7 @@ TEST(ReadTrailer, EncryptedCrossReferenceStreamBehindDecodeParms) {
       "9 0 obj\n<</DecodeParms<</Columns 4>>/Encrypt 12 0 R/Type/XRef/Size 10/Root 1 0 R>>"
       "stream\nendstream\nendobj\n";
   MemoryPdf file(WithSection(section));
-  EXPECT_TRUE(ReadTrailer(file.source, file.log).encrypted);
+  EXPECT_TRUE(ReadTrailer(file.source, file.log).Encrypted);
 }
 
 TEST(ReadTrailer, InfoIsKeptOnlyAsAReference) {
@@ -85,8 +85,8 @@ TEST(ReadTrailer, InfoIsKeptOnlyAsAReference) {
       "xref\n0 1\n0000000000 65535 f\r\ntrailer\n<</Size 8/Info<</Title(x 5)>>/Root 1 0 R>>\n";
   MemoryPdf file(WithSection(section));
   const TrailerValues values = ReadTrailer(file.source, file.log);
-  EXPECT_EQ(values.infoReference, "");
-  EXPECT_EQ(values.rootReference, "1 0 R");
+  EXPECT_EQ(values.InfoReference, "");
+  EXPECT_EQ(values.RootReference, "1 0 R");
 }
 
 TEST(ReadTrailer, CommentsAtTheOffsetAreSkipped) {
@@ -94,8 +94,8 @@ TEST(ReadTrailer, CommentsAtTheOffsetAreSkipped) {
       WithSection("% a comment\r\n%another\nxref\n0 1\n0000000000 65535 f\r\ntrailer\n<</Size "
                   "3/Root 1 0 R>>\n"));
   const TrailerValues values = ReadTrailer(file.source, file.log);
-  EXPECT_FALSE(values.lastSectionIsStream);
-  EXPECT_EQ(values.trailerSize, 3);
+  EXPECT_FALSE(values.LastSectionIsStream);
+  EXPECT_EQ(values.TrailerSize, 3);
   EXPECT_NE(file.Lines().find("xref header: 'xref'"), std::string::npos) << file.Lines();
 }
 
@@ -134,7 +134,7 @@ TEST(ReadTrailer, EndMarkerMoreThan99BytesFromTheEndIsNotFound) {
   const std::string section = "xref\n0 1\n0000000000 65535 f\r\ntrailer\n<</Size 3/Root 1 0 R>>\n";
   MemoryPdf file(WithSection(section, "%%EOF\n" + std::string(120, ' ') + "42"));
   const TrailerValues values = ReadTrailer(file.source, file.log);
-  EXPECT_EQ(values.previousSectionOffset, 42);
+  EXPECT_EQ(values.PreviousSectionOffset, 42);
   EXPECT_EQ(file.lines.front(), "(startxre)f @ " + std::to_string(file.source.Size() - 100));
 }
 
@@ -206,9 +206,9 @@ TEST(ReadTrailer, OnlyTheLastRevisionIsRead) {
       second + "\n%%EOF\n";
   MemoryPdf file(bytes);
   const TrailerValues values = ReadTrailer(file.source, file.log);
-  EXPECT_EQ(values.previousSectionOffset, std::stoi(second));
-  EXPECT_EQ(values.trailerSize, 5);
-  EXPECT_EQ(values.rootReference, "4 0 R");
+  EXPECT_EQ(values.PreviousSectionOffset, std::stoi(second));
+  EXPECT_EQ(values.TrailerSize, 5);
+  EXPECT_EQ(values.RootReference, "4 0 R");
 }
 
 }  // namespace

@@ -18,9 +18,9 @@ using namespace std::string_literals;
 class UpdateWriterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    trailer_.trailerSize = 40;
-    trailer_.previousSectionOffset = 4000;
-    trailer_.rootReference = "1 0 R";
+    trailer_.TrailerSize = 40;
+    trailer_.PreviousSectionOffset = 4000;
+    trailer_.RootReference = "1 0 R";
   }
 
   std::string Update(const std::vector<ObjectKey>& keys, ReplaceMode mode = ReplaceDefault,
@@ -38,7 +38,7 @@ class UpdateWriterTest : public ::testing::Test {
 
   PlaceholderTemplates Templates(ReplaceMode mode) const {
     PlaceholderTemplates templates;
-    templates.mode = mode;
+    templates.Mode = mode;
     templates.body = defaultBody_;
     if (HasExtraObject(mode)) {
       templates.body = "<</SMask ${EXTRAOBJNR} R>>\n";
@@ -63,7 +63,7 @@ TEST_F(UpdateWriterTest, WorkedExampleTableForm) {
 }
 
 TEST_F(UpdateWriterTest, WorkedExampleStreamForm) {
-  trailer_.lastSectionIsStream = true;
+  trailer_.LastSectionIsStream = true;
   EXPECT_EQ(Update({1200000, 1500000}),
             Object("12 0 obj") + Object("15 0 obj") +
                 "40 0 obj\r\n<<\r\n/Type/XRef\r\n/W[1 4 2]\r\n/Root 1 0 R\r\n/Prev 4000\r\n"
@@ -83,7 +83,7 @@ TEST_F(UpdateWriterTest, EmptyTableGetsTheFreeHeadEntry) {
 }
 
 TEST_F(UpdateWriterTest, EmptyStreamHoldsItsOwnRow) {
-  trailer_.lastSectionIsStream = true;
+  trailer_.LastSectionIsStream = true;
   EXPECT_EQ(Update({}),
             "40 0 obj\r\n<<\r\n/Type/XRef\r\n/W[1 4 2]\r\n/Root 1 0 R\r\n/Prev 4000\r\n"
             "/Length 7\r\n/Size 41\r\n/Index [40 1]\r\n>>\r\nstream\r\n"
@@ -92,12 +92,12 @@ TEST_F(UpdateWriterTest, EmptyStreamHoldsItsOwnRow) {
 }
 
 TEST_F(UpdateWriterTest, InfoFollowsSizeInTheTableAndIndexInTheStream) {
-  trailer_.infoReference = "2 0 R";
+  trailer_.InfoReference = "2 0 R";
   EXPECT_EQ(Update({}),
             "xref\r\n0 1\r\n0000000000 65535 f\r\n"
             "trailer\r\n<<\r\n/Prev 4000\r\n/Root 1 0 R\r\n/Size 40\r\n/Info 2 0 R\r\n>>\r\n"
             "startxref\r\n5000\r\n%%EOF\r\n");
-  trailer_.lastSectionIsStream = true;
+  trailer_.LastSectionIsStream = true;
   EXPECT_EQ(Update({}),
             "40 0 obj\r\n<<\r\n/Type/XRef\r\n/W[1 4 2]\r\n/Root 1 0 R\r\n/Prev 4000\r\n"
             "/Length 7\r\n/Size 41\r\n/Index [40 1]\r\n/Info 2 0 R\r\n>>\r\nstream\r\n"
@@ -125,7 +125,7 @@ TEST_F(UpdateWriterTest, TranslucentTableAddsTheSharedMaskAndCoversItInSize) {
 }
 
 TEST_F(UpdateWriterTest, TranslucentStreamPutsTheMaskBeforeTheStream) {
-  trailer_.lastSectionIsStream = true;
+  trailer_.LastSectionIsStream = true;
   for (const ReplaceMode mode : kModesWithAMask) {
     EXPECT_EQ(Update({}, mode, 100),
               "9999 1 obj\nM\nendobj\n"
@@ -152,8 +152,8 @@ TEST_F(UpdateWriterTest, MaskNeverTakesANumberTheDocumentUses) {
       {2147483647, true, "2147483648 1 obj", "/Size 2147483649\r\n"},
   };
   for (const auto& c : cases) {
-    trailer_.trailerSize = c.size;
-    trailer_.lastSectionIsStream = c.stream;
+    trailer_.TrailerSize = c.size;
+    trailer_.LastSectionIsStream = c.stream;
     const std::string update = Update({100000}, ReplaceTGrayBox, 10);
     const std::string number =
         std::string(c.maskHeader).substr(0, std::string(c.maskHeader).find(' '));
@@ -170,7 +170,7 @@ TEST_F(UpdateWriterTest, DefaultModeLeavesPlaceholdersInTheBodyAlone) {
 }
 
 TEST_F(UpdateWriterTest, GenerationsRepeatsAndOrderAreKept) {
-  trailer_.lastSectionIsStream = true;
+  trailer_.LastSectionIsStream = true;
   // Object 15 before 12, object 7 twice, generation 3; positions from 16909060
   // on, whose bytes read 01 02 03 04.
   defaultBody_.clear();
@@ -217,8 +217,8 @@ class FarFileAccess final : public FileAccess {
 };
 
 TEST_F(UpdateWriterTest, StreamRowsWidenOnlyForAnOffsetBeyond32Bits) {
-  trailer_.lastSectionIsStream = true;
-  trailer_.previousSectionOffset = 4294967000;
+  trailer_.LastSectionIsStream = true;
+  trailer_.PreviousSectionOffset = 4294967000;
   const std::vector<ObjectKey> keys = {1200000, 1500000};
   // The stream's own row ends at 0xFFFFFFFF: four bytes still hold it.
   FarFileAccess below(4294967295 - 232);
@@ -248,7 +248,7 @@ TEST_F(UpdateWriterTest, TableStopsBeforeAnOffsetOfElevenDigits) {
   EXPECT_EQ(beyond.appended, "");
   // Ten digits still fit; "startxref" and /Prev have no such limit, and a
   // table without images holds only object 0, at offset 0.
-  trailer_.previousSectionOffset = 99999999999;
+  trailer_.PreviousSectionOffset = 99999999999;
   FarFileAccess below(9999999883);
   WriteUpdate(below, keys, trailer_, Templates(ReplaceDefault));
   EXPECT_EQ(below.appended.substr(232),

@@ -82,9 +82,9 @@ const std::string kDocument =
 
 TrailerValues DocumentTrailer() {
   TrailerValues trailer;
-  trailer.previousSectionOffset = 69;
-  trailer.trailerSize = 5;
-  trailer.rootReference = "1 0 R";
+  trailer.PreviousSectionOffset = 69;
+  trailer.TrailerSize = 5;
+  trailer.RootReference = "1 0 R";
   return trailer;
 }
 
