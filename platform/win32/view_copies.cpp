@@ -28,8 +28,10 @@ void CreateViewCopyDirectory() {
   Text folder = ViewCopyDirectory();
   folder.pop_back();
   const auto name = FileSystemPath(folder, kLongestPlainFolderPath);
-  if (!name)
+  // A name that is not well-formed UTF-8 names no folder that can be made.
+  if (!name) {
     throw Error("Cannot create folder \"" + folder + "\". " + WindowsErrorText(ERROR_INVALID_NAME));
+  }
   if (CreateDirectoryW(name->c_str(), nullptr)) return;
   const DWORD error = GetLastError();
   const DWORD attributes = GetFileAttributesW(name->c_str());
