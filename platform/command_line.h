@@ -1,6 +1,6 @@
 // Splitting of a command line into arguments, by the rule of the Windows
 // framework the program was built with: Quillane's own command line on Windows
-// (GetCommandLineA) and the reader command it starts on POSIX both go through
+// (GetCommandLineW in UTF-8) and the reader command it starts on POSIX go through
 // it, so one rule decides what a quoted path becomes on either platform.
 #ifndef QUILLANE_PLATFORM_COMMAND_LINE_H_
 #define QUILLANE_PLATFORM_COMMAND_LINE_H_

@@ -1,9 +1,12 @@
 // The operating-system services Quillane uses, as one seam. Exactly one
 // implementation is linked, chosen by the build: platform/win32/ (the Win32
-// "A" interfaces) or platform/posix/ (a registry file, standard error for
+// wide "W" interfaces) or platform/posix/ (a registry file, standard error for
 // message boxes, posix_spawnp for the reader). Nothing outside platform/
 // includes a system header of one platform. Texts cross the seam as byte
-// strings without conversion.
+// strings: on POSIX without conversion, on Windows in UTF-8, which the Win32
+// implementation converts to UTF-16 and back at every call, so names in any
+// script and full paths beyond MAX_PATH work. A Windows name that is not
+// valid UTF-16 (a lone surrogate) comes in as WTF-8 and opens nothing.
 #ifndef QUILLANE_PLATFORM_PLATFORM_H_
 #define QUILLANE_PLATFORM_PLATFORM_H_
 
@@ -92,7 +95,8 @@ void WriteStandardError(const Text& text);
 // Process environment and paths
 
 // The program's arguments without its own path. On Windows they are split from
-// GetCommandLineA by SplitCommandLine; elsewhere argv is used as delivered.
+// GetCommandLineW, in UTF-8, by SplitCommandLine; elsewhere argv is used as
+// delivered.
 std::vector<Text> CommandLineArguments(int argc, char** argv);
 
 // Full path of the running executable.
@@ -118,14 +122,17 @@ bool FileExists(const Text& path);
 // Deletes a file; the result is ignored by every caller.
 void DeleteFile(const Text& path);
 
-// The absolute, normalised form of a path, as file error messages show it.
+// The absolute, normalised form of a path, as file error messages show it
+// (on Windows never the "\\?\" form the file functions may be given).
 Text ExpandFileName(const Text& path);
 
 // An environment variable's value, or empty when unset.
 Text GetEnvironment(const Text& name);
 
-// Lower-cases in the user's code page (CharLowerBuffA on Windows, ASCII
-// elsewhere); the length is unchanged.
+// Lower-cases: on Windows every letter CharLowerBuffW knows (UTF-8 in and
+// out, the ASCII letters alone of a text that is not UTF-8), elsewhere the
+// ASCII letters; the length is unchanged but for the few Windows letters whose
+// lower case takes another number of UTF-8 bytes.
 Text LowerCase(const Text& text);
 
 // ---------------------------------------------------------------------------
@@ -278,7 +285,8 @@ class Process {
   Process& operator=(const Process&) = delete;
 
   // Starts `commandLine` (no application name, no handle inheritance, the
-  // system's environment and current directory). Null when it cannot start.
+  // system's environment and current directory). Null when it cannot start
+  // (on Windows also when `commandLine` is not well-formed UTF-8).
   static std::unique_ptr<Process> Start(const Text& commandLine);
 
   // Starts the reader command `commandTemplate` for the document at

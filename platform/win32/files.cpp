@@ -1,6 +1,8 @@
 // Files on Windows: inputs opened without sharing and read by position,
 // outputs built in a temporary file beside the target and moved over it when
-// complete.
+// complete. Paths reach the wide file functions through FileSystemPath, so
+// names in any script and full paths beyond MAX_PATH open; messages name the
+// full path as ExpandFileName gives it.
 #include <memory>
 
 #include "base/error.h"
@@ -10,6 +12,7 @@
 
 namespace quillane::platform {
 
+using win32::FileSystemPath;
 using win32::kTransferChunk;
 using win32::ToDword;
 using win32::WindowsErrorText;
@@ -26,6 +29,10 @@ OVERLAPPED At(std::int64_t offset) {
   return overlapped;
 }
 
+// The reason given for a name that is not well-formed UTF-8 (it can hold a
+// lone surrogate from an NTFS name): no file can be opened by it.
+constexpr DWORD kUnconvertibleName = ERROR_INVALID_NAME;
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -34,6 +41,7 @@ OVERLAPPED At(std::int64_t offset) {
 struct InputFile::Impl {
   Text path;
   Text fullPath;
+  std::optional<std::wstring> systemPath;
   HANDLE handle = INVALID_HANDLE_VALUE;
   std::int64_t size = 0;
   FILETIME modifiedTime{};
@@ -45,7 +53,10 @@ struct InputFile::Impl {
   // Opens path without sharing (nobody may change the file while it is
   // open) and reads its size and modification time; throws the open error.
   void Open(std::int64_t& openedSize, FILETIME& openedTime) {
-    handle = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+    if (!systemPath) {
+      throw Error("Cannot open file \"" + fullPath + "\". " + WindowsErrorText(kUnconvertibleName));
+    }
+    handle = CreateFileW(systemPath->c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
       throw Error("Cannot open file \"" + fullPath + "\". " + WindowsErrorText(GetLastError()));
@@ -77,6 +88,7 @@ struct InputFile::Impl {
 InputFile::InputFile(const Text& path) : impl_(std::make_unique<Impl>()) {
   impl_->path = path;
   impl_->fullPath = ExpandFileName(path);
+  impl_->systemPath = FileSystemPath(path);
   impl_->Open(impl_->size, impl_->modifiedTime);
 }
 
@@ -125,7 +137,8 @@ void InputFile::Close() {
 struct OutputFile::Impl {
   Text path;
   Text fullPath;
-  Text temporaryPath;
+  std::optional<std::wstring> systemPath;
+  std::wstring temporaryPath;
   HANDLE handle = INVALID_HANDLE_VALUE;
   // Where Write goes on: the end of everything added so far.
   std::int64_t end = 0;
@@ -166,9 +179,16 @@ OutputFile::OutputFile(const Text& path) : impl_(std::make_unique<Impl>()) {
   // The temporary file lies in the output's own folder so that the final
   // rename never crosses volumes; the process id keeps parallel runs apart.
   const Text directory = DirectoryOf(path);
-  impl_->temporaryPath = directory + "." + path.substr(directory.size()) + ".quillane-" +
-                         IntToText(GetCurrentProcessId()) + ".tmp";
-  impl_->handle = CreateFileA(impl_->temporaryPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+  const auto temporaryPath =
+      FileSystemPath(directory + "." + path.substr(directory.size()) + ".quillane-" +
+                     IntToText(GetCurrentProcessId()) + ".tmp");
+  impl_->systemPath = FileSystemPath(path);
+  if (!temporaryPath || !impl_->systemPath) {
+    throw Error("Cannot create file \"" + impl_->fullPath + "\". " +
+                WindowsErrorText(kUnconvertibleName));
+  }
+  impl_->temporaryPath = *temporaryPath;
+  impl_->handle = CreateFileW(impl_->temporaryPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (impl_->handle == INVALID_HANDLE_VALUE) {
     throw Error("Cannot create file \"" + impl_->fullPath + "\". " +
@@ -179,7 +199,7 @@ OutputFile::OutputFile(const Text& path) : impl_(std::make_unique<Impl>()) {
 OutputFile::~OutputFile() {
   if (impl_->committed) return;
   if (impl_->handle != INVALID_HANDLE_VALUE) CloseHandle(impl_->handle);
-  DeleteFileA(impl_->temporaryPath.c_str());
+  DeleteFileW(impl_->temporaryPath.c_str());
 }
 
 void OutputFile::Write(const char* data, std::int64_t count) {
@@ -192,7 +212,10 @@ void OutputFile::WriteAt(std::int64_t offset, const char* data, std::int64_t cou
 }
 
 bool OutputFile::ReplacesTarget(const Text& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+  // A name that cannot be converted names nothing; creating it fails later.
+  const auto name = FileSystemPath(path);
+  if (!name) return true;
+  const DWORD attributes = GetFileAttributesW(name->c_str());
   return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
@@ -200,13 +223,13 @@ void OutputFile::Commit() {
   // A move may reach the disk before the data it points at: after a power
   // cut the replaced file could be empty. So a file that replaces another is
   // flushed first; a new file replaces nothing and is not flushed.
-  const DWORD target = GetFileAttributesA(impl_->path.c_str());
+  const DWORD target = GetFileAttributesW(impl_->systemPath->c_str());
   if (target != INVALID_FILE_ATTRIBUTES && (target & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
       !FlushFileBuffers(impl_->handle)) {
     impl_->WriteError(GetLastError());
   }
   impl_->CloseHandleOnce();
-  if (!MoveFileExA(impl_->temporaryPath.c_str(), impl_->path.c_str(),
+  if (!MoveFileExW(impl_->temporaryPath.c_str(), impl_->systemPath->c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     impl_->WriteError(GetLastError());
   }

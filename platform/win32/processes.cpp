@@ -1,9 +1,11 @@
-// Processes on Windows: CreateProcessA with the reader's command line, and the
+// Processes on Windows: CreateProcessW with the reader's command line, and the
 // message pump that keeps the application responsive while it waits.
 #include "platform/platform.h"
 #include "platform/win32/win32_util.h"
 
 namespace quillane::platform {
+
+using win32::ToUtf16;
 
 struct Process::Impl {
   HANDLE process = nullptr;
@@ -14,13 +16,17 @@ Process::Process(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 Process::~Process() { CloseHandle(impl_->process); }
 
 std::unique_ptr<Process> Process::Start(const Text& commandLine) {
-  // CreateProcessA may write into the command line, so it gets its own copy.
-  std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
-  mutableLine.push_back('\0');
-  STARTUPINFOA startup{};
+  // A command that is not well-formed UTF-8 could only start with another
+  // document (or program) than the one it names, so it does not start.
+  const auto wideLine = ToUtf16(commandLine);
+  if (!wideLine) return nullptr;
+  // CreateProcessW may write into the command line, so it gets its own copy.
+  std::vector<wchar_t> mutableLine(wideLine->begin(), wideLine->end());
+  mutableLine.push_back(L'\0');
+  STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION started{};
-  if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+  if (!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                       &startup, &started)) {
     return nullptr;
   }
@@ -43,9 +49,9 @@ bool Process::WaitForExit(std::uint32_t milliseconds) {
 
 void PumpMessages() {
   MSG message;
-  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     TranslateMessage(&message);
-    DispatchMessageA(&message);
+    DispatchMessageW(&message);
   }
 }
 

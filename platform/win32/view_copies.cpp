@@ -7,6 +7,9 @@
 
 namespace quillane::platform {
 
+using win32::FileSystemPath;
+using win32::kLongestPlainFolderPath;
+using win32::ToUtf8;
 using win32::WindowsErrorText;
 
 namespace {
@@ -24,9 +27,14 @@ Text ViewCopyDirectory() { return TemporaryDirectory() + "Quillane\\"; }
 void CreateViewCopyDirectory() {
   Text folder = ViewCopyDirectory();
   folder.pop_back();
-  if (CreateDirectoryA(folder.c_str(), nullptr)) return;
+  const auto name = FileSystemPath(folder, kLongestPlainFolderPath);
+  // A name that is not well-formed UTF-8 names no folder that can be made.
+  if (!name) {
+    throw Error("Cannot create folder \"" + folder + "\". " + WindowsErrorText(ERROR_INVALID_NAME));
+  }
+  if (CreateDirectoryW(name->c_str(), nullptr)) return;
   const DWORD error = GetLastError();
-  const DWORD attributes = GetFileAttributesA(folder.c_str());
+  const DWORD attributes = GetFileAttributesW(name->c_str());
   if (error == ERROR_ALREADY_EXISTS && attributes != INVALID_FILE_ATTRIBUTES &&
       (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return;
@@ -36,8 +44,10 @@ void CreateViewCopyDirectory() {
 
 std::vector<Text> RemoveViewCopiesOlderThan(std::chrono::seconds maxAge) {
   const Text folder = ViewCopyDirectory();
-  WIN32_FIND_DATAA found{};
-  const HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+  const auto pattern = FileSystemPath(folder + "*");
+  if (!pattern) return {};
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = FindFirstFileW(pattern->c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return {};
   FILETIME nowTime{};
   GetSystemTimeAsFileTime(&nowTime);
@@ -49,9 +59,10 @@ std::vector<Text> RemoveViewCopiesOlderThan(std::chrono::seconds maxAge) {
         FileTimeTicks(found.ftLastWriteTime) >= oldest) {
       continue;
     }
-    const Text path = folder + found.cFileName;
-    if (DeleteFileA(path.c_str())) removed.push_back(path);
-  } while (FindNextFileA(search, &found));
+    const Text path = folder + ToUtf8(found.cFileName);
+    const auto name = FileSystemPath(path);
+    if (name && DeleteFileW(name->c_str())) removed.push_back(path);
+  } while (FindNextFileW(search, &found));
   FindClose(search);
   return removed;
 }

@@ -5,7 +5,7 @@
 //
 // For each of <boxes> (default 1) top-level windows captioned "Quillane", in
 // order, the record gets one line
-//   icon=<icon> owned=<0|1> buttons=<texts> text=<message as shown>
+//   icon=<icon> owned=<0|1> buttons=<texts> text=<message as shown, in UTF-8>
 // with <icon> as ShownBox describes. The record is written to
 // "<record file>.partial", one flushed line per box, and renamed when done, so
 // whoever sees it knows the clicker has finished. Exit status: 0 when every box was answered, 2

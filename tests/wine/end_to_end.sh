@@ -263,9 +263,106 @@ cp "$ROOT/samples/sample.pdf" été/café.pdf
 QUILLANE_LOG=$(winpath "$CASE/log.txt") run_quillane /in "$(winpath "$CASE/été/café.pdf")" \
   /out "$(winpath "$CASE/été/résultat.pdf")"
 expect_file été/résultat.pdf
-# The program sees and logs the path in the ANSI code page (1252: é = E9).
-expect_eq "output line" "output: $(winpath "$CASE/")"$'\xe9t\xe9\\r\xe9sultat.pdf' \
-  "$(grep -a '^output: ' log.txt)"
+# The program sees and logs the path as it was given, in UTF-8.
+expect_eq "output line" "output: $(winpath "$CASE/été/résultat.pdf")" "$(grep -a '^output: ' log.txt)"
+end_case
+
+# ---------------------------------------------------------------------------
+# Names in any script, at any path length: the program crosses the Win32 seam
+# in UTF-16, so every name reaches the file functions as it was given, and a
+# full path longer than MAX_PATH reaches them in the "\\?\" form.
+
+# Cyrillic, CJK, Greek, an emoji (a surrogate pair in UTF-16), combining marks.
+UNICODE_NAMES=("Отчёт за 2026" "报告 第一章" "Ελληνικά" "notes 😀" $'Cafe\xcc\x81 cre\xcc\x80me')
+# Two folders of 121 characters: every full path below is longer than 260.
+LONG_FOLDERS=$(printf 'x%.0s' $(seq 1 120))a/$(printf 'x%.0s' $(seq 1 120))b
+
+# unicode_folder <short | long>: the folder of the documents in $CASE.
+unicode_folder() {
+  if [ "$1" == long ]; then printf '%s/%s' "$CASE" "$LONG_FOLDERS"; else printf '%s/docs' "$CASE"; fi
+}
+
+# The Win32 file calls of one run whose first argument is a full path in the
+# "\\?\" form, as wine's relay trace shows them (one per line: the call name).
+long_form_calls() {  # <args...>
+  WINEDEBUG=+relay timeout 60 wine "$EXE" "$@" 2>&1 >/dev/null |
+    sed -n 's/^[0-9a-f]*:Call KERNEL32\.\(CreateFileW\|MoveFileExW\|GetFileAttributesW\)([0-9a-f]* L"\\\\\\\\?\\\\.*/\1/p' |
+    sort -u | xargs
+}
+
+unicode_case() {  # <index into UNICODE_NAMES> <short | long>
+  local name=${UNICODE_NAMES[$1]}
+  begin_case "unicode-$1-$2"
+  local folder
+  folder=$(unicode_folder "$2")
+  mkdir -p "$folder"
+  cp "$ROOT/samples/sample.pdf" "$folder/$name.pdf"
+  local input output
+  input=$(winpath "$folder/$name.pdf")
+  output=$(winpath "$folder/${name}_Vexlo.pdf")
+  [ "$2" == long ] && ((${#input} <= 260)) && fail "the long path has only ${#input} characters"
+  # As Explorer hands a dropped file over: a bare argument.
+  QUILLANE_LOG=$(winpath "$CASE/log.txt") run_quillane "$input"
+  expect_eq "exit status" 0 "$QUILLANE_STATUS"
+  expect_no_boxes
+  expect_same_bytes "$ROOT/samples/sample.pdf" "$folder/$name.pdf"
+  expect_eq "folder after the run" "$name.pdf|${name}_Vexlo.pdf" "$(ls -A "$folder" | sort | paste -sd '|')"
+  expect_eq "output log line" "output: $output" "$(grep -a '^output: ' log.txt)"
+  if [ -f "$folder/${name}_Vexlo.pdf" ] && posix_output "" "$folder/$name.pdf" posix.pdf posix-log.txt; then
+    expect_same_bytes posix.pdf "$folder/${name}_Vexlo.pdf"
+    expect_eq "log lines as on POSIX" "$(grep -av '^output: ' posix-log.txt)" \
+      "$(grep -av '^output: ' log.txt)"
+  fi
+  if [ "$2" == long ]; then
+    expect_eq "calls given the \\\\?\\ form" "CreateFileW GetFileAttributesW MoveFileExW" \
+      "$(long_form_calls "$input" /overwrite)"
+    [ -f posix.pdf ] && expect_same_bytes posix.pdf "$folder/${name}_Vexlo.pdf"
+  else
+    expect_eq "calls given the \\\\?\\ form" "" "$(long_form_calls "$input" /overwrite)"
+  fi
+  end_case
+}
+
+set_mode ""
+for index in "${!UNICODE_NAMES[@]}"; do
+  for where in short long; do unicode_case "$index" "$where"; done
+done
+
+# A document that cannot be read names itself in the error box, whatever its
+# script and length; a damaged one gets the damage message.
+begin_case unicode-errors
+for where in short long; do
+  folder=$(unicode_folder "$where")
+  mkdir -p "$folder"
+  for name in "${UNICODE_NAMES[@]}"; do
+    run_quillane /in "$(winpath "$folder/$name.pdf")"
+    box_text=$(sed -n 's/^icon=shown owned=0 buttons=OK text=//p' boxes.txt)
+    [[ "$box_text" == "Cannot open file \"$(winpath "$folder/$name.pdf")\". "?*. ]] ||
+      fail "missing $where $name: error box [$box_text]"
+  done
+  mkdir -p "$folder/${UNICODE_NAMES[0]}.pdf"
+  run_quillane /in "$(winpath "$folder/${UNICODE_NAMES[0]}.pdf")"
+  box_text=$(sed -n 's/^icon=shown owned=0 buttons=OK text=//p' boxes.txt)
+  [[ "$box_text" == "Cannot open file \"$(winpath "$folder/${UNICODE_NAMES[0]}.pdf")\". "?*. ]] ||
+    fail "folder $where: error box [$box_text]"
+  printf 'not a PDF\n' >"$folder/${UNICODE_NAMES[3]}.pdf"
+  run_quillane /in "$(winpath "$folder/${UNICODE_NAMES[3]}.pdf")"
+  expect_boxes "$(box "No startxref offset found at the end of the file; it is not a PDF file or it is damaged.")"
+  expect_no_file "$folder/${UNICODE_NAMES[3]}_Vexlo.pdf"
+done
+end_case
+
+# A name holding a lone surrogate (possible on NTFS, passed here by a program
+# that builds its command line in UTF-16) opens nothing: not the file whose
+# name has U+FFFD in its place either. The box names it with that U+FFFD.
+begin_case unicode-lone-surrogate
+cp "$ROOT/samples/sample.pdf" "x�.pdf"
+run_exe "$HELPERS/wide_command.exe" --escapes "\"$(winpath "$EXE")\" \"$(winpath "$CASE")\\x\\u{D800}.pdf\""
+box_text=$(sed -n 's/^icon=shown owned=0 buttons=OK text=//p' boxes.txt)
+[[ "$box_text" == "Cannot open file \"$(winpath "$CASE/x�.pdf")\". "?* ]] ||
+  fail "error box [$box_text]"
+expect_no_file "x�_Vexlo.pdf"
+expect_same_bytes "$ROOT/samples/sample.pdf" "x�.pdf"
 end_case
 
 # ---------------------------------------------------------------------------
@@ -467,7 +564,7 @@ end_case
 # file is not flushed. Seen in wine's trace of the program's kernel32 calls.
 file_calls() {  # <args...>: the flush and move calls of one run, in order
   WINEDEBUG=+relay timeout 60 wine "$EXE" "$@" 2>&1 >/dev/null |
-    sed -n 's/^[0-9a-f]*:Call KERNEL32\.\(FlushFileBuffers\|MoveFileExA\)(.*,\([0-9a-f]\{8\}\)) ret=.*/\1 \2/p;
+    sed -n 's/^[0-9a-f]*:Call KERNEL32\.\(FlushFileBuffers\|MoveFileExW\)(.*,\([0-9a-f]\{8\}\)) ret=.*/\1 \2/p;
             s/^[0-9a-f]*:Call KERNEL32\.\(FlushFileBuffers\)(.*/\1/p' | xargs
 }
 begin_case durable-replacement
@@ -475,11 +572,11 @@ reset_reader_registry
 register_reader "$READER_COMMAND"
 cp "$ROOT/samples/sample.pdf" report.pdf
 input=$(winpath "$CASE/report.pdf")
-expect_eq "new output" "MoveFileExA 00000009" "$(file_calls /in "$input")"
-expect_eq "/overwrite" "FlushFileBuffers MoveFileExA 00000009" "$(file_calls /in "$input" /overwrite)"
+expect_eq "new output" "MoveFileExW 00000009" "$(file_calls /in "$input")"
+expect_eq "/overwrite" "FlushFileBuffers MoveFileExW 00000009" "$(file_calls /in "$input" /overwrite)"
 rm -f "$COPIES/report_Vexlo.pdf"
-expect_eq "new /tempexec copy" "MoveFileExA 00000009" "$(file_calls /in "$input" /tempexec)"
-expect_eq "/tempexec over the kept copy" "FlushFileBuffers MoveFileExA 00000009" \
+expect_eq "new /tempexec copy" "MoveFileExW 00000009" "$(file_calls /in "$input" /tempexec)"
+expect_eq "/tempexec over the kept copy" "FlushFileBuffers MoveFileExW 00000009" \
   "$(file_calls /in "$input" /tempexec)"
 rm -f "$COPIES/report_Vexlo.pdf"
 end_case
@@ -494,6 +591,60 @@ expect_no_file record.txt  # quillane did not wait for the reader
 for _ in $(seq 1 100); do [ -f record.txt ] && break; sleep 0.2; done
 expect_eq "reader command line" "\"$READER\" \"C:\\not there\\doc.pdf\"
 document=no" "$(tr -d '\r' <record.txt 2>/dev/null)"
+end_case
+
+# The reader is handed names in any script and at any length exactly as they
+# are: by "/redirect" the document itself, by "/tempexec" its copy.
+begin_case reader-unicode-names
+reset_reader_registry
+register_reader "$READER_COMMAND"
+for where in short long; do
+  folder=$(unicode_folder "$where")
+  mkdir -p "$folder"
+  for name in "${UNICODE_NAMES[@]}"; do
+    cp "$ROOT/samples/sample.pdf" "$folder/$name.pdf"
+    rm -f record.txt
+    QUILLANE_READER_RECORD=$(winpath "$CASE/record.txt") \
+      run_quillane /in "$(winpath "$folder/$name.pdf")" /redirect
+    for _ in $(seq 1 100); do [ -f record.txt ] && break; sleep 0.2; done
+    expect_eq "/redirect, $where folder, $name" "\"$READER\" \"$(winpath "$folder/$name.pdf")\"
+document=yes" "$(tr -d '\r' <record.txt 2>/dev/null)"
+    rm -f record.txt
+    QUILLANE_READER_RECORD=$(winpath "$CASE/record.txt") \
+      run_quillane /in "$(winpath "$folder/$name.pdf")" /tempexec
+    expect_no_boxes
+    expect_eq "/tempexec, $where folder, $name" \
+      "\"$READER\" \"$WINDOWS_TEMP\\Quillane\\${name}_Vexlo.pdf\"
+document=yes" "$(tr -d '\r' <record.txt 2>/dev/null)"
+    [ -n "$UNIX_TEMP" ] && rm -f "$COPIES/${name}_Vexlo.pdf"
+  done
+done
+end_case
+
+# A reader installed in a folder with a non-ASCII name: "/diag" reports its
+# command, PdfReadCmd stores it in UTF-16 (read back through "reg export",
+# whose file is UTF-16; "reg query" prints in the console's code page), and
+# "/tempexec" starts it.
+begin_case reader-unicode-path
+reset_reader_registry
+mkdir -p "Читалка 阅读"
+cp "$HELPERS/reader_stand_in.exe" "Читалка 阅读/reader 😀.exe"
+unicode_reader=$(winpath "$CASE/Читалка 阅读/reader 😀.exe")
+register_reader "\"$unicode_reader\" \"%1\""
+expect_eq "/diag report" "Diagnostics
+PDF Prog.ID: $TEST_PROGID
+PDF cmd: \"$unicode_reader\" \"%1\"" "$(diag_log)"
+wine reg export "$CONFIG_KEY" "$(winpath "$CASE/config.reg")" /y >/dev/null 2>&1
+expect_eq "PdfReadCmd as stored" "\"PdfReadCmd\"=\"\\\"${unicode_reader//\\/\\\\}\\\" \\\"%1\\\"\"" \
+  "$(iconv -f UTF-16 -t UTF-8 config.reg 2>/dev/null | tr -d '\r' | grep '^"PdfReadCmd"=')"
+cp "$ROOT/samples/sample.pdf" "${UNICODE_NAMES[1]}.pdf"
+QUILLANE_READER_RECORD=$(winpath "$CASE/record.txt") \
+  run_quillane /in "$(winpath "$CASE/${UNICODE_NAMES[1]}.pdf")" /tempexec
+expect_no_boxes
+expect_eq "reader command line" \
+  "\"$unicode_reader\" \"$WINDOWS_TEMP\\Quillane\\${UNICODE_NAMES[1]}_Vexlo.pdf\"
+document=yes" "$(tr -d '\r' <record.txt 2>/dev/null)"
+[ -n "$UNIX_TEMP" ] && rm -f "$COPIES/${UNICODE_NAMES[1]}_Vexlo.pdf"
 end_case
 
 begin_case reader-none-registered

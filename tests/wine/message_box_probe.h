@@ -1,23 +1,23 @@
 // Finds a message box captioned "Quillane", reads what it shows and presses OK,
 // as a user would. Used by the box_clicker program (boxes of another process)
 // and by the Windows unit tests (boxes of their own process, from a second
-// thread). Windows only.
+// thread). Texts are read through the wide interfaces and given in UTF-8.
+// Windows only.
 #ifndef QUILLANE_TESTS_WINE_MESSAGE_BOX_PROBE_H_
 #define QUILLANE_TESTS_WINE_MESSAGE_BOX_PROBE_H_
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-
 #include <algorithm>
+#include <iterator>
 #include <optional>
 #include <string>
+#include <string_view>
+
+#include "platform/win32/win32_util.h"
 
 namespace quillane::test {
 
 struct ShownBox {
-  std::string text;     // the message as shown
+  std::string text;     // the message as shown, in UTF-8
   std::string buttons;  // button texts, comma-separated ("OK")
   // "error", "warning", "information", "question" for a system icon; "none"
   // without one; "shown" for an icon that cannot be identified from this
@@ -38,23 +38,24 @@ struct Controls {
 };
 
 inline std::string WindowText(HWND window) {
-  char buffer[4096];
-  const int length = GetWindowTextA(window, buffer, static_cast<int>(sizeof buffer));
-  return std::string(buffer, static_cast<std::size_t>(std::max(length, 0)));
+  wchar_t buffer[4096];
+  const int length = GetWindowTextW(window, buffer, static_cast<int>(std::size(buffer)));
+  return platform::win32::ToUtf8(
+      std::wstring_view(buffer, static_cast<std::size_t>(std::max(length, 0))));
 }
 
 inline BOOL CALLBACK CollectChild(HWND child, LPARAM context) {
   auto& controls = *reinterpret_cast<Controls*>(context);
-  char className[64] = {};
-  GetClassNameA(child, className, static_cast<int>(sizeof className));
-  const auto style = static_cast<DWORD>(GetWindowLongPtrA(child, GWL_STYLE));
-  if (lstrcmpiA(className, "Static") == 0) {
+  wchar_t className[64] = {};
+  GetClassNameW(child, className, static_cast<int>(std::size(className)));
+  const auto style = static_cast<DWORD>(GetWindowLongPtrW(child, GWL_STYLE));
+  if (lstrcmpiW(className, L"Static") == 0) {
     if ((style & SS_TYPEMASK) == SS_ICON) {
       if (IsWindowVisible(child)) controls.icon = child;
     } else if (std::string text = WindowText(child); !text.empty()) {
       controls.text = std::move(text);
     }
-  } else if (lstrcmpiA(className, "Button") == 0 && IsWindowVisible(child)) {
+  } else if (lstrcmpiW(className, L"Button") == 0 && IsWindowVisible(child)) {
     if (!controls.buttons.empty()) controls.buttons += ',';
     controls.buttons += WindowText(child);
     if (GetDlgCtrlID(child) == IDOK) controls.ok = child;
@@ -65,11 +66,11 @@ inline BOOL CALLBACK CollectChild(HWND child, LPARAM context) {
 // System icons are user32 resources; their resource ids tell them apart.
 inline std::string IconName(HWND iconControl) {
   if (iconControl == nullptr) return "none";
-  const auto icon = reinterpret_cast<HICON>(SendMessageA(iconControl, STM_GETICON, 0, 0));
+  const auto icon = reinterpret_cast<HICON>(SendMessageW(iconControl, STM_GETICON, 0, 0));
   if (icon == nullptr) return "none";
-  ICONINFOEXA info{};
+  ICONINFOEXW info{};
   info.cbSize = sizeof info;
-  if (!GetIconInfoExA(icon, &info)) return "shown";
+  if (!GetIconInfoExW(icon, &info)) return "shown";
   if (info.hbmMask != nullptr) DeleteObject(info.hbmMask);
   if (info.hbmColor != nullptr) DeleteObject(info.hbmColor);
   // The ids behind IDI_HAND, IDI_QUESTION, IDI_EXCLAMATION and IDI_ASTERISK.
@@ -101,7 +102,7 @@ struct FoundBox {
 inline std::optional<FoundBox> WaitForQuillaneBox(ULONGLONG deadline) {
   using namespace box_probe_internal;
   for (;;) {
-    const HWND box = FindWindowA(nullptr, "Quillane");
+    const HWND box = FindWindowW(nullptr, L"Quillane");
     Controls controls;
     // A dialog becomes visible once it has set up its controls; the caption
     // may be there before.
@@ -122,7 +123,7 @@ inline std::optional<FoundBox> WaitForQuillaneBox(ULONGLONG deadline) {
 // Presses OK on `box` and waits (until `deadline`) for it to close, so that a
 // next box with the same caption is not mistaken for this one.
 inline void PressOk(const FoundBox& box, ULONGLONG deadline) {
-  PostMessageA(box.window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+  PostMessageW(box.window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                reinterpret_cast<LPARAM>(box.okButton));
   while (IsWindow(box.window) && GetTickCount64() < deadline) {
     Sleep(box_probe_internal::kPollMilliseconds);
