@@ -238,14 +238,15 @@ void OutputFile::Commit() {
 
 bool OutputFile::CommitAsNew() {
   // A folder in the way fails as Commit fails, not as a file that is there.
-  const DWORD target = GetFileAttributesA(impl_->path.c_str());
+  const DWORD target = GetFileAttributesW(impl_->systemPath->c_str());
   if (target != INVALID_FILE_ATTRIBUTES && (target & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     Commit();
     return true;
   }
   impl_->CloseHandleOnce();
   // Without MOVEFILE_REPLACE_EXISTING the move fails when the name is taken.
-  if (!MoveFileExA(impl_->temporaryPath.c_str(), impl_->path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+  if (!MoveFileExW(impl_->temporaryPath.c_str(), impl_->systemPath->c_str(),
+                   MOVEFILE_WRITE_THROUGH)) {
     const DWORD code = GetLastError();
     if (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS) return false;
     impl_->WriteError(code);
