@@ -2,8 +2,10 @@
 # files are installed. Run by ctest as the test install_tree:
 #   cmake -DBUILD_DIR=<build> -DCONFIG=<config> -DPREFIX=<scratch prefix>
 #         -DEXPECTED=<file|file|...> -DDATA_DIR=<source data folder>
-#         -DTEMPLATE_DIR=<installed template folder> -P check_install_tree.cmake
-# EXPECTED lists the installed files relative to the prefix, separated by "|".
+#         -DTEMPLATE_DIR=<installed template folder> [-DEXECUTABLE=<file|file|...>]
+#         -P check_install_tree.cmake
+# EXPECTED lists the installed files relative to the prefix, separated by "|";
+# EXECUTABLE those of them that must be executable by everyone (mode 0755).
 # Every template (*.dat) of DATA_DIR must be among them, in TEMPLATE_DIR: a template added
 # to data/ but not to QUILLANE_TEMPLATES would be missing from every package.
 cmake_minimum_required(VERSION 3.25)
@@ -39,6 +41,14 @@ if(NOT installed STREQUAL expected)
   message(FATAL_ERROR "Install tree in ${PREFIX} differs from the expected one.\n"
                       "  missing: ${missing}\n  unexpected: ${unexpected}")
 endif()
+string(REPLACE "|" ";" executable "${EXECUTABLE}")
+foreach(file ${executable})
+  execute_process(COMMAND stat -c %a "${PREFIX}/${file}" OUTPUT_VARIABLE mode
+                  OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(NOT mode STREQUAL "755")
+    message(FATAL_ERROR "${file} is installed with mode ${mode}, expected 755")
+  endif()
+endforeach()
 file(REMOVE_RECURSE "${PREFIX}")
 string(REPLACE ";" "\n  " listing "${installed}")
 message(STATUS "Installed:\n  ${listing}")

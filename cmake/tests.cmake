@@ -4,7 +4,8 @@
 # AUTO builds them only for the top-level project, and the suite only when
 # GoogleTest is found (a configure message says so when it is not); ON requires
 # GoogleTest; OFF builds none.
-# quillane_add_install_tree_test() adds the test install_tree.
+# quillane_add_install_tree_test() adds the test install_tree (and on Linux the
+# checks of the file-manager entries, file_manager_entries*).
 
 # Cross builds compile GoogleTest from Debian's sources (tests/CMakeLists.txt).
 set(QUILLANE_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources for cross builds")
@@ -39,25 +40,49 @@ elseif(QUILLANE_BUILD_TESTS)
 endif()
 
 # install_tree: `cmake --install` into a scratch prefix gives exactly the files
-# that cmake/packaging.cmake documents, every template of data/ among them.
+# that cmake/packaging.cmake documents, every template of data/ among them,
+# and the KDE service menu is executable.
 function(quillane_add_install_tree_test)
   set(expected)
   foreach(template ${QUILLANE_TEMPLATES})
     get_filename_component(name ${template} NAME)
     list(APPEND expected ${QUILLANE_INSTALL_DATADIR}/${name})
   endforeach()
+  list(APPEND expected ${QUILLANE_INSTALL_DATADIR}/othertext.ttf
+       ${QUILLANE_INSTALL_DATADIR}/othertext-LICENSE.txt)
+  set(executable)
   if(WIN32)
     list(APPEND expected quillane.exe README.md)
   else()
-    list(APPEND expected bin/quillane share/man/man1/quillane.1
-         share/applications/quillane.desktop share/doc/quillane/README.md)
+    list(APPEND expected bin/quillane share/man/man1/quillane.1.gz
+         share/applications/quillane.desktop share/kio/servicemenus/quillane.desktop
+         share/nemo/actions/quillane.nemo_action share/doc/quillane/README.md
+         share/doc/quillane/copyright)
+    set(executable bin/quillane share/kio/servicemenus/quillane.desktop)
   endif()
   list(TRANSFORM expected REPLACE "^\\./" "")
   string(REPLACE ";" "|" expected "${expected}")
+  string(REPLACE ";" "|" executable "${executable}")
   add_test(NAME install_tree
            COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${PROJECT_BINARY_DIR} -DCONFIG=$<CONFIG>
                    -DPREFIX=${PROJECT_BINARY_DIR}/install-tree-check "-DEXPECTED=${expected}"
-                   -DDATA_DIR=${PROJECT_SOURCE_DIR}/data
+                   "-DEXECUTABLE=${executable}" -DDATA_DIR=${PROJECT_SOURCE_DIR}/data
                    -DTEMPLATE_DIR=${QUILLANE_INSTALL_DATADIR}
                    -P ${PROJECT_SOURCE_DIR}/cmake/check_install_tree.cmake)
+  if(NOT WIN32)
+    # file_manager_entries: the Nemo action has the keys Nemo needs, and it and
+    # the service menu run the desktop entry's command.
+    find_package(Python3 COMPONENTS Interpreter)
+    if(Python3_FOUND)
+      set(generated ${PROJECT_BINARY_DIR}/packaging)
+      add_test(NAME file_manager_entries
+               COMMAND Python3::Interpreter
+                       ${PROJECT_SOURCE_DIR}/packaging/linux/check_nemo_action.py
+                       ${generated}/nemo/quillane.nemo_action
+                       ${generated}/applications/quillane.desktop ${generated}/kio/quillane.desktop)
+      add_test(NAME file_manager_entries_checker
+               COMMAND Python3::Interpreter
+                       ${PROJECT_SOURCE_DIR}/packaging/linux/check_nemo_action_test.py)
+    endif()
+  endif()
 endfunction()

@@ -3,11 +3,15 @@
 #
 #   check_deb.sh <quillane_*.deb> <build folder> <sample.pdf>
 #
-# The package holds exactly what `cmake --install` puts under /usr (the ctest
-# install_tree pins that tree) and nothing outside /usr; `dpkg -i` installs it,
-# quillane runs from /usr/bin on the sample with its templates from
-# /usr/share/quillane, the man page and the desktop entry are in place;
-# `dpkg -r` removes every file and folder it brought.
+# The package holds exactly what `cmake --install` puts under /usr from the
+# install components it is made of ("Unspecified" and "debian", see
+# cmake/packaging.cmake; the ctest install_tree pins the plain tree) and
+# nothing outside /usr; `dpkg -i` installs it, quillane runs from /usr/bin on
+# the sample with its templates from /usr/share/quillane, the text font
+# othertext.ttf leads to a file of a package that quillane depends on, the man
+# page, the desktop entry, the KDE service menu and the Nemo action are in
+# place and valid; `dpkg -r` removes every file it brought, and every folder
+# that no other package has.
 #
 # Needs root. Where a private mount namespace can be had (unshare), the check
 # runs inside one with /usr, /etc and /var overlaid on a scratch tmpfs, so the
@@ -18,6 +22,7 @@ set -euo pipefail
 deb=$(realpath "$1")
 build=$(realpath "$2")
 sample=$(realpath "$3")
+entry_checker=$(realpath "$(dirname "$0")/check_nemo_action.py")
 
 if [ -z "${QUILLANE_DEB_SANDBOX:-}" ] && unshare --mount true 2>/dev/null; then
   exec unshare --mount env QUILLANE_DEB_SANDBOX=1 bash "$0" "$@"
@@ -48,8 +53,10 @@ dpkg-deb -c "$deb"
 dpkg-deb -c "$deb" | awk '{ print $6 }' | sed -e 's|^\./|/|' -e 's|/$||' | sort >"$scratch/package"
 outside=$(grep -v '^/usr\(/\|$\)' "$scratch/package" || true)
 [ -z "$outside" ] || fail "paths outside /usr: $outside"
-# The install tree under /usr, with every folder on the way.
-cmake --install "$build" --prefix "$scratch/tree/usr" >/dev/null
+# The package's install tree under /usr, with every folder on the way.
+for component in Unspecified debian; do
+  cmake --install "$build" --prefix "$scratch/tree/usr" --component "$component" >/dev/null
+done
 (cd "$scratch/tree" && find usr -mindepth 0 | sed 's|^|/|' | sort) >"$scratch/tree.list"
 if ! diff -u "$scratch/tree.list" "$scratch/package"; then
   fail "the package differs from the install tree (- install tree, + package)"
@@ -79,17 +86,39 @@ if (cd / && env -i PATH=/usr/bin:/bin HOME="$scratch" quillane /in "$scratch/sam
 else
   fail "/usr/bin/quillane failed on the sample"
 fi
+font=/usr/share/quillane/othertext.ttf
+if [ -f "$font" ]; then
+  font_package=$(dpkg-query -S "$(readlink -f "$font")" 2>/dev/null | sed -n '1s/[:,].*//p')
+  [ -n "$font_package" ] || fail "$font leads to $(readlink -f "$font"), which no package has"
+  if [ -L "$font" ] && [[ ", $(dpkg-deb -f "$deb" Depends), " != *", $font_package"[,\ ]* ]]; then
+    fail "$font leads to a file of $font_package, which quillane does not depend on"
+  fi
+else
+  fail "$font is missing or leads nowhere ($(readlink "$font"))"
+fi
 if command -v man >/dev/null; then
-  [ "$(man -w quillane)" == /usr/share/man/man1/quillane.1 ] || fail "man -w quillane: $(man -w quillane 2>&1)"
+  [ "$(man -w quillane)" == /usr/share/man/man1/quillane.1.gz ] || fail "man -w quillane: $(man -w quillane 2>&1)"
 fi
 if command -v desktop-file-validate >/dev/null; then
   desktop-file-validate /usr/share/applications/quillane.desktop || fail "desktop entry"
 fi
+for entry in /usr/share/kio/servicemenus/quillane.desktop /usr/share/nemo/actions/quillane.nemo_action; do
+  [ -f "$entry" ] || fail "$entry is missing"
+done
+if command -v python3 >/dev/null; then
+  python3 "$entry_checker" /usr/share/nemo/actions/quillane.nemo_action \
+    /usr/share/applications/quillane.desktop /usr/share/kio/servicemenus/quillane.desktop ||
+    fail "file-manager entries"
+fi
 
 echo "--- dpkg -r"
 dpkg -r quillane
-left=$(grep -v '^/usr\(/share\(/applications\|/doc\|/man\(/man1\)\?\)\?\|/bin\)\?$' "$scratch/package" |
-  while read -r path; do [ ! -e "$path" ] || echo "$path"; done)
+# A folder that another package has too stays.
+left=$(while read -r path; do
+  if [ -e "$path" ] || [ -L "$path" ]; then
+    [ -d "$path" ] && [ ! -L "$path" ] && dpkg-query -S "$path" >/dev/null 2>&1 || echo "$path"
+  fi
+done <"$scratch/package")
 [ -z "$left" ] || fail "left after dpkg -r: $left"
 if dpkg -s quillane 2>/dev/null | grep '^Status: .* installed' >/dev/null; then
   fail "dpkg still lists quillane: $(dpkg -s quillane | grep Status)"
