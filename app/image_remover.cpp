@@ -5,10 +5,10 @@
 
 #include "app/template_directory.h"
 #include "app/template_files.h"
-#include "pdf/image_walk.h"
-#include "pdf/inline_images.h"
-#include "pdf/trailer.h"
-#include "pdf/update_writer.h"
+#include "pdf/raw/image_walk.h"
+#include "pdf/rewrite/inline_images.h"
+#include "pdf/raw/trailer.h"
+#include "pdf/update/update_writer.h"
 #include "platform/platform.h"
 #include "reader/launch.h"
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "base/text.h"
-#include "pdf/replace_mode.h"
+#include "pdf/update/replace_mode.h"
 #include "platform/platform.h"
 
 namespace quillane {

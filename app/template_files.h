@@ -5,8 +5,8 @@
 #define QUILLANE_APP_TEMPLATE_FILES_H_
 
 #include "base/text.h"
-#include "pdf/replace_mode.h"
-#include "pdf/templates.h"
+#include "pdf/update/replace_mode.h"
+#include "pdf/update/templates.h"
 
 namespace quillane {
 

@@ -14,10 +14,10 @@
 #include <string_view>
 #include <vector>
 
-#include "pdf/content_stream.h"
-#include "pdf/inline_images.h"
-#include "pdf/lexer.h"
-#include "pdf/stream_filters.h"
+#include "pdf/content/content_stream.h"
+#include "pdf/rewrite/inline_images.h"
+#include "pdf/syntax/lexer.h"
+#include "pdf/filters/stream_filters.h"
 #include "support/memory_file_access.h"
 
 namespace quillane::fuzz {

@@ -16,9 +16,9 @@
 
 #include "app/template_files.h"
 #include "base/error.h"
-#include "pdf/image_walk.h"
-#include "pdf/trailer.h"
-#include "pdf/update_writer.h"
+#include "pdf/raw/image_walk.h"
+#include "pdf/raw/trailer.h"
+#include "pdf/update/update_writer.h"
 #include "platform/command_line.h"
 #include "platform/posix/desktop_association.h"
 #include "platform/posix/registry_file.h"

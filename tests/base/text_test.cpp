@@ -1,5 +1,5 @@
 #include "base/text.h"
-#include "pdf/object_key.h"
+#include "pdf/syntax/object_key.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "pdf/scanner.h"
+#include "pdf/raw/scanner.h"
 #include "support/memory_file_access.h"
 
 namespace quillane::test {

@@ -1,0 +1,72 @@
+// Content streams (ISO 32000-1, 7.8.2) read as syntax, and the rewrite that
+// replaces their inline images (8.9.7) by a 1x1 gray placeholder. The reading
+// is strict on purpose: a stream is rewritten only when every byte of it
+// reads as content syntax, so that bytes that merely look like an inline
+// image are never touched.
+#ifndef QUILLANE_PDF_CONTENT_CONTENT_STREAM_H_
+#define QUILLANE_PDF_CONTENT_CONTENT_STREAM_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "base/text.h"
+
+namespace quillane {
+
+// One inline image: from the "B" of its "BI" to one past the "I" of its "EI".
+struct InlineImage {
+  std::size_t Begin = 0;
+  std::size_t End = 0;
+};
+
+struct ContentReading {
+  // Every byte reads as content syntax: numbers, names, strings, arrays,
+  // dictionaries, comments and the operators of ISO 32000-1, Annex A (any
+  // keyword between BX and EX), each array and dictionary closed, no
+  // operator inside one, and every BI followed by a dictionary, ID, data and
+  // EI.
+  bool Complete = false;
+  // When not complete: the offset of the first byte that does not read.
+  std::size_t Failure = 0;
+  // The inline images in stream order; complete only when `complete` is.
+  std::vector<InlineImage> InlineImages;
+  // The first operator read is d0 or d1: the stream is the glyph description
+  // of a Type 3 font (ISO 32000-1, 9.6.5: "the first operator in a glyph
+  // description shall be d0 or d1"), which draws a letter, not a picture.
+  // Set as soon as that operator is read, also when the reading fails later.
+  bool GlyphDescription = false;
+  // The bytes the reading went over, look-aheads after candidate "EI"s
+  // included: bounded by 9 times the data's size plus 64 KiB.
+  std::size_t BytesExamined = 0;
+};
+
+// Reads decoded content-stream bytes. The data of an inline image ends:
+// - without a filter, after H rows of ceil(W * BPC * components / 8) bytes
+//   (components from DeviceGray, DeviceRGB, DeviceCMYK, Indexed or ImageMask;
+//   a colour space named in the resources gives no size), where white space
+//   and EI must follow;
+// - otherwise (or without a size), at the first "EI" followed by white space
+//   and then by the end of the data or by operands and an operator that read
+//   as content syntax; with ASCIIHexDecode or ASCII85Decode first, that "EI"
+//   is looked for only after the filter's end-of-data marker. A PDF 2.0 /L
+//   (or /Length) entry is taken when EI stands there.
+// Keys and names may be spelled in full or abbreviated (ISO 32000-1, 8.9.7,
+// Tables 93 and 94).
+ContentReading ReadContentStream(std::string_view data);
+
+// "BI /W 1 /H 1 /CS /G /BPC 8 ID ", the one sample byte `gray`, " EI": an
+// inline image of one DeviceGray pixel whose size every reader computes the
+// same way, with or without looking for EI.
+Text PlaceholderInlineImage(std::uint8_t gray);
+
+// `data` with each of `images` replaced by PlaceholderInlineImage(gray);
+// every byte outside them is kept as it is.
+// REQUIRES: `images` lie within `data`, in order, without overlapping.
+Text ReplaceInlineImages(std::string_view data, const std::vector<InlineImage>& images,
+                         std::uint8_t gray);
+
+}  // namespace quillane
+
+#endif  // QUILLANE_PDF_CONTENT_CONTENT_STREAM_H_

@@ -1,9 +1,0 @@
-#include "pdf/object_key.h"
-
-namespace quillane {
-
-Text ObjectKeyToText(ObjectKey key) {
-  return IntToText(ObjectNumber(key)) + " " + IntToText(ObjectGeneration(key));
-}
-
-}  // namespace quillane

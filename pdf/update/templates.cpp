@@ -1,0 +1,72 @@
+#include "pdf/update/templates.h"
+
+#include <initializer_list>
+#include <optional>
+
+#include "pdf/syntax/lexer.h"
+#include "pdf/filters/stream_filters.h"
+
+namespace quillane {
+
+namespace {
+
+bool IsNameIn(const PdfObject* value, std::initializer_list<std::string_view> names) {
+  if (value == nullptr) return false;
+  for (const std::string_view name : names) {
+    if (value->IsName(name)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+Text ReplacementObjectText(ObjectKey key, const PlaceholderTemplates& templates,
+                           ObjectKey extraKey) {
+  Text text = IntToText(ObjectNumber(key)) + " " + IntToText(ObjectGeneration(key)) + " obj\n";
+  if (HasExtraObject(templates.Mode)) {
+    text += ReplaceAll(templates.body, kExtraObjectPlaceholder, ObjectKeyToText(extraKey));
+  } else {
+    text += templates.body;
+  }
+  text += "endobj\n";
+  return text;
+}
+
+Text ExtraObjectText(const PlaceholderTemplates& templates, ObjectKey extraKey) {
+  return ReplaceAll(*templates.extra, kExtraObjectPlaceholder, ObjectKeyToText(extraKey));
+}
+
+std::uint8_t PlaceholderGray(std::string_view templateBytes) {
+  Lexer lexer(templateBytes);
+  const std::optional<PdfObject> dictionary = ReadObject(lexer, true);
+  if (!dictionary || dictionary->Kind != PdfObject::Type::kDictionary) return kFallbackGray;
+  const Token keyword = lexer.Next();
+  if (keyword.Kind != TokenKind::kKeyword || lexer.Bytes(keyword) != "stream") {
+    return kFallbackGray;
+  }
+  std::size_t start = keyword.End;
+  if (start < templateBytes.size() && templateBytes[start] == '\r') ++start;
+  if (start < templateBytes.size() && templateBytes[start] == '\n') ++start;
+  std::string_view data = templateBytes.substr(start);
+  const PdfObject* length = dictionary->Find("Length");
+  const std::optional<std::int64_t> size = length != nullptr ? length->Integer() : std::nullopt;
+  if (size && *size >= 0 && static_cast<std::uint64_t>(*size) <= data.size()) {
+    data = data.substr(0, static_cast<std::size_t>(*size));
+  }
+  const FilterChain chain = ReadFilterChain(*dictionary);
+  if (!chain.Filters) return kFallbackGray;
+  const DecodedData decoded = DecodeStreamData(data, *chain.Filters);
+  const PdfObject* bits = dictionary->Find("BitsPerComponent");
+  if (!decoded.Data || bits == nullptr || bits->Integer() != 8) return kFallbackGray;
+  const Text& samples = *decoded.Data;
+  const PdfObject* space = dictionary->Find("ColorSpace");
+  const auto sample = [&samples](std::size_t i) { return static_cast<std::uint8_t>(samples[i]); };
+  if (IsNameIn(space, {"DeviceGray", "G"}) && !samples.empty()) return sample(0);
+  if (IsNameIn(space, {"DeviceRGB", "RGB"}) && samples.size() >= 3) {
+    // ITU-R BT.601 luma weights, in thousandths.
+    return static_cast<std::uint8_t>((299 * sample(0) + 587 * sample(1) + 114 * sample(2)) / 1000);
+  }
+  return kFallbackGray;
+}
+
+}  // namespace quillane
