@@ -18,8 +18,8 @@ namespace quillane::platform {
 Text DesktopPdfApplication();
 
 // The command the desktop starts application `id` with to open a document,
-// kDocumentPlaceholder where the document goes; nothing when the desktop has
-// no such application.
+// kDocumentPlaceholder where the document goes, cut at a NUL as registry text
+// is; nothing when the desktop has no such application.
 std::optional<Text> DesktopApplicationCommand(const Text& id);
 
 }  // namespace quillane::platform

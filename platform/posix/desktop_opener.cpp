@@ -57,7 +57,9 @@ std::optional<Text> DesktopApplicationCommand(const Text& id) {
   const std::optional<DesktopEntry> entry =
       FindDesktopEntry(association.Dirs.DataDirs, association.Files, id);
   if (!entry || !entry->Installed) return std::nullopt;
-  return TranslateDesktopExec(entry->Exec);
+  // Registry text ends at its first NUL, and so does a command from here.
+  const Text command = TranslateDesktopExec(entry->Exec);
+  return command.substr(0, command.find('\0'));
 }
 
 }  // namespace quillane::platform

@@ -101,6 +101,7 @@ TEST_F(DesktopTest, ProgIdTakesTheFileThenTheDesktopThenFileExts) {
 // only for the verb "open" where the file gives no command for it.
 TEST_F(DesktopTest, VerbTakesTheFileThenTheDesktopEntryForOpen) {
   App("sys1", "viewer.desktop", "viewer %U", "application/pdf;");
+  App("sys1", "nul.desktop", std::string("nul \"x\0y\" %f", 12));
   const std::string shell = "[HKEY_CLASSES_ROOT\\viewer.desktop\\Shell]\n";
   const std::string command = "[HKEY_CLASSES_ROOT\\viewer.desktop\\Shell\\";
   const struct {
@@ -118,6 +119,7 @@ TEST_F(DesktopTest, VerbTakesTheFileThenTheDesktopEntryForOpen) {
        "open | viewer \"%1\""},
       {"another verb's command only", command + "edit\\command]\n@=\"edit %1\"\n", "viewer.desktop",
        "open | viewer \"%1\""},
+      {"a command ends at a NUL, as registry text does", "", "nul.desktop", "open | nul \"x"},
       {"an entry that is not installed", "[HKEY_CLASSES_ROOT\\gone.desktop\\Shell]\n",
        "gone.desktop", "open | "},
   };
