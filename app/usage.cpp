@@ -1,5 +1,7 @@
 #include "app/usage.h"
 
+#include "reader/discovery.h"
+
 namespace quillane {
 
 namespace {
@@ -42,7 +44,8 @@ constexpr char kPosixUsage[] =
     "(~/.config/quillane/registry.reg), in the export format of the Windows\n"
     "registry editor. See quillane(1).\n";
 
-constexpr char kWindowsUsage[] =
+// The Windows text up to the settings line, which names the configuration key.
+constexpr char kWindowsUsageHead[] =
     "quillane.exe [options] file.pdf...\n"
     "quillane.exe [options] /in file.pdf [/out output.pdf]\n"
     "\n"
@@ -61,15 +64,18 @@ constexpr char kWindowsUsage[] =
     "/redirect\thand the input unchanged to the PDF reader\n"
     "/diag\tcache the PDF reader command\n"
     "/?\tshow this text\n"
-    "\n"
-    "Settings: HKEY_CURRENT_USER\\Software\\Bramblecote Software\\quillane, value "
-    "ReplaceObject (\"none\", \"tgraybox\" or \"outline\"), which wins over the options; "
-    "ReplaceInline (a non-zero DWORD) turns /inline on.\n";
+    "\n";
+
+Text WindowsUsage() {
+  return Text(kWindowsUsageHead) + "Settings: HKEY_CURRENT_USER\\" + kConfigurationKey +
+         ", value ReplaceObject (\"none\", \"tgraybox\" or \"outline\"), which wins over the "
+         "options; ReplaceInline (a non-zero DWORD) turns /inline on.\n";
+}
 
 }  // namespace
 
 Text UsageText(platform::CommandLineStyle style) {
-  return style == platform::CommandLineStyle::kPosix ? kPosixUsage : kWindowsUsage;
+  return style == platform::CommandLineStyle::kPosix ? Text(kPosixUsage) : WindowsUsage();
 }
 
 }  // namespace quillane

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "fileaccess/fileaccess.h"
-#include "pdf/image_walk.h"
+#include "pdf/raw/image_walk.h"
 
 namespace quillane {
 namespace {

@@ -20,7 +20,7 @@
 #include "pdf/raw/trailer.h"
 #include "pdf/update/update_writer.h"
 #include "platform/command_line.h"
-#include "platform/posix/desktop_association.h"
+#include "platform/posix/desktop_entry.h"
 #include "platform/posix/registry_file.h"
 #include "support/memory_file_access.h"
 

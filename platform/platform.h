@@ -1,18 +1,20 @@
 // The operating-system services Quillane uses, as one seam. Exactly one
 // implementation is linked, chosen by the build: platform/win32/ (the Win32
-// wide "W" interfaces) or platform/posix/ (a registry file, standard error for
-// message boxes, posix_spawnp for the reader). Nothing outside platform/
-// includes a system header of one platform. Texts cross the seam as byte
-// strings: on POSIX without conversion, on Windows in UTF-8, which the Win32
-// implementation converts to UTF-16 and back at every call, so names in any
-// script and full paths beyond MAX_PATH work. A Windows name that is not
-// valid UTF-16 (a lone surrogate) comes in as WTF-8 and opens nothing.
+// wide "W" interfaces) or platform/posix/ (a registry file, the freedesktop
+// association for the document opener, standard error for message boxes,
+// posix_spawnp for the reader). Nothing outside platform/ includes a system
+// header of one platform. Texts cross the seam as byte strings: on POSIX
+// without conversion, on Windows in UTF-8, which the Win32 implementation
+// converts to UTF-16 and back at every call, so names in any script and full
+// paths beyond MAX_PATH work. A Windows name that is not valid UTF-16 (a lone
+// surrogate) comes in as WTF-8 and opens nothing.
 #ifndef QUILLANE_PLATFORM_PLATFORM_H_
 #define QUILLANE_PLATFORM_PLATFORM_H_
 
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "base/text.h"
@@ -63,6 +65,57 @@ class RegistryKey {
   explicit RegistryKey(std::unique_ptr<Impl> impl);
   std::unique_ptr<Impl> impl_;
 };
+
+// ---------------------------------------------------------------------------
+// The document opener: the application the current user opens PDF documents
+// with, as the system associates it with ".pdf". The registry is read through
+// RegistryKey on both systems; on POSIX the freedesktop association answers
+// where the registry file holds nothing, so no set-up is needed there; the
+// desktop's files are read once per process, like the registry file.
+
+// Quillane's own desktop file ID. Installed, it declares PDF documents, yet it
+// never stands for the user's reader: the desktop's default passes it over.
+inline constexpr char kOwnDesktopEntry[] = "quillane.desktop";
+
+// The ProgID associated with ".pdf" for the current user (on POSIX also a
+// desktop file ID), or empty when none. The first non-empty answer wins:
+//  1. "Progid" of HKEY_CURRENT_USER
+//     "Software\Microsoft\Windows\CurrentVersion\Explorer\FileExts\.pdf\UserChoice";
+//  2. POSIX, unless the registry file holds that value (an empty one too):
+//     the desktop's default application for application/pdf by the
+//     mimeapps.list rules, never kOwnDesktopEntry;
+//  3. "Progid" of the FileExts ".pdf" key above UserChoice, replaced by its
+//     "Application" when that value exists.
+// Machine-wide associations (HKEY_CLASSES_ROOT ".pdf") are not consulted.
+// Reads only. Throws Error("Invalid data type for '<name>'") for a value that
+// is not text.
+Text DocumentOpenerProgId();
+
+// A ProgID's default shell verb and its command.
+struct OpenerVerb {
+  Text Verb;     // the default verb; "open" when the ProgID names none
+  Text Command;  // kDocumentPlaceholder where the document goes; empty when none
+
+  bool operator==(const OpenerVerb&) const = default;
+};
+
+// The default verb of `progId` and that verb's command; nothing when the
+// system knows no such ProgID. Under HKEY_CLASSES_ROOT the Shell key is
+// "<progId>\Shell", or "Applications\<progId>\Shell" when the lower-cased
+// `progId` ends with ".exe" (`progId` itself inserted as given); its default
+// value is the verb, and the default value of "<verb>\command" below it the
+// command. On POSIX a desktop file ID answers too, after the registry file:
+// where the file has no Shell key for it, its default verb is "open"; where
+// the file gives no command for the verb "open" (in any case), the command is
+// the entry's Exec line translated (its file field codes %f %F %u %U become
+// "%1", in double quotes).
+// When the default verb is a non-empty `skippedVerb` (compared exactly), its
+// command is not read and Command is empty: a caller that will not start
+// that verb meets no error from it.
+// Reads only. Throws Error("Invalid data type for ''") for a verb or command
+// that is not text.
+// REQUIRES: `progId` is non-empty.
+std::optional<OpenerVerb> DocumentOpenerVerb(const Text& progId, const Text& skippedVerb);
 
 // ---------------------------------------------------------------------------
 // Message boxes

@@ -1,6 +1,7 @@
 #include "reader/discovery.h"
 
 #include <memory>
+#include <optional>
 
 #include "platform/platform.h"
 
@@ -10,10 +11,6 @@ namespace {
 using platform::RegistryKey;
 using platform::RegistryRoot;
 
-constexpr char kFileExtsPdfKey[] =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.pdf";
-constexpr char kUserChoiceKey[] =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.pdf\\UserChoice";
 // Settings of earlier installations: read so that a reader command configured
 // there still counts, but never created or written.
 constexpr char kLegacyKey[] = "Software\\Fennimore Software\\quillane";
@@ -25,11 +22,10 @@ constexpr char kCustomPdfReadCmd[] = "CustomPdfReadCmd";
 // reader, or the program would open its documents in itself.
 constexpr char kOwnProgId[] = "quillane.pdfdoc";
 constexpr char kOwnApplication[] = "quillane.exe";
-constexpr char kOwnDesktopEntry[] = "quillane.desktop";
 constexpr char kOwnVerb[] = "quillane_main";
 
 bool IsOwnIdentifier(const Text& progId) {
-  return progId == kOwnProgId || progId == kOwnApplication || progId == kOwnDesktopEntry;
+  return progId == kOwnProgId || progId == kOwnApplication || progId == platform::kOwnDesktopEntry;
 }
 
 struct CachedCommand {
@@ -45,45 +41,17 @@ CachedCommand ReadCachedCommand(const RegistryKey& key, CachedCommand cached) {
   return cached;
 }
 
-// The command registered for the default verb of `progId`'s Shell key under
-// HKEY_CLASSES_ROOT, or empty.
-Text ReadRegisteredCommand(const Text& progId) {
-  // Applications are registered by their executable's name below
-  // "Applications"; the test ignores case as file names do, while the name
-  // itself is looked up as given.
-  const Text shellKey = EndsWith(platform::LowerCase(progId), ".exe")
-                            ? "Applications\\" + progId + "\\Shell"
-                            : progId + "\\Shell";
-  Text verb;
-  {
-    const auto shell = RegistryKey::OpenReadOnly(RegistryRoot::kClassesRoot, shellKey);
-    if (shell == nullptr) return {};
-    verb = shell->ReadString("");
-  }
-  if (verb == kOwnVerb) return {};
-  if (verb.empty()) verb = "open";
-  const auto command =
-      RegistryKey::OpenReadOnly(RegistryRoot::kClassesRoot, shellKey + "\\" + verb + "\\command");
-  if (command == nullptr) return {};
-  return command->ReadString("");
+// The command of `progId`'s default verb, or empty. Quillane's own verb
+// would start Quillane again; its command is not even read.
+Text RegisteredCommand(const Text& progId) {
+  const std::optional<platform::OpenerVerb> opener = platform::DocumentOpenerVerb(progId, kOwnVerb);
+  if (!opener || opener->Verb == kOwnVerb) return {};
+  return opener->Command;
 }
 
 }  // namespace
 
-Text GetPdfProgId() {
-  Text progId;
-  if (const auto userChoice =
-          RegistryKey::OpenReadOnly(RegistryRoot::kCurrentUser, kUserChoiceKey)) {
-    progId = userChoice->ReadString("Progid");
-  }
-  if (!progId.empty()) return progId;
-  if (const auto fileExts =
-          RegistryKey::OpenReadOnly(RegistryRoot::kCurrentUser, kFileExtsPdfKey)) {
-    progId = fileExts->ReadString("Progid");
-    if (fileExts->ValueExists("Application")) progId = fileExts->ReadString("Application");
-  }
-  return progId;
-}
+Text GetPdfProgId() { return platform::DocumentOpenerProgId(); }
 
 Text DeducePdfReadCommand(const Text& progId) {
   CachedCommand cached;
@@ -95,8 +63,8 @@ Text DeducePdfReadCommand(const Text& progId) {
     cached = ReadCachedCommand(*configuration, cached);
   }
 
-  Text deduced;
-  if (!IsOwnIdentifier(progId)) deduced = ReadRegisteredCommand(progId);
+  // Quillane's own identifiers are not looked up at all.
+  const Text deduced = IsOwnIdentifier(progId) ? Text() : RegisteredCommand(progId);
 
   Text result = cached.Custom || deduced.empty() ? cached.Command : deduced;
   // Only a newly deduced command reaches this write: a custom or fallback

@@ -1,9 +1,9 @@
 // The registry on POSIX: a text file in the format Windows' registry editor
 // exports, at $QUILLANE_REGISTRY, else $XDG_CONFIG_HOME/quillane/registry.reg
-// (~/.config/quillane/registry.reg). Where the file holds nothing for the
-// ".pdf" association, the desktop's own association supplies the keys and
-// values Windows would hold, so reader discovery needs no set-up. Both are
-// read once per process (platform/posix/registry.h).
+// (~/.config/quillane/registry.reg), read once per process
+// (platform/posix/registry.h). It holds what the file holds and nothing else:
+// the desktop's own association reaches the document opener by its own way
+// (platform/desktop_opener.h).
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -12,7 +12,6 @@
 
 #include "base/error.h"
 #include "platform/platform.h"
-#include "platform/posix/desktop_association.h"
 #include "platform/posix/posix_util.h"
 #include "platform/posix/registry.h"
 #include "platform/posix/registry_file.h"
@@ -49,23 +48,12 @@ struct KeptRegistryFile {
 };
 std::optional<KeptRegistryFile> keptRegistryFile;
 
-// The desktop's association, kept for the folders it was read from.
-std::optional<DesktopAssociation> keptAssociation;
-
 std::shared_ptr<const RegistryFile> CurrentRegistryFile(const Text& path) {
   if (!keptRegistryFile || keptRegistryFile->Path != path) {
     keptRegistryFile =
         KeptRegistryFile{path, std::make_shared<RegistryFile>(LoadRegistryFile(path))};
   }
   return keptRegistryFile->File;
-}
-
-DesktopAssociation& CurrentAssociation() {
-  XdgDirectories dirs = XdgDirectories::FromEnvironment();
-  if (!keptAssociation || keptAssociation->Directories() != dirs) {
-    keptAssociation.emplace(std::move(dirs));
-  }
-  return *keptAssociation;
 }
 
 // Applies `change` to the registry file and writes it, then makes the result
@@ -102,10 +90,7 @@ Text RegistryErrorName(const Text& what, const Text& name) { return what + " '" 
 
 namespace posix {
 
-void ForgetRegistryReads() {
-  keptRegistryFile.reset();
-  keptAssociation.reset();
-}
+void ForgetRegistryReads() { keptRegistryFile.reset(); }
 
 }  // namespace posix
 
@@ -113,17 +98,8 @@ struct RegistryKey::Impl {
   Text FullPath;  // root name included: HKEY_CURRENT_USER\...
   Text FilePath;  // the registry file as found when the key was opened
   std::shared_ptr<const RegistryFile> Snapshot;
-  // What the desktop's PDF association supplies for this key; the file's own
-  // values come first.
-  std::vector<RegistryValue> Supplied;
 
-  const RegistryValue* Find(const Text& name) const {
-    if (const RegistryValue* value = Snapshot->FindValue(FullPath, name)) return value;
-    for (const RegistryValue& value : Supplied) {
-      if (SameRegistryName(value.Name, name)) return &value;
-    }
-    return nullptr;
-  }
+  const RegistryValue* Find(const Text& name) const { return Snapshot->FindValue(FullPath, name); }
 
   static std::unique_ptr<Impl> Open(RegistryRoot root, const Text& path, bool create);
 };
@@ -135,9 +111,7 @@ std::unique_ptr<RegistryKey::Impl> RegistryKey::Impl::Open(RegistryRoot root, co
   const Text full = relative.empty() ? rootName : rootName + "\\" + relative;
   const Text filePath = RegistryFilePath();
   std::shared_ptr<const RegistryFile> file = CurrentRegistryFile(filePath);
-  const std::optional<SuppliedValues> supplied =
-      DesktopRegistryKey(CurrentAssociation(), root == RegistryRoot::kClassesRoot, relative);
-  if (!relative.empty() && !file->KeyExists(full) && !supplied) {
+  if (!relative.empty() && !file->KeyExists(full)) {
     if (!create || !IsWritableKeyPath(full)) return nullptr;
     // The real registry creates a key at once, so the file is written now.
     try {
@@ -150,9 +124,6 @@ std::unique_ptr<RegistryKey::Impl> RegistryKey::Impl::Open(RegistryRoot root, co
   impl->FullPath = full;
   impl->FilePath = filePath;
   impl->Snapshot = std::move(file);
-  if (supplied) {
-    for (const auto& [name, text] : *supplied) impl->Supplied.push_back({name, kRegSz, text, {}});
-  }
   return impl;
 }
 

@@ -14,6 +14,7 @@
 
 #include "base/error.h"
 #include "platform/platform.h"
+#include "platform/posix/desktop_opener.h"
 #include "platform/posix/registry.h"
 #include "support/test_util.h"
 
@@ -99,10 +100,11 @@ class ReaderIntegrationTest : public ::testing::Test {
     fs::create_directories(scratch_.File("desktop"));
   }
 
-  // Stands for another program's change: the registry file read so far is
-  // dropped, as a new process would not have it.
+  // Stands for another program's change: the registry file and desktop read
+  // so far are dropped, as a new process would not have them.
   void WriteRegistry(const std::string& body) {
     platform::posix::ForgetRegistryReads();
+    platform::posix::ForgetDesktopReads();
     WriteFileBytes(scratch_.File("registry.reg"),
                    "Windows Registry Editor Version 5.00\n\n" + body);
   }
@@ -294,9 +296,11 @@ TEST_F(ReaderIntegrationTest, DeduceFollowsTheOutcomeTable) {
 }
 
 TEST_F(ReaderIntegrationTest, DeduceCreatesTheConfigurationKeyButNeverTheLegacyKey) {
-  for (const char* progId : {"Vendor.Pdf", "quillane.pdfdoc"}) {
+  const std::pair<const char*, const char*> cases[] = {{"Vendor.Pdf", kDeduced},
+                                                       {"quillane.pdfdoc", ""}};
+  for (const auto& [progId, expected] : cases) {
     WriteRegistry(Association("Vendor.Pdf", "", "open", kDeduced));
-    DeducePdfReadCommand(progId);
+    EXPECT_EQ(DeducePdfReadCommand(progId), expected) << progId;
     EXPECT_TRUE(KeyExists(kConfigurationKey)) << progId;
     EXPECT_FALSE(KeyExists(kLegacyKey)) << progId;
   }
@@ -419,11 +423,15 @@ class StartPdfReaderTest : public ReaderIntegrationTest {
     return Recorded();
   }
 
-  // Runs StartPdfReader and returns what it wrote to standard error.
-  static std::string Start(const std::string& document, bool waitForExit) {
+  // What StartPdfReader returned and wrote to standard error.
+  struct Started {
+    ReaderStart Result;
+    std::string Err;
+  };
+  static Started Start(const std::string& document, bool waitForExit) {
     ::testing::internal::CaptureStderr();
-    StartPdfReader(document, waitForExit);
-    return ::testing::internal::GetCapturedStderr();
+    const ReaderStart result = StartPdfReader(document, waitForExit);
+    return {result, ::testing::internal::GetCapturedStderr()};
   }
 };
 
@@ -432,20 +440,26 @@ class StartPdfReaderTest : public ReaderIntegrationTest {
 TEST_F(StartPdfReaderTest, PathReplacesEveryPlaceholderWithinItsArgument) {
   RegisterReader(Reader() + " \"%1\" %1 --file=%1 %2 %* %L %d");
   const std::string document = scratch_.File("my report.pdf");
-  EXPECT_EQ(Start(document, true), "");
+  const Started started = Start(document, true);
+  EXPECT_EQ(started.Result, ReaderStart::kEndedAtOnce);
+  EXPECT_EQ(started.Err, "");
   EXPECT_EQ(RecordedArguments(), (std::vector<std::string>{document, document, "--file=" + document,
                                                            "%2", "%*", "%L", "%d"}));
 }
 
 TEST_F(StartPdfReaderTest, CommandWithoutPlaceholderStartsTheReaderWithoutTheDocument) {
   RegisterReader(Reader() + " --new-window");
-  EXPECT_EQ(Start(scratch_.File("report.pdf"), true), "");
+  const Started started = Start(scratch_.File("report.pdf"), true);
+  EXPECT_EQ(started.Result, ReaderStart::kEndedAtOnce);
+  EXPECT_EQ(started.Err, "");
   EXPECT_EQ(RecordedArguments(), (std::vector<std::string>{"--new-window"}));
 }
 
 TEST_F(StartPdfReaderTest, MissingProgramIsReported) {
   RegisterReader("\"" + scratch_.File("no-such-reader") + "\" \"%1\"");
-  EXPECT_EQ(Start(scratch_.File("report.pdf"), true), "Quillane: Failed to start PDF reader\n");
+  const Started started = Start(scratch_.File("report.pdf"), true);
+  EXPECT_EQ(started.Result, ReaderStart::kFailed);
+  EXPECT_EQ(started.Err, "Quillane: Failed to start PDF reader\n");
 }
 
 TEST_F(StartPdfReaderTest, NoCommandIsReportedAndNothingStarts) {
@@ -458,9 +472,9 @@ TEST_F(StartPdfReaderTest, NoCommandIsReportedAndNothingStarts) {
   };
   for (const auto& registry : registries) {
     WriteRegistry(registry);
-    EXPECT_EQ(Start(scratch_.File("report.pdf"), true),
-              "Quillane: Could not deduce command to start PDF reader\n")
-        << registry;
+    const Started started = Start(scratch_.File("report.pdf"), true);
+    EXPECT_EQ(started.Result, ReaderStart::kNoCommand) << registry;
+    EXPECT_EQ(started.Err, "Quillane: Could not deduce command to start PDF reader\n") << registry;
     EXPECT_FALSE(Recorded()) << registry;
   }
 }
@@ -469,7 +483,8 @@ TEST_F(StartPdfReaderTest, WaitingReturnsOnlyAfterTheReaderHasEnded) {
   RegisterReader(Reader() + " \"%1\"");
   env_.Set("QUILLANE_FAKE_READER_DELAY_MS", "700");
   const auto start = Clock::now();
-  Start(scratch_.File("report.pdf"), true);
+  // 700 ms is still "at once": less than kEndedAtOnceWithin.
+  EXPECT_EQ(Start(scratch_.File("report.pdf"), true).Result, ReaderStart::kEndedAtOnce);
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(700));
   EXPECT_TRUE(Recorded());
 }
@@ -477,7 +492,7 @@ TEST_F(StartPdfReaderTest, WaitingReturnsOnlyAfterTheReaderHasEnded) {
 TEST_F(StartPdfReaderTest, WaitEndsSoonAfterAReaderThatExitsAtOnce) {
   RegisterReader(Reader() + " \"%1\"");
   const auto start = Clock::now();
-  Start(scratch_.File("report.pdf"), true);
+  EXPECT_EQ(Start(scratch_.File("report.pdf"), true).Result, ReaderStart::kEndedAtOnce);
   EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2000));
   EXPECT_TRUE(Recorded());
 }
@@ -486,7 +501,9 @@ TEST_F(StartPdfReaderTest, WithoutWaitingReturnsRightAfterTheStart) {
   RegisterReader(Reader() + " \"%1\"");
   env_.Set("QUILLANE_FAKE_READER_DELAY_MS", "2000");
   const auto start = Clock::now();
-  EXPECT_EQ(Start(scratch_.File("report.pdf"), false), "");
+  const Started started = Start(scratch_.File("report.pdf"), false);
+  EXPECT_EQ(started.Result, ReaderStart::kStarted);
+  EXPECT_EQ(started.Err, "");
   EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500));
   EXPECT_FALSE(Recorded());
   ASSERT_TRUE(AwaitRecord());

@@ -30,12 +30,6 @@ class RegistryTest : public ::testing::Test {
   RegistryTest() {
     path_ = scratch_.File("config/registry.reg");
     env_.Set("QUILLANE_REGISTRY", path_.c_str());
-    // No desktop association of the machine may answer here.
-    const std::string none = scratch_.File("no-desktop");
-    for (const char* name :
-         {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_DATA_HOME", "XDG_DATA_DIRS"}) {
-      env_.Set(name, none.c_str());
-    }
   }
 
   // Stands for another program's change, which a new process would see.
