@@ -489,22 +489,21 @@ TEST_F(StartPdfReaderTest, WaitingReturnsOnlyAfterTheReaderHasEnded) {
   EXPECT_TRUE(Recorded());
 }
 
-TEST_F(StartPdfReaderTest, WaitEndsSoonAfterAReaderThatExitsAtOnce) {
+TEST_F(StartPdfReaderTest, WaitEndsWithAReaderThatExitsAtOnce) {
+  // The reader has ended, and was seen to end at once, when the call returns.
   RegisterReader(Reader() + " \"%1\"");
-  const auto start = Clock::now();
   EXPECT_EQ(Start(scratch_.File("report.pdf"), true).Result, ReaderStart::kEndedAtOnce);
-  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2000));
   EXPECT_TRUE(Recorded());
 }
 
 TEST_F(StartPdfReaderTest, WithoutWaitingReturnsRightAfterTheStart) {
   RegisterReader(Reader() + " \"%1\"");
-  env_.Set("QUILLANE_FAKE_READER_DELAY_MS", "2000");
-  const auto start = Clock::now();
+  // The reader records what it got only after four seconds: no record yet
+  // shows that the call did not wait for it.
+  env_.Set("QUILLANE_FAKE_READER_DELAY_MS", "4000");
   const Started started = Start(scratch_.File("report.pdf"), false);
   EXPECT_EQ(started.Result, ReaderStart::kStarted);
   EXPECT_EQ(started.Err, "");
-  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500));
   EXPECT_FALSE(Recorded());
   ASSERT_TRUE(AwaitRecord());
   EXPECT_EQ(RecordedArguments(), (std::vector<std::string>{scratch_.File("report.pdf")}));
