@@ -1,6 +1,6 @@
 // Reading the placeholder templates, the data files deployed beside the
 // executable, for the update writer and the inline-image rewrite
-// (pdf/templates.h), each file once.
+// (pdf/update/templates.h), each file once.
 #ifndef QUILLANE_APP_TEMPLATE_FILES_H_
 #define QUILLANE_APP_TEMPLATE_FILES_H_
 

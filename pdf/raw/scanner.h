@@ -1,8 +1,11 @@
-// Byte-level scanners over the run's file: the two PDF character classes,
-// integers, tokens, the integer value of a dictionary key, and the header line
-// (number, generation, "obj") of the object that encloses a position. This is
-// not a parser: each scanner moves a position over raw bytes (ISO 32000-1,
-// 7.2 Lexical conventions) and leaves it where it stopped.
+// Byte-level scanners over the run's file, for the reading of the last
+// trailer and the image walk, which walk bytes as specified: integers,
+// tokens, the integer value of a dictionary key, and the header line (number,
+// generation, "obj") of the object that encloses a position. This is not a
+// parser: each scanner moves a position over raw bytes (ISO 32000-1, 7.2
+// Lexical conventions, with the byte classes of base/byte_classes.h) and
+// leaves it where it stopped. The document's objects are read by the lexer
+// (pdf/syntax) instead.
 #ifndef QUILLANE_PDF_RAW_SCANNER_H_
 #define QUILLANE_PDF_RAW_SCANNER_H_
 

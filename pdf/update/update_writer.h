@@ -1,6 +1,7 @@
 // The incremental update (ISO 32000-1, 7.5.6): a new version of every image
-// object with a placeholder body, in the translucent mode one shared extra
-// object, a cross-reference section in the form of the input's last one (a
+// object with a placeholder body, the new versions of rewritten content
+// streams, in the translucent and outline modes one shared extra object, a
+// cross-reference section in the form of the input's last one (a
 // table with its trailer, or a cross-reference stream), and the end block
 // "startxref" / offset / "%%EOF". Everything is appended after the input's
 // bytes, which stay untouched.
