@@ -163,6 +163,23 @@ const PdfObject* PdfObject::Find(std::string_view key) const {
   return nullptr;
 }
 
+std::optional<double> PdfObject::NumberValue() const {
+  if (Kind != Type::kNumber) return std::nullopt;
+  // Sign, digits, at most one period (the lexer made sure of the form).
+  double value = 0;
+  double scale = 0;
+  for (const char c : Value) {
+    if (c == '.') {
+      scale = 1;
+    } else if (IsDigit(c)) {
+      value = value * 10 + (c - '0');
+      scale *= 10;
+    }
+  }
+  if (scale > 0) value /= scale;
+  return !Value.empty() && Value[0] == '-' ? -value : value;
+}
+
 std::optional<std::int64_t> PdfObject::Integer() const {
   if (Kind != Type::kNumber) return std::nullopt;
   return IntegerValue(Value);

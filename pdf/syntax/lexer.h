@@ -102,6 +102,9 @@ struct PdfObject {
   // The value of a kNumber written as an integer without a period, when it
   // fits 64 bits (a magnitude above 2^63 - 1 does not).
   std::optional<std::int64_t> Integer() const;
+  // The value of a kNumber, integer or real (ISO 32000-1, 7.3.3), read
+  // without the locale; nothing for any other object.
+  std::optional<double> NumberValue() const;
   bool IsName(std::string_view name) const { return Kind == Type::kName && Value == name; }
 };
 

@@ -1,10 +1,11 @@
 #include "pdf/update/templates.h"
 
+#include <algorithm>
 #include <initializer_list>
 #include <optional>
 
-#include "pdf/syntax/lexer.h"
 #include "pdf/filters/stream_filters.h"
+#include "pdf/syntax/lexer.h"
 
 namespace quillane {
 
@@ -61,7 +62,19 @@ std::uint8_t PlaceholderGray(std::string_view templateBytes) {
   const Text& samples = *decoded.Data;
   const PdfObject* space = dictionary->Find("ColorSpace");
   const auto sample = [&samples](std::size_t i) { return static_cast<std::uint8_t>(samples[i]); };
-  if (IsNameIn(space, {"DeviceGray", "G"}) && !samples.empty()) return sample(0);
+  if (IsNameIn(space, {"DeviceGray", "G"}) && !samples.empty()) {
+    // A /Decode array maps the sample onto [Dmin, Dmax] (ISO 32000-1,
+    // 8.9.5.2): the shipped template writes its light gray as an ASCII
+    // sample, which keeps the file plain ASCII text.
+    const PdfObject* decode = dictionary->Find("Decode");
+    if (decode == nullptr) return sample(0);
+    if (decode->Kind != PdfObject::Type::kArray || decode->Items.size() != 2) return kFallbackGray;
+    const std::optional<double> low = decode->Items[0].NumberValue();
+    const std::optional<double> high = decode->Items[1].NumberValue();
+    if (!low || !high) return kFallbackGray;
+    const double value = std::clamp(*low + sample(0) * (*high - *low) / 255.0, 0.0, 1.0);
+    return static_cast<std::uint8_t>(value * 255.0 + 0.5);
+  }
   if (IsNameIn(space, {"DeviceRGB", "RGB"}) && samples.size() >= 3) {
     // ITU-R BT.601 luma weights, in thousandths.
     return static_cast<std::uint8_t>((299 * sample(0) + 587 * sample(1) + 114 * sample(2)) / 1000);

@@ -24,11 +24,11 @@ namespace fs = std::filesystem;
 
 // The shipped templates, as they must read.
 const std::string kGrayBox =
-    "<</Type/XObject/Subtype/Image/Width 1/Height 1/ColorSpace/DeviceGray/BitsPerComponent 8"
-    "/Length 1>>\nstream\n\xD0\nendstream\n";
+    "<</Subtype/Image/Width 1/Height 1/ColorSpace/DeviceGray/BitsPerComponent 8/Decode[0 2.]"
+    "/Length 1>>\nstream\nh\nendstream\n";
 const std::string kTranslucentBoxTemplate =
-    "<</Type/XObject/Subtype/Image/Width 1/Height 1/ColorSpace/DeviceGray/BitsPerComponent 8"
-    "/SMask ${EXTRAOBJNR} R/Length 1>>\nstream\n\xD0\nendstream\n";
+    "<</Subtype/Image/Width 1/Height 1/ColorSpace/DeviceGray/BitsPerComponent 8/Decode[0 2.]"
+    "/SMask ${EXTRAOBJNR} R/Length 1>>\nstream\nh\nendstream\n";
 const std::string kMaskTemplate =
     "${EXTRAOBJNR} obj\n"
     "<</Type/XObject/Subtype/Image/Width 1/Height 1/ColorSpace/DeviceGray/BitsPerComponent 8"
@@ -36,8 +36,8 @@ const std::string kMaskTemplate =
 
 // The translucent box body and the mask object for the extra object "9999 1".
 const std::string kTranslucentBox9999 =
-    "<</Type/XObject/Subtype/Image/Width 1/Height 1/ColorSpace/DeviceGray/BitsPerComponent 8"
-    "/SMask 9999 1 R/Length 1>>\nstream\n\xD0\nendstream\n";
+    "<</Subtype/Image/Width 1/Height 1/ColorSpace/DeviceGray/BitsPerComponent 8/Decode[0 2.]"
+    "/SMask 9999 1 R/Length 1>>\nstream\nh\nendstream\n";
 const std::string kMask9999 =
     "9999 1 obj\n"
     "<</Type/XObject/Subtype/Image/Width 1/Height 1/ColorSpace/DeviceGray/BitsPerComponent 8"
@@ -700,45 +700,44 @@ TEST_F(EndToEndTest, ExtraObjectAboveLargeTrailerSize) {
     const std::string out = RunOn(table ? "large-table" : "large-stream", input);
 
     const std::string expected =
-        input +
-        (table ? Objects({"4 0", "5 0"},
-                         "<</Type/XObject/Subtype/Image/Width 1/Height "
-                         "1/ColorSpace/DeviceGray/BitsPerComponent 8/SMask 12000 1 R/Length 1>>\n"
-                         "stream\n"
-                         "\xD0\n"
-                         "endstream\n") +
-                     Objects({"12000 1"}, mask) +
-                     TableSection("4 1\r\n"
-                                  "0000000880 00000 n\r\n"
-                                  "5 1\r\n"
-                                  "0000001029 00000 n\r\n"
-                                  "12000 1\r\n"
-                                  "0000001178 00001 n\r\n",
-                                  "/Prev 645\r\n"
-                                  "/Root 1 0 R\r\n"
-                                  "/Size 12001\r\n"
-                                  "/Info 7 0 R\r\n",
-                                  "1315")
-               : Objects({"4 0", "5 0"},
-                         "<</Type/XObject/Subtype/Image/Width 1/Height "
-                         "1/ColorSpace/DeviceGray/BitsPerComponent 8/SMask 12001 1 R/Length 1>>\n"
-                         "stream\n"
-                         "\xD0\n"
-                         "endstream\n") +
-                     Objects({"12001 1"}, mask) +
-                     StreamSection("12000 0",
-                                   "/Root 1 0 R\r\n"
-                                   "/Prev 645\r\n"
-                                   "/Length 28\r\n"
-                                   "/Size 12002\r\n"
-                                   "/Index [4 1 5 1 12001 1 12000 1]\r\n"
-                                   "/Info 7 0 R\r\n",
-                                   std::string("\x01\x00\x00\x03G\x00\x00"
-                                               "\x01\x00\x00\x03\xDC\x00\x00"
-                                               "\x01\x00\x00\x04q\x00\x01"
-                                               "\x01\x00\x00\x04\xFA\x00\x00",
-                                               28),
-                                   "1274"));
+        input + (table ? Objects({"4 0", "5 0"},
+                                 "<</Subtype/Image/Width 1/Height 1/ColorSpace/DeviceGray"
+                                 "/BitsPerComponent 8/Decode[0 2.]/SMask 12000 1 R/Length 1>>\n"
+                                 "stream\n"
+                                 "h\n"
+                                 "endstream\n") +
+                             Objects({"12000 1"}, mask) +
+                             TableSection("4 1\r\n"
+                                          "0000000880 00000 n\r\n"
+                                          "5 1\r\n"
+                                          "0000001029 00000 n\r\n"
+                                          "12000 1\r\n"
+                                          "0000001178 00001 n\r\n",
+                                          "/Prev 645\r\n"
+                                          "/Root 1 0 R\r\n"
+                                          "/Size 12001\r\n"
+                                          "/Info 7 0 R\r\n",
+                                          "1315")
+                       : Objects({"4 0", "5 0"},
+                                 "<</Subtype/Image/Width 1/Height 1/ColorSpace/DeviceGray"
+                                 "/BitsPerComponent 8/Decode[0 2.]/SMask 12001 1 R/Length 1>>\n"
+                                 "stream\n"
+                                 "h\n"
+                                 "endstream\n") +
+                             Objects({"12001 1"}, mask) +
+                             StreamSection("12000 0",
+                                           "/Root 1 0 R\r\n"
+                                           "/Prev 645\r\n"
+                                           "/Length 28\r\n"
+                                           "/Size 12002\r\n"
+                                           "/Index [4 1 5 1 12001 1 12000 1]\r\n"
+                                           "/Info 7 0 R\r\n",
+                                           std::string("\x01\x00\x00\x03G\x00\x00"
+                                                       "\x01\x00\x00\x03\xDC\x00\x00"
+                                                       "\x01\x00\x00\x04q\x00\x01"
+                                                       "\x01\x00\x00\x04\xFA\x00\x00",
+                                                       28),
+                                           "1274"));
     EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(out)));
   }
 }

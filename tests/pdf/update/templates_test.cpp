@@ -21,6 +21,13 @@ TEST(PlaceholderGray, ReadsTheTemplatesFirstSample) {
       {"<</Type/XObject/Subtype/Image/Width 1/Height 1/ColorSpace/DeviceGray"
        "/BitsPerComponent 8/Length 1>>\nstream\n\xD0\nendstream\n",
        0xD0},
+      // The shipped template: an ASCII sample mapped by /Decode onto the gray.
+      {"<</Subtype/Image/Width 1/Height 1/ColorSpace/DeviceGray/BitsPerComponent 8"
+       "/Decode[0 2.]/Length 1>>\nstream\nh\nendstream\n",
+       0xD0},
+      {"<</ColorSpace/DeviceGray/BitsPerComponent 8/Decode[1 0]/Length 1>>\nstream\n\x40"s, 0xBF},
+      {"<</ColorSpace/DeviceGray/BitsPerComponent 8/Decode[0 9]/Length 1>>\nstream\n\x40"s, 0xFF},
+      {"<</ColorSpace/DeviceGray/BitsPerComponent 8/Decode[0]/Length 1>>\nstream\n\x40"s, 0xD0},
       {"<</ColorSpace/DeviceGray/BitsPerComponent 8/Filter/FlateDecode/Length 9>>\r\nstream\r\n" +
            Zlib("\x40"),
        0x40},
