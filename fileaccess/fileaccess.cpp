@@ -110,7 +110,133 @@ class WindowedFileAccess::BackgroundCopy {
   std::thread thread_;
 };
 
-WindowedFileAccess::WindowedFileAccess(std::size_t windowBytes) {
+namespace {
+
+// A spill in memory while small, in a temporary file once it grows.
+class WindowedSpill final : public Spill {
+ public:
+  void Write(std::string_view bytes) override {
+    if (file_ == nullptr && static_cast<Position>(memory_.size() + bytes.size()) <=
+                                WindowedFileAccess::kSpillMemoryBytes) {
+      memory_.append(bytes);
+      return;
+    }
+    if (file_ == nullptr) {
+      file_ = std::make_unique<platform::TemporaryFile>();
+      file_->Write(memory_.data(), static_cast<Position>(memory_.size()));
+      Text().swap(memory_);
+    }
+    file_->Write(bytes.data(), static_cast<Position>(bytes.size()));
+  }
+  Position Size() const override {
+    return file_ != nullptr ? file_->Size() : static_cast<Position>(memory_.size());
+  }
+
+  // Bytes [offset, offset + count) into `buffer`.
+  void Read(Position offset, char* buffer, Position count) const {
+    if (file_ != nullptr) {
+      file_->ReadAt(offset, buffer, count);
+    } else {
+      std::copy_n(memory_.data() + offset, count, buffer);
+    }
+  }
+
+ private:
+  Text memory_;
+  std::unique_ptr<platform::TemporaryFile> file_;
+};
+
+}  // namespace
+
+// The appended bytes as a sequence of pieces: texts (joined while they
+// follow each other) and spills, each starting where the one before ends.
+class WindowedFileAccess::AppendedBytes {
+ public:
+  Position Size() const { return size_; }
+
+  void Append(const Text& text) {
+    if (pieces_.empty() || pieces_.back().Spilled != nullptr) pieces_.push_back({size_, {}, {}});
+    pieces_.back().Bytes += text;
+    size_ += static_cast<Position>(text.size());
+  }
+
+  void Append(std::unique_ptr<WindowedSpill> spill) {
+    const Position length = spill->Size();
+    pieces_.push_back({size_, {}, std::move(spill)});
+    size_ += length;
+  }
+
+  // Bytes [start, end) of the appended ones, appended to `out`.
+  // REQUIRES: 0 <= start <= end <= Size().
+  void Read(Position start, Position end, Text& out) const {
+    for (auto piece = Holding(start); start < end; ++piece) {
+      const Position length = piece->Length();
+      const Position stop = std::min(end, piece->Start + length);
+      const Position from = start - piece->Start;
+      if (piece->Spilled == nullptr) {
+        out.append(piece->Bytes, ToSize(from), ToSize(stop - start));
+      } else {
+        const std::size_t at = out.size();
+        out.resize(at + ToSize(stop - start));
+        piece->Spilled->Read(from, out.data() + at, stop - start);
+      }
+      start = stop;
+    }
+  }
+
+  // REQUIRES: 0 <= index < Size(), and the byte lies in an appended text.
+  void Overwrite(Position index, char c) {
+    auto piece = Holding(index);
+    piece->Bytes[ToSize(index - piece->Start)] = c;
+  }
+
+  void WriteTo(platform::OutputFile& output) const {
+    Text buffer;
+    for (const Piece& piece : pieces_) {
+      if (piece.Spilled == nullptr) {
+        output.Write(piece.Bytes.data(), static_cast<Position>(piece.Bytes.size()));
+        continue;
+      }
+      // Through a bounded buffer, whatever the spill's size.
+      constexpr Position kChunk = Position{1} << 20;
+      buffer.resize(ToSize(std::min(kChunk, piece.Length())));
+      for (Position done = 0; done < piece.Length();) {
+        const Position count = std::min(kChunk, piece.Length() - done);
+        piece.Spilled->Read(done, buffer.data(), count);
+        output.Write(buffer.data(), count);
+        done += count;
+      }
+    }
+  }
+
+ private:
+  struct Piece {
+    Position Start;
+    Text Bytes;
+    std::unique_ptr<WindowedSpill> Spilled;
+    Position Length() const {
+      return Spilled != nullptr ? Spilled->Size() : static_cast<Position>(Bytes.size());
+    }
+  };
+
+  // The piece that holds appended byte `index`.
+  template <typename Pieces>
+  static auto Holding(Pieces& pieces, Position index) {
+    return std::prev(
+        std::upper_bound(pieces.begin(), pieces.end(), index,
+                         [](Position at, const Piece& piece) { return at < piece.Start; }));
+  }
+  std::vector<Piece>::iterator Holding(Position index) { return Holding(pieces_, index); }
+  std::vector<Piece>::const_iterator Holding(Position index) const {
+    return Holding(pieces_, index);
+  }
+
+  std::vector<Piece> pieces_;
+  Position size_ = 0;
+};
+
+WindowedFileAccess::WindowedFileAccess(std::size_t windowBytes)
+    : appended_(std::make_unique<AppendedBytes>()) {
   window_.Capacity = std::max(windowBytes, ToSize(kMinimumLoadedView));
   block_.Capacity = ToSize(kBlockBytes);
 }
@@ -121,7 +247,7 @@ void WindowedFileAccess::Load(const Text& path) {
   input_ = std::make_unique<platform::InputFile>(path);
   loadedSize_ = input_->Size();
   patches_.clear();
-  appended_.clear();
+  appended_ = std::make_unique<AppendedBytes>();
   window_.Length = 0;
   block_.Length = 0;
 }
@@ -165,7 +291,7 @@ bool WindowedFileAccess::SaveTo(const Text& path, bool asNew) {
     WriteLoadedBytes(*output);
   }
   CheckUnchanged();
-  output->Write(appended_.data(), static_cast<Position>(appended_.size()));
+  appended_->WriteTo(*output);
   // The output may replace the loaded file itself, which Windows cannot do
   // while the file is open.
   if (input_ != nullptr) input_->Close();
@@ -254,8 +380,10 @@ std::uint8_t WindowedFileAccess::ByteAt(Position index) const {
 }
 
 std::uint8_t WindowedFileAccess::RawByteAt(Position index) const {
-  const char c = index < loadedSize_ ? *LoadedByte(index) : appended_[ToSize(index - loadedSize_)];
-  return static_cast<std::uint8_t>(c);
+  if (index < loadedSize_) return static_cast<std::uint8_t>(*LoadedByte(index));
+  Text byte;
+  appended_->Read(index - loadedSize_, index - loadedSize_ + 1, byte);
+  return static_cast<std::uint8_t>(byte[0]);
 }
 
 Text WindowedFileAccess::Substring(Position start, Position end) const {
@@ -270,14 +398,12 @@ Text WindowedFileAccess::Substring(Position start, Position end) const {
     start = stop;
   }
   if (start < end) {
-    result.append(appended_, ToSize(start - loadedSize_), ToSize(end - start));
+    appended_->Read(start - loadedSize_, end - loadedSize_, result);
   }
   return result;
 }
 
-Position WindowedFileAccess::Size() const {
-  return loadedSize_ + static_cast<Position>(appended_.size());
-}
+Position WindowedFileAccess::Size() const { return loadedSize_ + appended_->Size(); }
 
 void WindowedFileAccess::Overwrite(Position index, const Text& text) {
   for (std::size_t k = 0; k < text.size(); ++k) {
@@ -285,7 +411,7 @@ void WindowedFileAccess::Overwrite(Position index, const Text& text) {
     if (p < 0 || p >= Size()) ThrowIndexOutOfBounds();
     const char c = text[k];
     if (p >= loadedSize_) {
-      appended_[ToSize(p - loadedSize_)] = c;
+      appended_->Overwrite(p - loadedSize_, c);
       continue;
     }
     // Into the run that ends at p or holds it, else a new run; a run that
@@ -316,6 +442,15 @@ void WindowedFileAccess::Overwrite(Position index, const Text& text) {
   }
 }
 
-void WindowedFileAccess::Append(const Text& text) { appended_ += text; }
+void WindowedFileAccess::Append(const Text& text) { appended_->Append(text); }
+
+std::unique_ptr<Spill> WindowedFileAccess::NewSpill() const {
+  return std::make_unique<WindowedSpill>();
+}
+
+void WindowedFileAccess::AppendSpill(std::unique_ptr<Spill> spill) {
+  // Made by NewSpill, so of this class.
+  appended_->Append(std::unique_ptr<WindowedSpill>(static_cast<WindowedSpill*>(spill.release())));
+}
 
 }  // namespace quillane

@@ -31,6 +31,25 @@ using Position = std::int64_t;
 // keyword searches.
 inline constexpr Position kMinimumLoadedView = 16;
 
+// Bytes made before they can be appended (the compressed data of a rewritten
+// stream, made before the update is written), written in order and added to
+// the end of a FileAccess later, in one piece, by AppendSpill. An
+// implementation may keep them outside memory, so that a large stream costs
+// no memory of its size.
+class Spill {
+ public:
+  Spill() = default;
+  virtual ~Spill() = default;
+  Spill(const Spill&) = delete;
+  Spill& operator=(const Spill&) = delete;
+
+  // Adds `bytes` after those written so far. Throws the file errors of a
+  // spill kept in a temporary file.
+  virtual void Write(std::string_view bytes) = 0;
+  // The bytes written so far.
+  virtual Position Size() const = 0;
+};
+
 class FileAccess {
  public:
   FileAccess() = default;
@@ -85,6 +104,13 @@ class FileAccess {
   // Adds `text` at the end; bytes already held never move.
   virtual void Append(const Text& text) = 0;
 
+  // A new, empty spill, for bytes that AppendSpill adds later.
+  virtual std::unique_ptr<Spill> NewSpill() const = 0;
+  // Adds the bytes of `spill` at the end, as Append adds a text; they read
+  // and save like appended text, but Overwrite may not touch them.
+  // REQUIRES: `spill` was made by NewSpill of this object.
+  virtual void AppendSpill(std::unique_ptr<Spill> spill) = 0;
+
   // The loaded bytes from `start` on, with their patches, as one piece: at
   // least kMinimumLoadedView bytes, or all that remain when fewer do; empty
   // from the end of the loaded bytes on. What was appended is not included.
@@ -124,7 +150,13 @@ class WindowedFileAccess final : public FileAccess {
   Position Size() const override;
   void Overwrite(Position index, const Text& text) override;
   void Append(const Text& text) override;
+  std::unique_ptr<Spill> NewSpill() const override;
+  void AppendSpill(std::unique_ptr<Spill> spill) override;
   std::string_view LoadedBytesFrom(Position start) const override;
+
+  // A spill stays in memory up to this many bytes, and moves into a
+  // temporary file of its own beyond (platform::TemporaryFile).
+  static constexpr Position kSpillMemoryBytes = Position{4} << 20;
 
  private:
   // Loaded bytes [Start, Start + Length) held in memory, with the patches
@@ -138,6 +170,8 @@ class WindowedFileAccess final : public FileAccess {
   };
   // An output begun by BeginSave, its copy running on a thread of its own.
   class BackgroundCopy;
+  // Everything appended, texts and spills, in order.
+  class AppendedBytes;
 
   bool SaveTo(const Text& path, bool asNew);
   const char* LoadedByte(Position index) const;
@@ -151,7 +185,7 @@ class WindowedFileAccess final : public FileAccess {
   // Runs of patched loaded bytes by their first position; runs that touch
   // are joined.
   std::map<Position, Text> patches_;
-  Text appended_;
+  std::unique_ptr<AppendedBytes> appended_;
   mutable Buffer window_;
   mutable Buffer block_;
   // Declared after input_, which its thread reads: it goes first.

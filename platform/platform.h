@@ -324,6 +324,34 @@ class OutputFile {
   std::unique_ptr<Impl> impl_;
 };
 
+// A file of the program's own in the temporary directory, for bytes made
+// before they can go where they belong (the compressed data of a rewritten
+// stream, made before the update is appended), so that they need not be held
+// in memory. Nobody else can open it, and it goes when the object goes, even
+// when the process is killed (POSIX: it has no name; Windows: deleted on
+// close). Errors: "Cannot create file \"<temporary folder>\". <reason>",
+// "Cannot write file ..." and "Cannot read file ..." naming it the same way.
+class TemporaryFile {
+ public:
+  TemporaryFile();
+  ~TemporaryFile();
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+  // Adds `count` bytes at the end.
+  void Write(const char* data, std::int64_t count);
+  // Reads exactly `count` bytes from `offset`.
+  // REQUIRES: 0 <= offset, offset + count <= Size().
+  void ReadAt(std::int64_t offset, char* buffer, std::int64_t count) const;
+  // The bytes written so far.
+  std::int64_t Size() const;
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
 // ---------------------------------------------------------------------------
 // Processes
 

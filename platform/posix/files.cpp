@@ -395,6 +395,69 @@ bool OutputFile::CommitAsNew() {
 }
 
 // ---------------------------------------------------------------------------
+// Temporary files
+
+struct TemporaryFile::Impl {
+  Text Folder;  // as messages name it
+  int Descriptor = -1;
+  std::int64_t Size = 0;
+
+  [[noreturn]] void Fail(const char* what, int error) const {
+    throw Error(Text(what) + " " + Quoted(Folder) + ". " + PosixErrorText(error));
+  }
+};
+
+TemporaryFile::TemporaryFile() : impl_(std::make_unique<Impl>()) {
+  Text folder = TemporaryDirectory();
+  if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  impl_->Folder = folder;
+  // A file without a name, where the file system allows it; otherwise one
+  // named at random and unlinked at once.
+  impl_->Descriptor = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (impl_->Descriptor < 0) {
+    Text pattern = folder + "/.quillane-XXXXXX";
+    impl_->Descriptor = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (impl_->Descriptor < 0) impl_->Fail("Cannot create file", errno);
+    ::unlink(pattern.c_str());
+  }
+}
+
+TemporaryFile::~TemporaryFile() {
+  if (impl_->Descriptor >= 0) ::close(impl_->Descriptor);
+}
+
+void TemporaryFile::Write(const char* data, std::int64_t count) {
+  std::int64_t done = 0;
+  while (done < count) {
+    const ssize_t written =
+        ::pwrite(impl_->Descriptor, data + done, ToSize(count - done), impl_->Size + done);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      impl_->Fail("Cannot write file", errno);
+    }
+    if (written == 0) impl_->Fail("Cannot write file", ENOSPC);
+    done += written;
+  }
+  impl_->Size += count;
+}
+
+void TemporaryFile::ReadAt(std::int64_t offset, char* buffer, std::int64_t count) const {
+  std::int64_t done = 0;
+  while (done < count) {
+    const ssize_t got =
+        ::pread(impl_->Descriptor, buffer + done, ToSize(count - done), offset + done);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      impl_->Fail("Cannot read file", errno);
+    }
+    if (got == 0) impl_->Fail("Cannot read file", EIO);
+    done += got;
+  }
+}
+
+std::int64_t TemporaryFile::Size() const { return impl_->Size; }
+
+// ---------------------------------------------------------------------------
 // Copies from an input into an output
 
 void InputFile::CopyTo(OutputFile& output, std::int64_t offset, std::int64_t count) const {

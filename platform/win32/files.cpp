@@ -3,6 +3,7 @@
 // complete. Paths reach the wide file functions through FileSystemPath, so
 // names in any script and full paths beyond MAX_PATH open; messages name the
 // full path as ExpandFileName gives it.
+#include <atomic>
 #include <memory>
 
 #include "base/error.h"
@@ -254,5 +255,75 @@ bool OutputFile::CommitAsNew() {
   impl_->committed = true;
   return true;
 }
+
+// ---------------------------------------------------------------------------
+// Temporary files
+
+struct TemporaryFile::Impl {
+  Text folder;  // as messages name it
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  std::int64_t size = 0;
+
+  [[noreturn]] void Fail(const char* what, DWORD code) const {
+    throw Error(Text(what) + " \"" + folder + "\". " + WindowsErrorText(code));
+  }
+};
+
+TemporaryFile::TemporaryFile() : impl_(std::make_unique<Impl>()) {
+  Text folder = TemporaryDirectory();
+  impl_->folder =
+      folder.size() > 1 && folder.back() == '\\' ? folder.substr(0, folder.size() - 1) : folder;
+  // The process id and a count keep the names of files made at once apart;
+  // a name already taken is passed over.
+  static std::atomic<std::uint32_t> counter{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const Text name = folder + "quillane-" + IntToText(GetCurrentProcessId()) + "-" +
+                      IntToText(counter.fetch_add(1)) + ".tmp";
+    const auto path = FileSystemPath(name);
+    if (!path) impl_->Fail("Cannot create file", ERROR_INVALID_NAME);
+    impl_->handle = CreateFileW(path->c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (impl_->handle != INVALID_HANDLE_VALUE) return;
+    if (GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  impl_->Fail("Cannot create file", GetLastError());
+}
+
+TemporaryFile::~TemporaryFile() {
+  if (impl_->handle != INVALID_HANDLE_VALUE) CloseHandle(impl_->handle);
+}
+
+void TemporaryFile::Write(const char* data, std::int64_t count) {
+  std::int64_t offset = impl_->size;
+  while (count > 0) {
+    OVERLAPPED at = At(offset);
+    DWORD written = 0;
+    if (!WriteFile(impl_->handle, data, ToDword(std::min(count, kTransferChunk)), &written, &at)) {
+      impl_->Fail("Cannot write file", GetLastError());
+    }
+    if (written == 0) impl_->Fail("Cannot write file", ERROR_DISK_FULL);
+    data += written;
+    offset += written;
+    count -= written;
+  }
+  impl_->size = offset;
+}
+
+void TemporaryFile::ReadAt(std::int64_t offset, char* buffer, std::int64_t count) const {
+  while (count > 0) {
+    OVERLAPPED at = At(offset);
+    DWORD delivered = 0;
+    if (!ReadFile(impl_->handle, buffer, ToDword(std::min(count, kTransferChunk)), &delivered,
+                  &at)) {
+      impl_->Fail("Cannot read file", GetLastError());
+    }
+    if (delivered == 0) impl_->Fail("Cannot read file", ERROR_HANDLE_EOF);
+    buffer += delivered;
+    offset += delivered;
+    count -= delivered;
+  }
+}
+
+std::int64_t TemporaryFile::Size() const { return impl_->size; }
 
 }  // namespace quillane::platform

@@ -84,6 +84,47 @@ TEST(WindowedFileAccess, SaveWritesPatchesAndAppendedBytesAndReplacesTheTarget) 
   EXPECT_EQ(entries, 2u);
 }
 
+// Spills read and save like appended text, in order between the texts,
+// whether they stayed in memory or moved into a temporary file.
+TEST(WindowedFileAccess, SpillsReadAndSaveWhereTheyWereAppended) {
+  LoadedFile file("%PDF-1.4\n");
+  const auto pattern = [](Position size, char seed) {
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+      bytes[i] = static_cast<char>(static_cast<std::size_t>(seed) + i * 13);
+    return bytes;
+  };
+  const std::string small = pattern(1000, 'a');
+  const std::string large = pattern(WindowedFileAccess::kSpillMemoryBytes + 12345, 'b');
+  std::unique_ptr<Spill> first = file.source.NewSpill();
+  first->Write(small);
+  std::unique_ptr<Spill> second = file.source.NewSpill();
+  for (std::size_t at = 0; at < large.size(); at += 1 << 20)
+    second->Write(large.substr(at, 1 << 20));
+  EXPECT_EQ(second->Size(), static_cast<Position>(large.size()));
+  file.source.Append("head ");
+  file.source.AppendSpill(std::move(first));
+  file.source.Append(" middle ");
+  file.source.AppendSpill(std::move(second));
+  file.source.Append(" tail");
+  const std::string expected = "%PDF-1.4\nhead " + small + " middle " + large + " tail";
+  ASSERT_EQ(file.source.Size(), static_cast<Position>(expected.size()));
+  // Ranges across the pieces' ends, and single bytes.
+  for (const Position start : {Position{0}, Position{14}, Position{1015}, Position{1020}}) {
+    const Position end = std::min<Position>(start + 3000000, file.source.Size());
+    EXPECT_EQ(
+        file.source.Substring(start, end),
+        expected.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start)))
+        << start;
+  }
+  const Position last = file.source.Size() - 1;
+  EXPECT_EQ(file.source.ByteAt(last), 'l');
+  EXPECT_EQ(file.source.ByteAt(1030), static_cast<std::uint8_t>(expected[1030]));
+  const std::string saved = file.folder.File("saved.pdf");
+  file.source.Save(saved);
+  EXPECT_TRUE(test::BytesEqual(expected, ReadFileBytes(saved)));
+}
+
 TEST(WindowedFileAccess, OpenAndCreateFailuresNameTheFullPath) {
   ScratchDir folder;
   const std::string missing = folder.File("missing.pdf");

@@ -99,6 +99,23 @@ class MemoryFileAccess : public FileAccess {
 
   void Append(const Text& text) override { appended_ += text; }
 
+  // Spills in memory, as texts.
+  class MemorySpill final : public Spill {
+   public:
+    void Write(std::string_view bytes) override { bytes_.append(bytes); }
+    Position Size() const override { return static_cast<Position>(bytes_.size()); }
+    const Text& Bytes() const { return bytes_; }
+
+   private:
+    Text bytes_;
+  };
+  std::unique_ptr<Spill> NewSpill() const override { return std::make_unique<MemorySpill>(); }
+  void AppendSpill(std::unique_ptr<Spill> spill) override {
+    const auto* memory = dynamic_cast<const MemorySpill*>(spill.get());
+    if (memory == nullptr) Violation("AppendSpill of a spill made elsewhere");
+    appended_ += memory->Bytes();
+  }
+
   std::string_view LoadedBytesFrom(Position start) const override {
     if (start < 0) Violation("LoadedBytesFrom before the data");
     if (start >= loadedSize_) return {};

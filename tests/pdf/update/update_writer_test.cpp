@@ -209,6 +209,8 @@ class FarFileAccess final : public FileAccess {
   Position Size() const override { return size_ + static_cast<Position>(appended.size()); }
   void Overwrite(Position, const Text&) override {}
   void Append(const Text& text) override { appended += text; }
+  std::unique_ptr<Spill> NewSpill() const override { return nullptr; }
+  void AppendSpill(std::unique_ptr<Spill>) override {}
   std::string_view LoadedBytesFrom(Position) const override { return {}; }
   Text appended;
 

@@ -104,6 +104,29 @@ TEST(InputFileTest, HolesReadAsZeroesAndStayHolesInACopy) {
   EXPECT_LT(info.st_blocks * 512, 1 << 20) << "the holes were written out";
 }
 
+// A temporary file has no name anyone could open, and reads back what was
+// written.
+TEST(TemporaryFileTest, ReadsBackWhatWasWrittenAndLeavesNoName) {
+  test::ScratchDir scratch;
+  test::ScopedEnvironment environment;
+  environment.Set("TMPDIR", scratch.Path().string());
+  {
+    TemporaryFile file;
+    file.Write("first ", 6);
+    const std::string large(3 << 20, 'x');
+    file.Write(large.data(), static_cast<std::int64_t>(large.size()));
+    EXPECT_EQ(file.Size(), 6 + (3 << 20));
+    std::string read(9, '\0');
+    file.ReadAt(3, read.data(), 9);
+    EXPECT_EQ(read, "st xxxxxx");
+    EXPECT_TRUE(Listing(scratch.Path()).empty());
+  }
+  environment.Set("TMPDIR", scratch.File("missing"));
+  EXPECT_THROW_MSG(
+      TemporaryFile(), Error,
+      "Cannot create file \"" + scratch.File("missing") + "\". No such file or directory");
+}
+
 // ---------------------------------------------------------------------------
 // Output files
 
