@@ -98,11 +98,13 @@ std::string Read(const std::string& data) {
   return text;
 }
 
-TEST(ReadContentStream, FindsInlineImagesAndRefusesWhatIsNoContent) {
-  const struct {
-    std::string data;
-    const char* found;
-  } cases[] = {
+struct ReadingCase {
+  std::string data;
+  const char* found;
+};
+
+const std::vector<ReadingCase>& ReadingCases() {
+  static const std::vector<ReadingCase> cases = {
       {"q 1 0 0 1 0 0 cm /F1 12 Tf (BI) Tj Q", ""},
       {"BX 1 2 unknownop EX", ""},
       // Unfiltered: the size follows from W, H, BPC and the colour space,
@@ -135,7 +137,116 @@ TEST(ReadContentStream, FindsInlineImagesAndRefusesWhatIsNoContent) {
       {"1 0 0 1 0 0 cm lineto", "fail@15"},
       {"q EX EX Q", ""},  // EX is an operator of its own
   };
-  for (const auto& c : cases) EXPECT_EQ(Read(c.data), c.found) << c.data;
+  return cases;
+}
+
+TEST(ReadContentStream, FindsInlineImagesAndRefusesWhatIsNoContent) {
+  for (const auto& c : ReadingCases()) EXPECT_EQ(Read(c.data), c.found) << c.data;
+}
+
+// Read in pieces, the stream reads as it does in memory, whatever the pieces'
+// sizes, and the output is the input with the images replaced, or as it was.
+TEST(ReadContent, InPiecesReadsAsInMemoryAndWritesTheRewrite) {
+  for (const auto& c : ReadingCases()) {
+    const ContentReading whole = ReadContentStream(c.data);
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{1} << 16}) {
+      for (const bool replace : {false, true}) {
+        std::size_t at = 0;
+        const ContentInput input = [&](char* buffer, std::size_t capacity) {
+          const std::size_t count = std::min({piece, capacity, c.data.size() - at});
+          std::copy_n(c.data.data() + at, count, buffer);
+          at += count;
+          return count;
+        };
+        std::string output;
+        ContentEditing editing;
+        editing.ReplaceInlineImages = replace;
+        editing.Gray = 0x42;
+        editing.Output = [&output](std::string_view bytes) { output.append(bytes); };
+        const ContentReading read = ReadContent(input, editing);
+        const std::string trace = c.data + " in pieces of " + std::to_string(piece);
+        EXPECT_EQ(read.Complete, whole.Complete) << trace;
+        EXPECT_EQ(read.Failure, whole.Failure) << trace;
+        EXPECT_EQ(read.GlyphDescription, whole.GlyphDescription) << trace;
+        ASSERT_EQ(read.InlineImages.size(), whole.InlineImages.size()) << trace;
+        for (std::size_t i = 0; i < read.InlineImages.size(); ++i) {
+          EXPECT_EQ(read.InlineImages[i].Begin, whole.InlineImages[i].Begin) << trace;
+          EXPECT_EQ(read.InlineImages[i].End, whole.InlineImages[i].End) << trace;
+        }
+        if (!read.Complete) continue;
+        EXPECT_EQ(output, replace ? ReplaceInlineImages(c.data, whole.InlineImages, 0x42) : c.data)
+            << trace;
+      }
+    }
+  }
+}
+
+// An editor gives operations new bytes; everything else stays, and the
+// operation's bytes run from its first operand to its operator.
+TEST(ReadContent, EditedOperationsReplaceTheirBytes) {
+  const std::string data = "BT /F1 12 Tf 3 Tr (a) Tj\n[(b) 5 (c)]\nTJ ET q 7 Tr Q";
+  std::vector<std::string> seen;
+  std::string output;
+  ContentEditing editing;
+  editing.EditOperation = [&seen](const ContentOperation& operation) -> std::optional<Text> {
+    seen.push_back(std::string(operation.Operator) + ":" + std::string(operation.Bytes) + "@" +
+                   std::to_string(operation.Start));
+    if (operation.Operator == "Tr") return Text("0 Tr");
+    return std::nullopt;
+  };
+  editing.Output = [&output](std::string_view bytes) { output.append(bytes); };
+  const ContentReading reading = ReadContent(
+      [&data, done = false](char* buffer, std::size_t capacity) mutable -> std::size_t {
+        if (done) return 0;
+        done = true;
+        std::copy_n(data.data(), std::min(capacity, data.size()), buffer);
+        return std::min(capacity, data.size());
+      },
+      editing);
+  ASSERT_TRUE(reading.Complete);
+  EXPECT_EQ(reading.EditedOperations, 2u);
+  EXPECT_EQ(output, "BT /F1 12 Tf 0 Tr (a) Tj\n[(b) 5 (c)]\nTJ ET q 0 Tr Q");
+  EXPECT_EQ(seen, (std::vector<std::string>{"BT:BT@0", "Tf:/F1 12 Tf@3", "Tr:3 Tr@13",
+                                            "Tj:(a) Tj@18", "TJ:[(b) 5 (c)]\nTJ@25", "ET:ET@40",
+                                            "q:q@43", "Tr:7 Tr@45", "Q:Q@50"}));
+}
+
+// A long stream is read through a bounded window: 40 MB of path operators
+// with an image near the end come out rewritten, while the reading never
+// holds more than a piece and an operation.
+TEST(ReadContent, LongStreamsAreReadInBoundedMemory) {
+  const std::string line = "100.5 200.25 m 300 400 l S\n";
+  const std::size_t lines = (std::size_t{40} << 20) / line.size();
+  const std::string image = "BI /W 2 /H 1 /CS /G /BPC 8 ID ab EI\n";
+  std::size_t produced = 0;
+  std::size_t largest = 0;
+  const ContentInput input = [&](char* buffer, std::size_t capacity) {
+    largest = std::max(largest, capacity);
+    std::size_t count = 0;
+    while (count + line.size() <= capacity && produced < lines + 2) {
+      const std::string& next = produced == lines ? image : line;
+      std::copy(next.begin(), next.end(), buffer + count);
+      count += next.size();
+      ++produced;
+    }
+    return count;
+  };
+  std::size_t written = 0;
+  std::string tail;
+  ContentEditing editing;
+  editing.ReplaceInlineImages = true;
+  editing.Gray = 0x7F;
+  editing.Output = [&](std::string_view bytes) {
+    written += bytes.size();
+    tail = (tail + std::string(bytes))
+               .substr(tail.size() + bytes.size() > 200 ? tail.size() + bytes.size() - 200 : 0);
+  };
+  const ContentReading reading = ReadContent(input, editing);
+  ASSERT_TRUE(reading.Complete);
+  ASSERT_EQ(reading.InlineImages.size(), 1u);
+  EXPECT_EQ(written, (lines + 1) * line.size() + PlaceholderInlineImage(0x7F).size() + 1);
+  EXPECT_NE(tail.find(PlaceholderInlineImage(0x7F) + "\n" + line), std::string::npos);
+  EXPECT_LE(largest, std::size_t{1} << 20);
 }
 
 TEST(ReadContentStream, TellsAGlyphDescriptionByItsFirstOperator) {
