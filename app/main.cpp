@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <optional>
 
 #include "app/image_remover.h"
 #include "app/options.h"
@@ -84,9 +85,13 @@ int Answer(const CommandLine& commandLine, platform::CommandLineStyle style) {
 // One run for each input, each on its own: an error ends that run only.
 int RunEach(const CommandLine& commandLine, platform::CommandLineStyle style) {
   int status = quillane::kExitDone;
+  const bool several = commandLine.Inputs.size() > 1;
   for (const Text& input : commandLine.Inputs) {
     quillane::Options options = commandLine.Options;
     options.InputFile = input;
+    // With several inputs every message of a run names its input.
+    std::optional<platform::MessageSubject> subject;
+    if (several) subject.emplace(input);
     try {
       quillane::WindowedFileAccess source;
       status = std::max(status, ExitStatusFor(ImageRemover.Run(options, source), style));

@@ -3,10 +3,23 @@
 #include "platform/platform.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "platform/file_copies.h"
 
 namespace quillane::platform {
+
+namespace {
+
+std::optional<Text> subjectOfMessages;
+
+}  // namespace
+
+MessageSubject::MessageSubject(const Text& input) { subjectOfMessages = input; }
+
+MessageSubject::~MessageSubject() { subjectOfMessages.reset(); }
+
+const Text* MessageSubject::Current() { return subjectOfMessages ? &*subjectOfMessages : nullptr; }
 
 void ShowErrorBox(const Text& message) {
   Text text = message;

@@ -127,6 +127,24 @@ enum class MessageIcon : std::uint32_t { kError = 16, kWarning = 48, kInformatio
 // On POSIX the text goes to standard error as one line "Quillane: <text>".
 void ShowMessageBox(const Text& text, MessageIcon icon, bool applicationOwned);
 
+// The input the messages of a run are about, when the program runs over
+// several: while one lives, every ShowMessageBox (and ShowErrorBox) names it
+// as the user gave it: on POSIX the line reads "Quillane: <input>: <text>",
+// on Windows the box keeps its text and caption and gains the input on a
+// last line of its own. The entry point makes one per run, and only with
+// more than one input, so that the messages of a single run stay as they
+// are. One at a time.
+class MessageSubject {
+ public:
+  explicit MessageSubject(const Text& input);
+  ~MessageSubject();
+  MessageSubject(const MessageSubject&) = delete;
+  MessageSubject& operator=(const MessageSubject&) = delete;
+
+  // The input named by the one that lives, or null.
+  static const Text* Current();
+};
+
 // The error display of an escaped exception: the message, completed with a
 // final "." when its last byte sorts after ".", in an application-owned box
 // with the error icon.

@@ -37,7 +37,8 @@ void CreateFolders(const Text& folder) {
 // Message boxes
 
 void ShowMessageBox(const Text& text, MessageIcon /*icon*/, bool /*applicationOwned*/) {
-  WriteStandardError("Quillane: " + text + "\n");
+  const Text* subject = MessageSubject::Current();
+  WriteStandardError("Quillane: " + (subject != nullptr ? *subject + ": " : Text()) + text + "\n");
 }
 
 CommandLineStyle NativeCommandLineStyle() { return CommandLineStyle::kPosix; }

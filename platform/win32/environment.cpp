@@ -27,7 +27,9 @@ constexpr wchar_t kCaption[] = L"Quillane";
 // still shown, with U+FFFD in place of what cannot be shown.
 void ShowMessageBox(const Text& text, MessageIcon icon, bool applicationOwned) {
   const HWND owner = applicationOwned ? GetActiveWindow() : nullptr;
-  MessageBoxW(owner, ToUtf16(text, Malformed::kReplace).value().c_str(), kCaption,
+  const Text* subject = MessageSubject::Current();
+  const Text shown = subject != nullptr ? text + "\n" + *subject : text;
+  MessageBoxW(owner, ToUtf16(shown, Malformed::kReplace).value().c_str(), kCaption,
               MB_OK | static_cast<UINT>(icon));
 }
 

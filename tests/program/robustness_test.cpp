@@ -552,6 +552,31 @@ TEST_F(RobustnessTest, HostilePathsReachTheReaderAsOneAbsoluteArgument) {
 // ---------------------------------------------------------------------------
 // Durable replacement
 
+// With several inputs every message names the input it is about, as the user
+// gave it; with one, the message stays as it was.
+TEST_F(RobustnessTest, MessagesOfSeveralInputsNameTheirInput) {
+  const std::string damaged = Input("a.pdf", "no trailer here\n");
+  const std::string good = Input("b c.pdf", OneImagePdf());
+  const std::string taken = Input("t.pdf", OneImagePdf());
+  WriteFileBytes(Work("t_Vexlo.pdf"), "already here");
+  const std::string missing = Work("missing.pdf");
+  const ProcessResult several = Quillane({damaged, good, taken, missing});
+  EXPECT_EQ(several.exit_status, 3);
+  EXPECT_EQ(several.err,
+            "Quillane: " + damaged +
+                ": No startxref offset found at the end of the file; it is not a PDF file or "
+                "it is damaged.\n"
+                "Quillane: " +
+                taken +
+                ": Target output file already exists\n"
+                "Quillane: " +
+                missing + ": Cannot open file \"" + missing + "\". No such file or directory.\n");
+  EXPECT_TRUE(fs::exists(Work("b c_Vexlo.pdf")));
+  const ProcessResult one = Quillane({missing});
+  EXPECT_EQ(one.err,
+            "Quillane: Cannot open file \"" + missing + "\". No such file or directory.\n");
+}
+
 // An output that replaces a file is synced before the rename and its folder
 // after it, so a power cut leaves the old file or the new one; a new output
 // replaces nothing and is not synced. The run's system calls show the order.

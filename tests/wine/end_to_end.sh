@@ -397,6 +397,20 @@ else
   echo "--- encrypted: skipped (qpdf is not installed)"
 fi
 
+# Several inputs: each box keeps its text and gains the input it is about on
+# a last line of its own; the good input in between is processed.
+begin_case several-inputs
+printf 'no trailer here\n' >a.pdf
+cp "$ROOT/samples/sample.pdf" "b c.pdf"
+cp "$ROOT/samples/sample.pdf" t.pdf
+printf keep >t_Vexlo.pdf
+run_quillane "$(winpath "$CASE/a.pdf")" "$(winpath "$CASE/b c.pdf")" "$(winpath "$CASE/t.pdf")"
+expect_boxes "$(box "No startxref offset found at the end of the file; it is not a PDF file or it is damaged.")" \
+  "$(winpath "$CASE/a.pdf")" "$(box "Target output file already exists")" "$(winpath "$CASE/t.pdf")"
+expect_prefix "b c.pdf" "b c_Vexlo.pdf"
+expect_eq "existing output" keep "$(cat t_Vexlo.pdf)"
+end_case
+
 begin_case missing-input
 run_quillane /in "$(winpath "$CASE/missing.pdf")"
 expect_eq "exit status after an error" 0 "$QUILLANE_STATUS"
