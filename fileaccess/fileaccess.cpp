@@ -160,7 +160,7 @@ class WindowedFileAccess::AppendedBytes {
     size_ += static_cast<Position>(text.size());
   }
 
-  void Append(std::unique_ptr<WindowedSpill> spill) {
+  void Append(std::shared_ptr<WindowedSpill> spill) {
     const Position length = spill->Size();
     pieces_.push_back({size_, {}, std::move(spill)});
     size_ += length;
@@ -213,7 +213,7 @@ class WindowedFileAccess::AppendedBytes {
   struct Piece {
     Position Start;
     Text Bytes;
-    std::unique_ptr<WindowedSpill> Spilled;
+    std::shared_ptr<WindowedSpill> Spilled;
     Position Length() const {
       return Spilled != nullptr ? Spilled->Size() : static_cast<Position>(Bytes.size());
     }
@@ -448,9 +448,9 @@ std::unique_ptr<Spill> WindowedFileAccess::NewSpill() const {
   return std::make_unique<WindowedSpill>();
 }
 
-void WindowedFileAccess::AppendSpill(std::unique_ptr<Spill> spill) {
+void WindowedFileAccess::AppendSpill(std::shared_ptr<Spill> spill) {
   // Made by NewSpill, so of this class.
-  appended_->Append(std::unique_ptr<WindowedSpill>(static_cast<WindowedSpill*>(spill.release())));
+  appended_->Append(std::static_pointer_cast<WindowedSpill>(std::move(spill)));
 }
 
 }  // namespace quillane

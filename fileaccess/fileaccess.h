@@ -109,7 +109,7 @@ class FileAccess {
   // Adds the bytes of `spill` at the end, as Append adds a text; they read
   // and save like appended text, but Overwrite may not touch them.
   // REQUIRES: `spill` was made by NewSpill of this object.
-  virtual void AppendSpill(std::unique_ptr<Spill> spill) = 0;
+  virtual void AppendSpill(std::shared_ptr<Spill> spill) = 0;
 
   // The loaded bytes from `start` on, with their patches, as one piece: at
   // least kMinimumLoadedView bytes, or all that remain when fewer do; empty
@@ -151,7 +151,7 @@ class WindowedFileAccess final : public FileAccess {
   void Overwrite(Position index, const Text& text) override;
   void Append(const Text& text) override;
   std::unique_ptr<Spill> NewSpill() const override;
-  void AppendSpill(std::unique_ptr<Spill> spill) override;
+  void AppendSpill(std::shared_ptr<Spill> spill) override;
   std::string_view LoadedBytesFrom(Position start) const override;
 
   // A spill stays in memory up to this many bytes, and moves into a

@@ -125,33 +125,54 @@ void WriteUpdate(FileAccess& source, const std::vector<ObjectKey>& imageKeys,
   if (templates.extra) extraKey = ExtraObjectKeyFor(trailer);
 
   // The update is built whole before it is appended, so that a table that
-  // cannot hold its offsets is refused with nothing appended. Every position
-  // is the length of what precedes it in the output.
-  const Position base = source.Size();
-  Text update;
+  // cannot hold its offsets is refused with nothing appended: texts, and the
+  // spills of large streams between them. Every position is the length of
+  // what precedes it in the output.
+  struct Piece {
+    Text Bytes;
+    std::shared_ptr<Spill> Data;
+  };
+  std::vector<Piece> pieces(1);
+  Position end = source.Size();
+  const auto add = [&pieces, &end](const Text& text) {
+    pieces.back().Bytes += text;
+    end += static_cast<Position>(text.size());
+  };
   std::vector<Entry> entries;
   entries.reserve(imageKeys.size() + rewrittenObjects.size() + 1);
   const ObjectKey bodyExtraKey = extraKey.value_or(ExtraObjectKey);
   for (const ObjectKey key : imageKeys) {
-    entries.push_back({key, base + static_cast<Position>(update.size())});
-    update += ReplacementObjectText(key, templates, bodyExtraKey);
+    entries.push_back({key, end});
+    add(ReplacementObjectText(key, templates, bodyExtraKey));
   }
   for (const RewrittenObject& object : rewrittenObjects) {
-    entries.push_back({object.Key, base + static_cast<Position>(update.size())});
-    update += object.Bytes;
+    entries.push_back({object.Key, end});
+    add(object.Bytes);
+    if (object.Data != nullptr) {
+      pieces.push_back({{}, object.Data});
+      end += object.Data->Size();
+      pieces.emplace_back();
+      add(object.After);
+    }
   }
   if (extraKey) {
-    entries.push_back({*extraKey, base + static_cast<Position>(update.size())});
-    update += ExtraObjectText(templates, *extraKey);
+    entries.push_back({*extraKey, end});
+    add(ExtraObjectText(templates, *extraKey));
   }
-  const Position sectionPosition = base + static_cast<Position>(update.size());
+  const Position sectionPosition = end;
   if (trailer.LastSectionIsStream) {
-    update += XrefStream(entries, trailer, extraKey, sectionPosition);
+    add(XrefStream(entries, trailer, extraKey, sectionPosition));
   } else {
-    update += XrefTable(entries, trailer, extraKey);
+    add(XrefTable(entries, trailer, extraKey));
   }
-  update += EndBlock(sectionPosition);
-  source.Append(update);
+  add(EndBlock(sectionPosition));
+  for (Piece& piece : pieces) {
+    if (piece.Data != nullptr) {
+      source.AppendSpill(std::move(piece.Data));
+    } else if (!piece.Bytes.empty()) {
+      source.Append(piece.Bytes);
+    }
+  }
 }
 
 }  // namespace quillane

@@ -8,12 +8,13 @@
 #ifndef QUILLANE_PDF_UPDATE_UPDATE_WRITER_H_
 #define QUILLANE_PDF_UPDATE_UPDATE_WRITER_H_
 
+#include <memory>
 #include <vector>
 
 #include "fileaccess/fileaccess.h"
+#include "pdf/raw/trailer.h"
 #include "pdf/update/replace_mode.h"
 #include "pdf/update/templates.h"
-#include "pdf/raw/trailer.h"
 
 namespace quillane {
 
@@ -24,10 +25,14 @@ namespace quillane {
 ObjectKey ExtraObjectKeyFor(const TrailerValues& trailer);
 
 // A new version of an object that the update writes as given: its key and
-// its complete text, from the header line to "endobj" and its line end.
+// its complete text, from the header line to "endobj" and its line end. A
+// large stream's data may be a spill (FileAccess::NewSpill): the object is
+// then Bytes, the spill's bytes and After, in this order.
 struct RewrittenObject {
   ObjectKey Key = kNoObject;
   Text Bytes;
+  std::shared_ptr<Spill> Data;
+  Text After;
 };
 
 // Appends the whole update to `source` in one piece: a replacement object

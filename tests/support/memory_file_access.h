@@ -110,7 +110,7 @@ class MemoryFileAccess : public FileAccess {
     Text bytes_;
   };
   std::unique_ptr<Spill> NewSpill() const override { return std::make_unique<MemorySpill>(); }
-  void AppendSpill(std::unique_ptr<Spill> spill) override {
+  void AppendSpill(std::shared_ptr<Spill> spill) override {
     const auto* memory = dynamic_cast<const MemorySpill*>(spill.get());
     if (memory == nullptr) Violation("AppendSpill of a spill made elsewhere");
     appended_ += memory->Bytes();

@@ -43,7 +43,8 @@ TEST(ContentStreamFuzzChecks, CatchRewritesThatLoseBytesOrDoNotRead) {
   EXPECT_NE(fuzz::detail::CheckRewrite("q (", {}, "q (", 7), "");  // keeps bytes, does not read
   std::size_t count = 0;
   EXPECT_NE(fuzz::detail::CheckRewrittenObject(
-                {MakeObjectKey(5, 0), "5 0 obj\n<<>>\nstream\nx\nendstream\nendobj\n"}, 7, count),
+                {MakeObjectKey(5, 0), "5 0 obj\n<<>>\nstream\nx\nendstream\nendobj\n", {}, {}}, 7,
+                count),
             "");
 }
 

@@ -272,7 +272,7 @@ TEST(WriteUpdateWithRewrittenObjects, PlacesThemBetweenImagesAndExtraObject) {
     }
     MemoryFileAccess source(std::string(5000, 'x'));
     WriteUpdate(source, {MakeObjectKey(12, 0)}, trailer, templates,
-                {{MakeObjectKey(5, 2), "5 2 obj\nS\nendobj\n"}});
+                {{MakeObjectKey(5, 2), "5 2 obj\nS\nendobj\n", {}, {}}});
     return source.Substring(5000, source.Size());
   };
   // 12 0 obj at 5000 (18 bytes), 5 2 obj at 5018 (17 bytes), then 5035.
@@ -291,6 +291,33 @@ TEST(WriteUpdateWithRewrittenObjects, PlacesThemBetweenImagesAndExtraObject) {
             "\x01\x00\x00\x13\xBF\x00\x00"
             "endstream\r\nendobj\r\n"
             "startxref\r\n5055\r\n%%EOF\r\n"s);
+}
+
+// A rewritten stream whose data is a spill: its bytes follow the object's
+// head, and every later offset counts them.
+TEST(WriteUpdateWithRewrittenObjects, SpilledDataCountsInTheOffsets) {
+  TrailerValues trailer;
+  trailer.TrailerSize = 40;
+  trailer.PreviousSectionOffset = 4000;
+  trailer.RootReference = "1 0 R";
+  MemoryFileAccess source(std::string(5000, 'x'));
+  std::shared_ptr<Spill> data = source.NewSpill();
+  data->Write("0123456789");
+  PlaceholderTemplates templates;
+  templates.body = "B\n";
+  WriteUpdate(
+      source, {MakeObjectKey(12, 0)}, trailer, templates,
+      {{MakeObjectKey(5, 0), "5 0 obj\n<</Length 10>>stream\n", data, "\nendstream\nendobj\n"},
+       {MakeObjectKey(6, 0), "6 0 obj\nS\nendobj\n", {}, {}}});
+  // 12 0 at 5000 (18 bytes), 5 0 at 5018 (29 + 10 + 18 bytes), 6 0 at 5075
+  // (17 bytes), the table at 5092.
+  EXPECT_EQ(source.Substring(5000, source.Size()),
+            "12 0 obj\nB\nendobj\n5 0 obj\n<</Length 10>>stream\n0123456789"
+            "\nendstream\nendobj\n6 0 obj\nS\nendobj\n"
+            "xref\r\n12 1\r\n0000005000 00000 n\r\n5 1\r\n0000005018 00000 n\r\n"
+            "6 1\r\n0000005075 00000 n\r\n"
+            "trailer\r\n<<\r\n/Prev 4000\r\n/Root 1 0 R\r\n/Size 40\r\n>>\r\n"
+            "startxref\r\n5092\r\n%%EOF\r\n");
 }
 
 }  // namespace

@@ -210,7 +210,7 @@ class FarFileAccess final : public FileAccess {
   void Overwrite(Position, const Text&) override {}
   void Append(const Text& text) override { appended += text; }
   std::unique_ptr<Spill> NewSpill() const override { return nullptr; }
-  void AppendSpill(std::unique_ptr<Spill>) override {}
+  void AppendSpill(std::shared_ptr<Spill>) override {}
   std::string_view LoadedBytesFrom(Position) const override { return {}; }
   Text appended;
 
