@@ -25,6 +25,7 @@ const std::map<std::string, std::set<std::string>>& AllowedLayers() {
       {"pdf", {"fileaccess", "base"}},
       {"fileaccess", {"platform", "base"}},
       {"platform", {"base"}},
+      {"fonts", {"base"}},
       {"base", {}},
   };
   return allowed;
@@ -109,6 +110,9 @@ TEST(Layering, ArrowsAreJudgedByTheLayerTable) {
       {"fileaccess/fileaccess.cpp", "sys/mman.h", false, false},
       {"app/main.cpp", "windows.h", false, false},
       {"pdf/scanner.cpp", "cstdint", false, true},
+      {"fonts/truetype_font.cpp", "base/error.h", true, true},
+      {"fonts/truetype_font.cpp", "pdf/lexer.h", true, false},
+      {"pdf/scanner.cpp", "fonts/truetype_font.h", true, false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(ArrowProblem(c.file, c.target, c.quoted).empty(), c.allowed)
