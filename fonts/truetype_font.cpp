@@ -452,7 +452,7 @@ std::int16_t TrueTypeFont::LeftSideBearing(GlyphId glyph) const {
   if (hmtx.Holds(at, 2)) return hmtx.S16(at);
   // A short hmtx: the glyph's xMin is what its bearing should be.
   const SfntData data(GlyphData(glyph));
-  return data.Size() >= 10 ? data.S16(2) : 0;
+  return data.Size() >= 10 ? data.S16(2) : std::int16_t{0};
 }
 
 std::string_view TrueTypeFont::GlyphData(GlyphId glyph) const {

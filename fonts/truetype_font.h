@@ -93,7 +93,9 @@ struct OutlineSummary {
   // Of those, the ones of shape kBox.
   std::uint32_t boxGlyphs = 0;
   // Set when at least one of those glyphs has an outline and every one of
-  // them is a box with the same corners: that box.
+  // them is a box with the same corners: that box. Evidence, not a verdict:
+  // a document's subset of a real font that holds only a hyphen or a square
+  // bullet has one common box too.
   std::optional<GlyphBox> commonBox;
 };
 

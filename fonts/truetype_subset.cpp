@@ -133,8 +133,8 @@ Text WriteFont(const std::vector<std::pair<std::uint32_t, Text>>& tables) {
   const std::size_t count = tables.size();
   // searchRange is 16 times the largest power of two not above the number of
   // tables, entrySelector its log2, rangeShift the rest.
-  std::uint32_t power = 1;
-  std::uint32_t log = 0;
+  std::size_t power = 1;
+  std::size_t log = 0;
   while (power * 2 <= count) {
     power *= 2;
     ++log;
@@ -142,8 +142,8 @@ Text WriteFont(const std::vector<std::pair<std::uint32_t, Text>>& tables) {
   Text out;
   AppendU32(out, 0x00010000);
   AppendU16(out, static_cast<std::uint32_t>(count));
-  AppendU16(out, power * 16);
-  AppendU16(out, log);
+  AppendU16(out, static_cast<std::uint32_t>(power * 16));
+  AppendU16(out, static_cast<std::uint32_t>(log));
   AppendU16(out, static_cast<std::uint32_t>(count * 16 - power * 16));
   const std::size_t directory = out.size();
   out.resize(directory + 16 * count, '\0');
@@ -227,7 +227,8 @@ Text TrueTypeFont::Subset(const std::vector<GlyphId>& glyphs, Hinting hinting) c
   Text hmtx;
   for (std::size_t glyph = 0; glyph < count; ++glyph) {
     if (glyph < longMetrics) AppendU16(hmtx, advance(glyph));
-    const std::int16_t bearing = kept[glyph] ? LeftSideBearing(static_cast<GlyphId>(glyph)) : 0;
+    const std::int16_t bearing =
+        kept[glyph] ? LeftSideBearing(static_cast<GlyphId>(glyph)) : std::int16_t{0};
     AppendU16(hmtx, static_cast<std::uint16_t>(bearing));
   }
 

@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
+#include <iostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -43,7 +43,7 @@ TrueTypeFont ReadTestFont(const std::string& name) {
 std::string WithTableRecord(std::string font, const std::string& tag, const std::string& newTag,
                             std::optional<std::uint32_t> length = std::nullopt) {
   const std::size_t tables =
-      static_cast<unsigned char>(font[4]) << 8 | static_cast<unsigned char>(font[5]);
+      std::size_t{static_cast<unsigned char>(font[4])} << 8 | static_cast<unsigned char>(font[5]);
   for (std::size_t record = 12; record < 12 + 16 * tables; record += 16) {
     if (font.compare(record, 4, tag) != 0) continue;
     if (!newTag.empty()) font.replace(record, 4, newTag);
@@ -73,7 +73,7 @@ class TextFontTest : public ::testing::Test {
     }
   }
   // The glyphs of the code points in [first, last] that the font has.
-  static std::vector<GlyphId> Glyphs(std::vector<std::pair<char32_t, char32_t>> ranges) {
+  static std::vector<GlyphId> Glyphs(const std::vector<std::pair<char32_t, char32_t>>& ranges) {
     std::vector<GlyphId> glyphs;
     for (const auto& [first, last] : ranges) {
       for (char32_t c = first; c <= last; ++c) {
@@ -153,9 +153,9 @@ TEST_F(TextFontTest, SubsetsOfThreeScripts) {
       const Text subset = font_->Subset(glyphs, hinting);
       const std::size_t compressed = FlateCompress(subset).size();
       EXPECT_LT(compressed, 64u << 10);
-      std::printf("[ subset   ] %s, %zu glyphs, %s: %zu bytes, %zu with Flate\n", page.name,
-                  glyphs.size(), hinting == Hinting::kKeep ? "hinted" : "stripped", subset.size(),
-                  compressed);
+      std::cout << "[ subset   ] " << page.name << ", " << glyphs.size() << " glyphs, "
+                << (hinting == Hinting::kKeep ? "hinted" : "stripped") << ": " << subset.size()
+                << " bytes, " << compressed << " with Flate\n";
     }
   }
   const TrueTypeFont subset = *TrueTypeFont::TryRead(font_->Subset({171}));
@@ -328,7 +328,7 @@ TEST(TrueTypeFontTest, TruncatedAndDamagedFonts) {
   }
   const auto seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::printf("[ damaged  ] %zu inputs in %.1f s\n", inputs, seconds);
+  std::cout << "[ damaged  ] " << inputs << " inputs in " << seconds << " s\n";
   EXPECT_LT(seconds, 120);
 }
 
