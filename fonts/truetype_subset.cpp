@@ -202,8 +202,11 @@ Text TrueTypeFont::Subset(const std::vector<GlyphId>& glyphs, Hinting hinting) c
   for (std::size_t glyph = 0; glyph < count; ++glyph) {
     offsets.push_back(glyf.size());
     if (!kept[glyph]) continue;
-    const std::string_view data = GlyphData(static_cast<GlyphId>(glyph));
-    glyf += hinting == Hinting::kStrip ? StripInstructions(data) : Text(data);
+    // Padded before its instructions are stripped, so that a glyph reads the
+    // same in the subset as it did here: its last record may need the pad.
+    Text data(GlyphData(static_cast<GlyphId>(glyph)));
+    if (data.size() % 2 != 0) data += '\0';
+    glyf += hinting == Hinting::kStrip ? StripInstructions(data) : data;
     if (glyf.size() % 2 != 0) glyf += '\0';
   }
   offsets.push_back(glyf.size());
