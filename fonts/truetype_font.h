@@ -1,5 +1,5 @@
-// TrueType font programs (the sfnt format with 'glyf' outlines, as the
-// OpenType specification describes it): reading one from bytes, the metrics a
+// TrueType font programs (the sfnt format with 'glyf' outlines, as Apple and
+// Microsoft define it): reading one from bytes, the metrics a
 // PDF font descriptor needs, character-to-glyph lookup, the facts about glyph
 // outlines that tell a "glyphless" OCR font from a real one, and subsetting to
 // the glyphs a document draws. The layer knows nothing of PDF; it reads fonts
