@@ -4,19 +4,22 @@
 #
 #   fuzz/run_fuzz.sh TARGET SECONDS [BUILD_DIR]
 #
-# TARGET is run, registry, command_line, desktop_exec or content_stream; BUILD_DIR
+# TARGET is run, registry, command_line, desktop_exec, content_stream or truetype; BUILD_DIR
 # is the folder of the "fuzz" preset (build/fuzz by default). The working corpus
 # lives in BUILD_DIR/corpus/TARGET and is seeded on first use: the run target from
 # the PDFs of ../shared/corpus (when present), samples/, tests/data/ and the saved
 # findings; content_stream from fuzz/seeds/content_stream, its saved findings and,
 # with qpdf, the corpus PDFs that hold "BI" once their streams are uncompressed;
-# the others from fuzz/seeds/TARGET. Findings (crashes, inputs over 1 s, property
+# truetype from the test fonts (tests/fonts/data), its saved findings and,
+# with qpdf, the TrueType programs (/FontFile2 streams) of the corpus PDFs;
+# the others from
+# fuzz/seeds/TARGET. Findings (crashes, inputs over 1 s, property
 # failures) land in BUILD_DIR/artifacts/TARGET/; copy each one into
 # tests/fuzz_regressions/TARGET/ so the test suite replays it. The fuzzer's own
 # log goes to BUILD_DIR/logs/TARGET-<time>.log.
 set -euo pipefail
 
-target=${1:?target: run, registry, command_line, desktop_exec or content_stream}
+target=${1:?target: run, registry, command_line, desktop_exec, content_stream or truetype}
 seconds=${2:?seconds}
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(dirname "$here")
@@ -49,13 +52,29 @@ if [[ -z $(ls -A "$corpus") ]]; then
       rm -f "$plain"
     done
   fi
+  if [[ $target == truetype ]]; then
+    shopt -s nullglob
+    for f in "$source_dir"/tests/fonts/data/*.tt? "$source_dir"/tests/fonts/data/*.otf; do seed "$f"; done
+  fi
+  if [[ $target == truetype ]] && command -v qpdf >/dev/null; then
+    shopt -s globstar nullglob
+    program=$build/corpus/$target-program
+    for f in "$source_dir"/../shared/corpus/**/*.pdf; do
+      for ref in $(qpdf --json=2 --json-key=qpdf "$f" 2>/dev/null |
+          sed -n 's/.*"\/FontFile2": "\([0-9]*\) \([0-9]*\) R".*/\1,\2/p' | sort -u); do
+        qpdf --show-object="$ref" --filtered-stream-data "$f" >"$program" 2>/dev/null || true
+        [[ -s $program ]] && seed "$program"
+      done
+    done
+    rm -f "$program"
+  fi
   for f in "$source_dir/tests/fuzz_regressions/$target"/*; do seed "$f"; done
 fi
 
 # -max_len keeps mutation fast; longer seeds are cut to it, which still
 # exercises the scanners on a document whose end is missing.
 max_len=65536
-[[ $target == run || $target == content_stream ]] || max_len=16384
+[[ $target == run || $target == content_stream || $target == truetype ]] || max_len=16384
 
 log=$build/logs/$target-$(date +%Y%m%d-%H%M%S).log
 echo "fuzzing $target for $seconds CPU seconds; log: $log" >&2

@@ -23,11 +23,11 @@ const std::map<std::string, std::set<std::string>>& AllowedLayers() {
   static const std::map<std::string, std::set<std::string>> allowed = {
       {"app",
        {"reader", "pdf/rewrite", "pdf/update", "pdf/content", "pdf/objects", "pdf/raw",
-        "pdf/filters", "pdf/syntax", "fileaccess", "platform", "base"}},
+        "pdf/filters", "pdf/syntax", "fonts", "fileaccess", "platform", "base"}},
       {"reader", {"platform", "base"}},
       {"pdf/rewrite",
        {"pdf/update", "pdf/content", "pdf/objects", "pdf/raw", "pdf/filters", "pdf/syntax",
-        "fileaccess", "base"}},
+        "fonts", "fileaccess", "base"}},
       {"pdf/update", {"pdf/raw", "pdf/filters", "pdf/syntax", "fileaccess", "base"}},
       {"pdf/content", {"pdf/filters", "pdf/syntax", "base"}},
       {"pdf/objects", {"pdf/filters", "pdf/syntax", "fileaccess", "base"}},
@@ -36,6 +36,7 @@ const std::map<std::string, std::set<std::string>>& AllowedLayers() {
       {"pdf/syntax", {"base"}},
       {"fileaccess", {"platform", "base"}},
       {"platform", {"base"}},
+      {"fonts", {"base"}},
       {"base", {}},
   };
   return allowed;
@@ -135,6 +136,9 @@ TEST(Layering, ArrowsAreJudgedByTheLayerTable) {
       {"fileaccess/fileaccess.cpp", "sys/mman.h", false, false},
       {"app/main.cpp", "windows.h", false, false},
       {"pdf/raw/scanner.cpp", "cstdint", false, true},
+      {"fonts/truetype_font.cpp", "base/error.h", true, true},
+      {"fonts/truetype_font.cpp", "pdf/syntax/lexer.h", true, false},
+      {"pdf/raw/scanner.cpp", "fonts/truetype_font.h", true, false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(ArrowProblem(c.file, c.target, c.quoted).empty(), c.allowed)

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_checks.h"
+#include "fuzz/truetype_checks.h"
 #include "support/test_util.h"
 
 namespace quillane::test {
@@ -66,6 +67,16 @@ TEST(FuzzRegressionsTest, DesktopExecTranslation) {
   EXPECT_FALSE(files.empty());
   for (const fs::path& file : files) {
     EXPECT_EQ(CheckDesktopExecTranslation(ReadFileBytes(file)), "") << file;
+  }
+}
+
+TEST(FuzzRegressionsTest, TrueTypeFonts) {
+  const std::vector<fs::path> files = Findings("truetype");
+  EXPECT_FALSE(files.empty());
+  for (const fs::path& file : files) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(quillane::fuzz::CheckTrueTypeFont(ReadFileBytes(file)), "") << file;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, kHangLimit) << file;
   }
 }
 
