@@ -26,8 +26,8 @@ const std::map<std::string, std::set<std::string>>& AllowedLayers() {
         "pdf/filters", "pdf/syntax", "fonts", "fileaccess", "platform", "base"}},
       {"reader", {"platform", "base"}},
       {"pdf/rewrite",
-       {"pdf/update", "pdf/content", "pdf/objects", "pdf/raw", "pdf/filters", "pdf/syntax",
-        "fonts", "fileaccess", "base"}},
+       {"pdf/update", "pdf/content", "pdf/objects", "pdf/raw", "pdf/filters", "pdf/syntax", "fonts",
+        "fileaccess", "base"}},
       {"pdf/update", {"pdf/raw", "pdf/filters", "pdf/syntax", "fileaccess", "base"}},
       {"pdf/content", {"pdf/filters", "pdf/syntax", "base"}},
       {"pdf/objects", {"pdf/filters", "pdf/syntax", "fileaccess", "base"}},
@@ -150,6 +150,8 @@ TEST(Layering, EveryIncludeOfTheProductPointsDown) {
   const fs::path root = QUILLANE_SOURCE_DIR;
   int files = 0;
   for (const auto& [layer, unused] : AllowedLayers()) {
+    // A layer may not exist yet in this checkout.
+    if (!fs::exists(root / layer)) continue;
     for (const auto& entry : fs::recursive_directory_iterator(root / layer)) {
       const std::string extension = entry.path().extension().string();
       if (extension != ".h" && extension != ".cpp") continue;

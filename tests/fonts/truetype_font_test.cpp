@@ -15,7 +15,7 @@
 #include "base/error.h"
 #include "fonts/truetype_font.h"
 #include "fuzz/truetype_checks.h"
-#include "pdf/stream_filters.h"
+#include "pdf/filters/stream_filters.h"
 #include "support/test_util.h"
 
 namespace quillane::test {
