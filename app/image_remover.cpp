@@ -6,8 +6,8 @@
 #include "app/template_directory.h"
 #include "app/template_files.h"
 #include "pdf/raw/image_walk.h"
-#include "pdf/rewrite/inline_images.h"
 #include "pdf/raw/trailer.h"
+#include "pdf/rewrite/inline_images.h"
 #include "pdf/update/update_writer.h"
 #include "platform/platform.h"
 #include "reader/launch.h"
@@ -77,6 +77,7 @@ Outcome TImageRemover::Run(const Options& options, FileAccess& source) const {
   if (mode == ReplaceNone) {
     RenameImageSubtypes(source, OnLog);
     if (options.ReplaceInline) Log("Inline images left: the light mode appends nothing");
+    if (options.ShowText) Log("Text left: the light mode appends nothing");
   } else {
     const std::vector<ObjectKey> imageKeys = FindImageObjects(source, OnLog);
     // The templates first: a missing one ends the run before the second walk.

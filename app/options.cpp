@@ -11,6 +11,7 @@ namespace {
 
 constexpr char kReplaceObject[] = "ReplaceObject";
 constexpr char kReplaceInline[] = "ReplaceInline";
+constexpr char kShowText[] = "ShowText";
 constexpr char kOutputSuffix[] = "_Vexlo";
 
 // The extension: from the last dot of the file name to the end; a dot in a
@@ -39,6 +40,7 @@ StoredSettings ReadStoredSettings() {
     if (value == "outline") stored.Mode = ReplaceOutline;
   }
   if (key->ValueExists(kReplaceInline)) stored.ReplaceInline = key->ReadBool(kReplaceInline);
+  if (key->ValueExists(kShowText)) stored.ShowText = key->ReadBool(kShowText);
   return stored;
 }
 
@@ -74,6 +76,8 @@ CommandLine ProcessCommandLine(const std::vector<Text>& arguments, platform::Com
       options.Redirect = true;
     } else if (argument == "/inline") {
       options.ReplaceInline = true;
+    } else if (argument == "/showtext") {
+      options.ShowText = true;
     } else if (argument == "/diag") {
       // The diagnostics report replaces the runs; later arguments are not read.
       line.Request = Kind::kDiagnostics;
@@ -96,6 +100,7 @@ CommandLine ProcessCommandLine(const std::vector<Text>& arguments, platform::Com
   }
   if (stored.Mode) options.ReplaceMode = *stored.Mode;
   if (stored.ReplaceInline) options.ReplaceInline = true;
+  if (stored.ShowText) options.ShowText = true;
   if (line.Request != Kind::kRuns) return line;
   if (!options.OutputFile.empty() && line.Inputs.size() > 1) {
     line.Request = Kind::kUsageError;

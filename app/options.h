@@ -38,6 +38,9 @@ struct Options {
   // inline images get a new version too (not in the light mode, which
   // appends nothing).
   bool ReplaceInline = false;
+  // "/showtext", or the stored "ShowText" non-zero: invisible text (an OCR
+  // layer) is drawn visibly (not in the light mode, which appends nothing).
+  bool ShowText = false;
 };
 
 // What the configuration key stores for the runs.
@@ -47,12 +50,15 @@ struct StoredSettings {
   std::optional<ReplaceMode> Mode;
   // "ReplaceInline" (REG_DWORD), non-zero.
   bool ReplaceInline = false;
+  // "ShowText" (REG_DWORD), non-zero.
+  bool ShowText = false;
 };
 
-// Reads the configuration key: "ReplaceObject" and "ReplaceInline". A
-// missing key or value is no error. Throws "Invalid data type for
-// 'ReplaceObject'" for a value that is not text, and the registry's errors
-// for a "ReplaceInline" that is not a four-byte REG_DWORD.
+// Reads the configuration key: "ReplaceObject", "ReplaceInline" and
+// "ShowText". A missing key or value is no error. Throws "Invalid data type
+// for 'ReplaceObject'" for a value that is not text, and the registry's
+// errors for a "ReplaceInline" or "ShowText" that is not a four-byte
+// REG_DWORD.
 StoredSettings ReadStoredSettings();
 
 // What an invocation asks for.
@@ -86,7 +92,7 @@ struct CommandLine {
 // argument that begins with "-" is a usage error, and so is the absence of
 // any input. "/out" with more than one input is a usage error on both. The
 // stored mode wins over "/noother" and "/outline", and the stored
-// "ReplaceInline" turns "/inline" on.
+// "ReplaceInline" and "ShowText" turn "/inline" and "/showtext" on.
 CommandLine ProcessCommandLine(const std::vector<Text>& arguments, platform::CommandLineStyle style,
                                const StoredSettings& stored);
 

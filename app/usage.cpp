@@ -24,6 +24,8 @@ constexpr char kPosixUsage[] =
     "  /noother        light mode: rename each image's subtype, append nothing\n"
     "  /outline        outline mode: each picture becomes a thin frame\n"
     "  /inline         also replace the images written inside page content\n"
+    "  /showtext       draw the recognised text of scans (an invisible OCR layer)\n"
+    "                  visibly where the scan was\n"
     "  /tempexec       write the result into a private temporary folder, open it\n"
     "                  in the PDF reader, delete it when the reader has closed\n"
     "  /redirect       hand the input unchanged to the PDF reader\n"
@@ -34,7 +36,7 @@ constexpr char kPosixUsage[] =
     "Modes: default (a light-gray box for each picture), light (/noother),\n"
     "translucent gray box, outline (/outline). \"ReplaceObject\" in the settings\n"
     "(\"none\", \"tgraybox\" or \"outline\") wins over the options; \"ReplaceInline\"\n"
-    "(a non-zero DWORD) turns /inline on.\n"
+    "and \"ShowText\" (non-zero DWORDs) turn /inline and /showtext on.\n"
     "\n"
     "Exit status: 0 done; 1 an error; 2 a usage error; 3 refused (encrypted\n"
     "input, existing output, PDF reader not found or not started). With several\n"
@@ -60,6 +62,7 @@ constexpr char kWindowsUsageHead[] =
     "/noother\tlight mode: rename each image's subtype, append nothing\n"
     "/outline\toutline mode: each picture becomes a thin frame\n"
     "/inline\talso replace the images written inside page content\n"
+    "/showtext\tdraw the recognised text of scans visibly where the scan was\n"
     "/tempexec\tshow the result in the PDF reader, delete it afterwards\n"
     "/redirect\thand the input unchanged to the PDF reader\n"
     "/diag\tcache the PDF reader command\n"
@@ -69,7 +72,8 @@ constexpr char kWindowsUsageHead[] =
 Text WindowsUsage() {
   return Text(kWindowsUsageHead) + "Settings: HKEY_CURRENT_USER\\" + kConfigurationKey +
          ", value ReplaceObject (\"none\", \"tgraybox\" or \"outline\"), which wins over the "
-         "options; ReplaceInline (a non-zero DWORD) turns /inline on.\n";
+         "options; ReplaceInline and ShowText (non-zero DWORDs) turn /inline and /showtext "
+         "on.\n";
 }
 
 }  // namespace

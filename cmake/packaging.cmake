@@ -40,7 +40,7 @@ endif()
 
 # The options of "Open without images", the one command that every
 # file-manager entry and the Windows verb run: quillane <options> /in <file>.
-set(QUILLANE_VIEW_OPTIONS "/tempexec /inline")
+set(QUILLANE_VIEW_OPTIONS "/tempexec /inline /showtext")
 
 set(QUILLANE_PACKAGE_CONTACT "${QUILLANE_VENDOR} <packages@bramblecote.invalid>"
     CACHE STRING "Maintainer of the packages, \"Name <address>\"")

@@ -204,7 +204,7 @@ install_round() {  # <name> <set-up function> <document name>
   expect_eq "installer exit status" 0 $?
   expect_eq "installed files" "$expected_files" "$( (ls -A "$INSTDIR" 2>/dev/null) | sort | xargs)"
   local open_command="\"$EXE_WIN\" /redirect /in \"%1\""
-  local main_command="\"$EXE_WIN\" /tempexec /inline /in \"%1\""
+  local main_command="\"$EXE_WIN\" /tempexec /inline /showtext /in \"%1\""
   local progid="$CLASSES\\quillane.pdfdoc"
   local menu="$CLASSES\\SystemFileAssociations\\.pdf\\shell\\quillane_main"
   expect_eq "open verb" "$open_command" "$(reg_default "$progid\\shell\\open\\command")"

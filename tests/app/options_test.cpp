@@ -94,12 +94,14 @@ TEST(ProcessCommandLine, FlagsStaySetAndWordsAreExact) {
     ReplaceMode mode;
     bool redirect;
     bool inlineImages = false;
+    bool showText = false;
   } cases[] = {
       {{"x"}, false, false, ReplaceDefault, false},
       {{"/overwrite", "/tempexec", "/noother", "/redirect", "x"}, true, true, ReplaceNone, true},
       {{"x", "/overwrite", "/overwrite"}, true, false, ReplaceDefault, false},
       {{"/Overwrite", "/TEMPEXEC", "/Inline", "x"}, false, false, ReplaceDefault, false},
       {{"/inline", "/noother", "x"}, false, false, ReplaceNone, false, true},
+      {{"/showtext", "x", "/ShowText"}, false, false, ReplaceDefault, false, false, true},
   };
   for (const auto& c : cases) {
     for (const CommandLineStyle style : {kPosix, kWindows}) {
@@ -109,6 +111,7 @@ TEST(ProcessCommandLine, FlagsStaySetAndWordsAreExact) {
       EXPECT_EQ(options.ReplaceMode, c.mode) << Shown(c.arguments);
       EXPECT_EQ(options.Redirect, c.redirect) << Shown(c.arguments);
       EXPECT_EQ(options.ReplaceInline, c.inlineImages) << Shown(c.arguments);
+      EXPECT_EQ(options.ShowText, c.showText) << Shown(c.arguments);
     }
   }
 }
@@ -138,24 +141,26 @@ TEST(ProcessCommandLine, AStoredModeWinsOverTheModeOptions) {
   for (const auto& c : cases) {
     std::vector<Text> arguments = c.arguments;
     arguments.push_back("x.pdf");
-    EXPECT_EQ(
-        ProcessCommandLine(arguments, kPosix, StoredSettings{c.stored, false}).Options.ReplaceMode,
-        c.mode)
+    EXPECT_EQ(ProcessCommandLine(arguments, kPosix, StoredSettings{c.stored, false, false})
+                  .Options.ReplaceMode,
+              c.mode)
         << Shown(c.arguments) << " stored " << (c.stored ? int{*c.stored} : -1);
   }
 }
 
-// The stored "ReplaceInline" turns the rewrite on; it cannot turn the option
-// off.
-TEST(ProcessCommandLine, AStoredReplaceInlineTurnsTheRewriteOn) {
+// The stored "ReplaceInline" and "ShowText" turn their options on; they
+// cannot turn them off.
+TEST(ProcessCommandLine, StoredFlagsTurnTheirOptionsOn) {
   for (const bool stored : {false, true}) {
     for (const bool option : {false, true}) {
       std::vector<Text> arguments = {"x.pdf"};
       if (option) arguments.push_back("/inline");
-      EXPECT_EQ(ProcessCommandLine(arguments, kPosix, StoredSettings{std::nullopt, stored})
-                    .Options.ReplaceInline,
-                stored || option)
-          << stored << option;
+      if (option) arguments.push_back("/showtext");
+      const Options options =
+          ProcessCommandLine(arguments, kPosix, StoredSettings{std::nullopt, stored, stored})
+              .Options;
+      EXPECT_EQ(options.ReplaceInline, stored || option) << stored << option;
+      EXPECT_EQ(options.ShowText, stored || option) << stored << option;
     }
   }
 }
