@@ -50,7 +50,7 @@ TEST(ToUnicodeMap, ReadsCharsRangesAndArrays) {
   EXPECT_EQ(codes[2].Value, 0x42u);
   // Without codespace ranges, two-byte codes.
   EXPECT_EQ(ToUnicodeMap::Read("").CodeLengths(), std::vector<std::size_t>{2});
-  EXPECT_EQ(ToUnicodeMap::Read("garbage ( <41").SplitCodes("\x00\x41").size(), 1u);
+  EXPECT_EQ(ToUnicodeMap::Read("garbage ( <41").SplitCodes(std::string("\x00\x41", 2)).size(), 1u);
 }
 
 }  // namespace
