@@ -14,9 +14,9 @@ using detail::SfntData;
 using detail::Tag;
 
 struct TrueTypeFont::Outcome {
-  std::optional<TrueTypeFont> font;
-  Refusal refusal = Refusal::kNone;
-  Text damaged;  // the tag of the damaged table
+  std::optional<TrueTypeFont> Font;
+  Refusal Why = Refusal::kNone;
+  Text Damaged;  // the tag of the damaged table
 };
 
 namespace {
@@ -94,14 +94,14 @@ void AppendNameCharacter(Text& name, std::uint32_t c) {
 
 TrueTypeFont TrueTypeFont::Load(Text bytes, std::string_view name) {
   Outcome outcome = Read(std::move(bytes), true);
-  if (outcome.font) return std::move(*outcome.font);
+  if (outcome.Font) return std::move(*outcome.Font);
   std::string reason;
-  switch (outcome.refusal) {
+  switch (outcome.Why) {
     case Refusal::kNoOutlines:
       reason = "it has no TrueType outlines";
       break;
     case Refusal::kDamaged:
-      reason = "its " + outcome.damaged + " table is damaged";
+      reason = "its " + outcome.Damaged + " table is damaged";
       break;
     case Refusal::kNoCharacterMap:
       reason = "it has no Unicode character map";
@@ -115,7 +115,7 @@ TrueTypeFont TrueTypeFont::Load(Text bytes, std::string_view name) {
 }
 
 std::optional<TrueTypeFont> TrueTypeFont::TryRead(Text bytes) {
-  return std::move(Read(std::move(bytes), false).font);
+  return std::move(Read(std::move(bytes), false).Font);
 }
 
 TrueTypeFont::Outcome TrueTypeFont::Read(Text bytes, bool strict) {
@@ -153,10 +153,10 @@ TrueTypeFont::Refusal TrueTypeFont::ReadTables(std::size_t directory, bool stric
   const std::size_t count = data.U16(directory + 4);
   if (!data.Holds(directory + 12, 16 * count)) return Refusal::kNotTrueType;
   struct Known {
-    std::uint32_t tag;
-    Table* table;
-    bool required;
-    const char* name;
+    std::uint32_t Tag;
+    Table* Entry;
+    bool Required;
+    const char* Name;
   };
   const Known known[] = {
       {Tag("head"), &head_, true, "head"},  {Tag("hhea"), &hhea_, true, "hhea"},
@@ -173,15 +173,15 @@ TrueTypeFont::Refusal TrueTypeFont::ReadTables(std::size_t directory, bool stric
     const std::size_t offset = data.U32(record + 8);
     const std::size_t length = data.U32(record + 12);
     for (const Known& k : known) {
-      if (k.tag != tag || k.table->Present()) continue;
+      if (k.Tag != tag || k.Entry->Present()) continue;
       if (!data.Holds(offset, length)) {
-        if (k.required || strict) {
-          damaged = k.name;
+        if (k.Required || strict) {
+          damaged = k.Name;
           return Refusal::kDamaged;
         }
         continue;
       }
-      *k.table = {offset, length, true};
+      *k.Entry = {offset, length, true};
     }
   }
   if (!glyf_.Present() || !loca_.Present()) return Refusal::kNoOutlines;
@@ -219,7 +219,7 @@ TrueTypeFont::Refusal TrueTypeFont::ReadTables(std::size_t directory, bool stric
   std::size_t previous = 0;
   for (std::size_t i = 0; i <= glyphCount_; ++i) {
     const std::size_t offset = longLoca_ ? loca.U32(4 * i) : std::size_t{loca.U16(2 * i)} * 2;
-    if (offset < previous || (strict && offset > glyf_.length)) {
+    if (offset < previous || (strict && offset > glyf_.Length)) {
       damaged = "loca";
       return Refusal::kDamaged;
     }
@@ -235,9 +235,9 @@ TrueTypeFont::Refusal TrueTypeFont::ReadTables(std::size_t directory, bool stric
   }
   const std::uint16_t declaredMetrics = hhea.U16(34);
   longMetrics_ = static_cast<std::uint16_t>(
-      std::min<std::size_t>({declaredMetrics, glyphCount_, hmtx_.length / 4}));
+      std::min<std::size_t>({declaredMetrics, glyphCount_, hmtx_.Length / 4}));
   if (longMetrics_ == 0 ||
-      (strict && hmtx_.length / 4 < std::min<std::size_t>(declaredMetrics, declaredGlyphs))) {
+      (strict && hmtx_.Length / 4 < std::min<std::size_t>(declaredMetrics, declaredGlyphs))) {
     damaged = "hmtx";
     return Refusal::kDamaged;
   }
@@ -262,26 +262,26 @@ bool TrueTypeFont::ChooseCharacterMap(bool strict) {
     }
     cmapRank_ = rank;
     cmapFormat_ = format;
-    cmapStart_ = cmap_.offset + start;
+    cmapStart_ = cmap_.Offset + start;
     cmapAsciiOnly_ = rank == 5;
   }
-  cmapEnd_ = cmap_.offset + cmap_.length;
+  cmapEnd_ = cmap_.Offset + cmap_.Length;
   return true;
 }
 
 bool TrueTypeFont::ReadMetrics(bool strict, Text& damaged) {
   const SfntData head(TableData(head_));
   const SfntData hhea(TableData(hhea_));
-  metrics_.unitsPerEm = head.U16(18);
-  metrics_.xMin = head.S16(36);
-  metrics_.yMin = head.S16(38);
-  metrics_.xMax = head.S16(40);
-  metrics_.yMax = head.S16(42);
+  metrics_.UnitsPerEm = head.U16(18);
+  metrics_.XMin = head.S16(36);
+  metrics_.YMin = head.S16(38);
+  metrics_.XMax = head.S16(40);
+  metrics_.YMax = head.S16(42);
   const std::uint16_t macStyle = head.U16(44);
-  metrics_.bold = (macStyle & 0x01) != 0;
-  metrics_.italic = (macStyle & 0x02) != 0;
-  metrics_.ascender = hhea.S16(4);
-  metrics_.descender = hhea.S16(6);
+  metrics_.Bold = (macStyle & 0x01) != 0;
+  metrics_.Italic = (macStyle & 0x02) != 0;
+  metrics_.Ascender = hhea.S16(4);
+  metrics_.Descender = hhea.S16(6);
 
   const SfntData os2(TableData(os2_));
   if (os2_.Present() && os2.Size() < kOs2Size) {
@@ -290,24 +290,24 @@ bool TrueTypeFont::ReadMetrics(bool strict, Text& damaged) {
       return false;
     }
   } else if (os2_.Present()) {
-    metrics_.averageWidth = os2.S16(2);
+    metrics_.AverageWidth = os2.S16(2);
     const std::uint16_t weight = os2.U16(4);
-    if (weight >= 1 && weight <= 1000) metrics_.weightClass = weight;
-    metrics_.embeddingPermissions = os2.U16(8);
+    if (weight >= 1 && weight <= 1000) metrics_.WeightClass = weight;
+    metrics_.EmbeddingPermissions = os2.U16(8);
     // sFamilyClass: the class in the high byte, the subclass in the low one.
     const int familyClass = os2.U16(30) >> 8;
-    metrics_.serif = (familyClass >= 1 && familyClass <= 5) || familyClass == 7;
-    metrics_.script = familyClass == 10;
+    metrics_.Serif = (familyClass >= 1 && familyClass <= 5) || familyClass == 7;
+    metrics_.Script = familyClass == 10;
     const std::uint16_t selection = os2.U16(62);
-    metrics_.italic = metrics_.italic || (selection & 0x01) != 0;
-    metrics_.bold = metrics_.bold || (selection & 0x20) != 0;
+    metrics_.Italic = metrics_.Italic || (selection & 0x01) != 0;
+    metrics_.Bold = metrics_.Bold || (selection & 0x20) != 0;
     if (os2.Size() >= kOs2TypoSize && (os2.S16(68) != 0 || os2.S16(70) != 0)) {
-      metrics_.ascender = os2.S16(68);
-      metrics_.descender = os2.S16(70);
+      metrics_.Ascender = os2.S16(68);
+      metrics_.Descender = os2.S16(70);
     }
     if (os2.U16(0) >= 2 && os2.Size() >= kOs2Version2Size) {
-      metrics_.xHeight = os2.S16(86);
-      metrics_.capHeight = os2.S16(88);
+      metrics_.XHeight = os2.S16(86);
+      metrics_.CapHeight = os2.S16(88);
     }
   }
 
@@ -319,14 +319,14 @@ bool TrueTypeFont::ReadMetrics(bool strict, Text& damaged) {
     }
   } else if (post_.Present()) {
     // italicAngle is a 16.16 fixed-point number.
-    metrics_.italicAngle = static_cast<std::int32_t>(post.U32(4)) / 65536.0;
-    metrics_.fixedPitch = post.U32(12) != 0;
+    metrics_.ItalicAngle = static_cast<std::int32_t>(post.U32(4)) / 65536.0;
+    metrics_.FixedPitch = post.U32(12) != 0;
   }
 
   // The cap height estimated as the top of 'H' (yMax in its glyph header).
-  if (metrics_.capHeight <= 0) {
+  if (metrics_.CapHeight <= 0) {
     const SfntData glyph(GlyphData(GlyphFor(U'H')));
-    metrics_.capHeight = glyph.Size() >= 10 ? glyph.S16(8) : metrics_.ascender;
+    metrics_.CapHeight = glyph.Size() >= 10 ? glyph.S16(8) : metrics_.Ascender;
   }
   return true;
 }
@@ -362,7 +362,7 @@ void TrueTypeFont::ReadPostScriptName() {
 }
 
 std::string_view TrueTypeFont::TableData(const Table& table) const {
-  return std::string_view(data_).substr(std::min(table.offset, data_.size()), table.length);
+  return std::string_view(data_).substr(std::min(table.Offset, data_.size()), table.Length);
 }
 
 GlyphId TrueTypeFont::GlyphFor(char32_t codePoint) const {
@@ -461,8 +461,8 @@ std::string_view TrueTypeFont::GlyphData(GlyphId glyph) const {
   const std::size_t i = glyph;
   const std::size_t start = longLoca_ ? loca.U32(4 * i) : std::size_t{loca.U16(2 * i)} * 2;
   const std::size_t end = longLoca_ ? loca.U32(4 * i + 4) : std::size_t{loca.U16(2 * i + 2)} * 2;
-  if (start >= end || start >= glyf_.length) return {};
-  return TableData(glyf_).substr(start, std::min(end, glyf_.length) - start);
+  if (start >= end || start >= glyf_.Length) return {};
+  return TableData(glyf_).substr(start, std::min(end, glyf_.Length) - start);
 }
 
 GlyphShape TrueTypeFont::Shape(GlyphId glyph, GlyphBox* box) const {
@@ -547,19 +547,19 @@ OutlineSummary TrueTypeFont::SummarizeOutlines() const {
     GlyphBox box;
     const GlyphShape shape = Shape(static_cast<GlyphId>(glyph), &box);
     if (shape == GlyphShape::kEmpty) continue;
-    ++summary.glyphsWithOutlines;
+    ++summary.GlyphsWithOutlines;
     if (shape != GlyphShape::kBox) {
       sameBox = false;
       continue;
     }
-    ++summary.boxGlyphs;
-    if (summary.boxGlyphs == 1) {
-      summary.commonBox = box;
-    } else if (summary.commonBox != box) {
+    ++summary.BoxGlyphs;
+    if (summary.BoxGlyphs == 1) {
+      summary.CommonBox = box;
+    } else if (summary.CommonBox != box) {
       sameBox = false;
     }
   }
-  if (!sameBox) summary.commonBox.reset();
+  if (!sameBox) summary.CommonBox.reset();
   return summary;
 }
 

@@ -25,49 +25,49 @@ using GlyphId = std::uint16_t;
 // What a PDF font descriptor is made of, in font units (UnitsPerEm to an em)
 // unless said otherwise.
 struct FontMetrics {
-  int unitsPerEm = 1000;  // head; 1 .. 16384
+  int UnitsPerEm = 1000;  // head; 1 .. 16384
   // The bounding box of all glyphs (head).
-  int xMin = 0;
-  int yMin = 0;
-  int xMax = 0;
-  int yMax = 0;
+  int XMin = 0;
+  int YMin = 0;
+  int XMax = 0;
+  int YMax = 0;
   // OS/2 sTypoAscender and sTypoDescender when the font has them (not both
   // zero), else hhea's ascender and descender; the descender is negative
   // below the baseline.
-  int ascender = 0;
-  int descender = 0;
+  int Ascender = 0;
+  int Descender = 0;
   // OS/2 sCapHeight (OS/2 version 2 and later, when not zero); otherwise the
   // top of the glyph for 'H', and the ascender when there is no such glyph.
-  int capHeight = 0;
+  int CapHeight = 0;
   // OS/2 sxHeight (version 2 and later); 0 when unknown.
-  int xHeight = 0;
+  int XHeight = 0;
   // OS/2 xAvgCharWidth; 0 when unknown.
-  int averageWidth = 0;
+  int AverageWidth = 0;
   // OS/2 usWeightClass, 100 (thin) .. 900 (black); 400 when unknown.
-  int weightClass = 400;
+  int WeightClass = 400;
   // Degrees counter-clockwise from the vertical (post; negative for fonts
   // that lean right), 0 when the font has no post table.
-  double italicAngle = 0;
+  double ItalicAngle = 0;
   // post isFixedPitch.
-  bool fixedPitch = false;
+  bool FixedPitch = false;
   // Style bits from head macStyle and OS/2 fsSelection (either one sets them).
-  bool bold = false;
-  bool italic = false;
+  bool Bold = false;
+  bool Italic = false;
   // OS/2 sFamilyClass: the serif classes (1 .. 5 and 7), and script (10).
-  bool serif = false;
-  bool script = false;
+  bool Serif = false;
+  bool Script = false;
   // OS/2 fsType as stored: the embedding permissions the font's vendor grants
   // (0 installable; bit 1 alone restricted: the font may not be embedded; bit
   // 9 bitmap embedding only). 0 when the font has no OS/2 table.
-  std::uint16_t embeddingPermissions = 0;
+  std::uint16_t EmbeddingPermissions = 0;
 };
 
 // The corners of an axis-aligned box, in font units.
 struct GlyphBox {
-  int xMin = 0;
-  int yMin = 0;
-  int xMax = 0;
-  int yMax = 0;
+  int XMin = 0;
+  int YMin = 0;
+  int XMax = 0;
+  int YMax = 0;
   friend bool operator==(const GlyphBox&, const GlyphBox&) = default;
 };
 
@@ -89,14 +89,14 @@ enum class GlyphShape {
 struct OutlineSummary {
   // The glyphs other than glyph 0 whose shape is not kEmpty. Glyph 0 is left
   // out: fonts draw .notdef as a frame whatever their other glyphs are.
-  std::uint32_t glyphsWithOutlines = 0;
+  std::uint32_t GlyphsWithOutlines = 0;
   // Of those, the ones of shape kBox.
-  std::uint32_t boxGlyphs = 0;
+  std::uint32_t BoxGlyphs = 0;
   // Set when at least one of those glyphs has an outline and every one of
   // them is a box with the same corners: that box. Evidence, not a verdict:
   // a document's subset of a real font that holds only a hyphen or a square
   // bullet has one common box too.
-  std::optional<GlyphBox> commonBox;
+  std::optional<GlyphBox> CommonBox;
 };
 
 // Whether a subset keeps the font's hinting: the instructions of each glyph
@@ -186,10 +186,10 @@ class TrueTypeFont {
  private:
   // Where a table lies in data_.
   struct Table {
-    std::size_t offset = 0;
-    std::size_t length = 0;
-    bool present = false;
-    bool Present() const { return present; }
+    std::size_t Offset = 0;
+    std::size_t Length = 0;
+    bool Found = false;
+    bool Present() const { return Found; }
   };
   enum class Refusal { kNone, kNotTrueType, kNoOutlines, kDamaged, kNoCharacterMap };
   struct Outcome;

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "pdf/content/content_stream.h"
+#include "pdf/filters/stream_filters.h"
 #include "pdf/rewrite/inline_images.h"
 #include "pdf/syntax/lexer.h"
-#include "pdf/filters/stream_filters.h"
 #include "support/memory_file_access.h"
 
 namespace quillane::fuzz {

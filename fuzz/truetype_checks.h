@@ -134,18 +134,18 @@ inline std::string CheckTrueTypeFont(std::string_view input) {
     }
     if (!font) return {};
     if (font->GlyphCount() == 0) return "no glyphs";
-    if (font->Metrics().unitsPerEm < 1 || font->Metrics().unitsPerEm > 16384) {
+    if (font->Metrics().UnitsPerEm < 1 || font->Metrics().UnitsPerEm > 16384) {
       return "unitsPerEm out of range";
     }
     for (const char32_t c : {U'\0', U'A', U'\u00E9', U'\u0416', U'\uFFFF', U'\U0001F600'}) {
       if (font->GlyphFor(c) >= font->GlyphCount()) return "GlyphFor beyond the glyphs";
     }
     const fonts::OutlineSummary summary = font->SummarizeOutlines();
-    if (summary.boxGlyphs > summary.glyphsWithOutlines ||
-        summary.glyphsWithOutlines >= font->GlyphCount()) {
+    if (summary.BoxGlyphs > summary.GlyphsWithOutlines ||
+        summary.GlyphsWithOutlines >= font->GlyphCount()) {
       return "outline summary out of range";
     }
-    if (summary.commonBox && summary.boxGlyphs != summary.glyphsWithOutlines) {
+    if (summary.CommonBox && summary.BoxGlyphs != summary.GlyphsWithOutlines) {
       return "a common box while some glyph is not a box";
     }
     const std::vector<fonts::GlyphId> glyphs = detail::ChosenGlyphs(*font, input);

@@ -8,8 +8,8 @@
 #include "base/byte_classes.h"
 #include "base/checked_number.h"
 #include "pdf/content/content_stream.h"
-#include "pdf/syntax/lexer.h"
 #include "pdf/filters/stream_filters.h"
+#include "pdf/syntax/lexer.h"
 
 namespace quillane {
 

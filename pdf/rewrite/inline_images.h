@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "fileaccess/fileaccess.h"
-#include "pdf/syntax/object_key.h"
 #include "pdf/raw/scanner.h"
+#include "pdf/syntax/object_key.h"
 #include "pdf/update/update_writer.h"
 
 namespace quillane {

@@ -46,7 +46,7 @@ std::u32string Utf16BeText(std::string_view bytes) {
       const auto low = static_cast<char32_t>((static_cast<std::uint8_t>(bytes[i + 2]) << 8) |
                                              static_cast<std::uint8_t>(bytes[i + 3]));
       if (low >= 0xDC00 && low < 0xE000) {
-        text += 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+        text += static_cast<char32_t>(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
         i += 2;
         continue;
       }

@@ -1,6 +1,7 @@
 #include "pdf/update/templates.h"
 
 #include <algorithm>
+#include <cmath>
 #include <initializer_list>
 #include <optional>
 
@@ -73,7 +74,7 @@ std::uint8_t PlaceholderGray(std::string_view templateBytes) {
     const std::optional<double> high = decode->Items[1].NumberValue();
     if (!low || !high) return kFallbackGray;
     const double value = std::clamp(*low + sample(0) * (*high - *low) / 255.0, 0.0, 1.0);
-    return static_cast<std::uint8_t>(value * 255.0 + 0.5);
+    return static_cast<std::uint8_t>(std::lround(value * 255.0));
   }
   if (IsNameIn(space, {"DeviceRGB", "RGB"}) && samples.size() >= 3) {
     // ITU-R BT.601 luma weights, in thousandths.

@@ -198,7 +198,7 @@ TEST(FontCheckersTest, CorpusTrueTypeProgramsReadAndSubset) {
         ++loaded;
       } catch (const Error&) {
       }
-      if (font->SummarizeOutlines().commonBox) {
+      if (font->SummarizeOutlines().CommonBox) {
         ++boxes;
         std::printf("[ corpus   ] one box for every glyph: %s\n", entry.path().c_str());
       }

@@ -119,16 +119,16 @@ TEST_F(TextFontTest, CharacterMapAndWidths) {
 
 TEST_F(TextFontTest, Metrics) {
   const fonts::FontMetrics& m = font_->Metrics();
-  EXPECT_EQ(m.unitsPerEm, 2048);
-  EXPECT_EQ((GlyphBox{m.xMin, m.yMin, m.xMax, m.yMax}), (GlyphBox{-2090, -948, 3673, 2524}));
-  EXPECT_EQ(m.ascender, 1556);  // OS/2 typo values, not hhea's 1901 and -483
-  EXPECT_EQ(m.descender, -492);
-  EXPECT_EQ(m.capHeight, 1493);  // OS/2 version 1 has none: the top of 'H'
-  EXPECT_EQ(m.averageWidth, 1038);
-  EXPECT_EQ(m.weightClass, 400);
-  EXPECT_EQ(m.italicAngle, 0);
-  EXPECT_FALSE(m.fixedPitch || m.bold || m.italic || m.serif || m.script);
-  EXPECT_EQ(m.embeddingPermissions, 0);
+  EXPECT_EQ(m.UnitsPerEm, 2048);
+  EXPECT_EQ((GlyphBox{m.XMin, m.YMin, m.XMax, m.YMax}), (GlyphBox{-2090, -948, 3673, 2524}));
+  EXPECT_EQ(m.Ascender, 1556);  // OS/2 typo values, not hhea's 1901 and -483
+  EXPECT_EQ(m.Descender, -492);
+  EXPECT_EQ(m.CapHeight, 1493);  // OS/2 version 1 has none: the top of 'H'
+  EXPECT_EQ(m.AverageWidth, 1038);
+  EXPECT_EQ(m.WeightClass, 400);
+  EXPECT_EQ(m.ItalicAngle, 0);
+  EXPECT_FALSE(m.FixedPitch || m.Bold || m.Italic || m.Serif || m.Script);
+  EXPECT_EQ(m.EmbeddingPermissions, 0);
   EXPECT_EQ(font_->PostScriptName(), "DejaVuSans");
 }
 
@@ -198,17 +198,17 @@ TEST(TrueTypeFontTest, CharacterMapsAreChosenByRank) {
 
 TEST(TrueTypeFontTest, MetricsFromOs2AndPost) {
   const fonts::FontMetrics m = ReadTestFont("apple-true.ttf").Metrics();
-  EXPECT_EQ(m.ascender, 750);
-  EXPECT_EQ(m.descender, -250);
-  EXPECT_EQ(m.capHeight, 700);
-  EXPECT_EQ(m.xHeight, 500);
-  EXPECT_EQ(m.weightClass, 700);
-  EXPECT_EQ(m.italicAngle, -12.5);
-  EXPECT_TRUE(m.fixedPitch);
-  EXPECT_EQ(m.embeddingPermissions, 4);
+  EXPECT_EQ(m.Ascender, 750);
+  EXPECT_EQ(m.Descender, -250);
+  EXPECT_EQ(m.CapHeight, 700);
+  EXPECT_EQ(m.XHeight, 500);
+  EXPECT_EQ(m.WeightClass, 700);
+  EXPECT_EQ(m.ItalicAngle, -12.5);
+  EXPECT_TRUE(m.FixedPitch);
+  EXPECT_EQ(m.EmbeddingPermissions, 4);
   // A collection gives its first font.
   const TrueTypeFont first = ReadTestFont("collection.ttc");
-  EXPECT_EQ(first.Metrics().unitsPerEm, 1000);
+  EXPECT_EQ(first.Metrics().UnitsPerEm, 1000);
   EXPECT_EQ(first.PostScriptName(), "First-Regular");
 }
 
@@ -251,9 +251,9 @@ TEST(TrueTypeFontTest, ShapesAndSummaries) {
       EXPECT_EQ(font.Shape(static_cast<GlyphId>(glyph)), c.shapes[glyph]) << "glyph " << glyph;
     }
     const fonts::OutlineSummary summary = font.SummarizeOutlines();
-    EXPECT_EQ(summary.glyphsWithOutlines, c.withOutlines);
-    EXPECT_EQ(summary.boxGlyphs, c.boxes);
-    EXPECT_EQ(summary.commonBox, c.commonBox);
+    EXPECT_EQ(summary.GlyphsWithOutlines, c.withOutlines);
+    EXPECT_EQ(summary.BoxGlyphs, c.boxes);
+    EXPECT_EQ(summary.CommonBox, c.commonBox);
   }
 }
 

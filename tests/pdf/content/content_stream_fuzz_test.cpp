@@ -42,10 +42,10 @@ TEST(ContentStreamFuzzChecks, CatchRewritesThatLoseBytesOrDoNotRead) {
   EXPECT_NE(check("q " + PlaceholderInlineImage(8) + " Q"), "");
   EXPECT_NE(fuzz::detail::CheckRewrite("q (", {}, "q (", 7), "");  // keeps bytes, does not read
   std::size_t count = 0;
-  EXPECT_NE(fuzz::detail::CheckRewrittenObject(
-                {MakeObjectKey(5, 0), "5 0 obj\n<<>>\nstream\nx\nendstream\nendobj\n", {}, {}}, 7,
-                count),
-            "");
+  EXPECT_NE(
+      fuzz::detail::CheckRewrittenObject(
+          {MakeObjectKey(5, 0), "5 0 obj\n<<>>\nstream\nx\nendstream\nendobj\n", {}, {}}, 7, count),
+      "");
 }
 
 }  // namespace
