@@ -39,7 +39,11 @@ inline constexpr std::uint64_t kBombRatio = 100;
 // `encodedLength` (saturated at the largest value).
 std::uint64_t DecodedSizeLimit(std::uint64_t encodedLength);
 
-class DecodeStage;  // one filter or predictor; private to stream_decoder.cpp
+// A decoder keeps up to this many stages of earlier streams, beyond those of
+// the current one, for the next streams to reuse.
+inline constexpr std::size_t kMaxSpareStages = 4;
+
+class DecodeStage;  // one filter or predictor (decode_stage.h, private)
 
 class StreamDecoder {
  public:
@@ -99,7 +103,8 @@ class StreamDecoder {
   // The decoded bytes handed out so far.
   std::uint64_t DecodedBytes() const { return decoded_; }
   // The memory the decoder holds now, in bytes: its buffers, tables and
-  // rows, and what zlib allocated for it.
+  // rows, and what zlib allocated for it, also for the stages it keeps for
+  // reuse.
   std::size_t MemoryHeld() const;
 
  private:

@@ -144,16 +144,23 @@ DecodedData DecodeStreamData(std::string_view raw, const std::vector<StreamFilte
   std::size_t written = 0;
   while (true) {
     if (written == out.size()) {
-      if (out.size() > limit) break;
+      if (out.size() > limit) {
+        // Past the limit the last stage has failed; the decoder still reads
+        // the stages before it to their end, whose damage would come first.
+        char rest[256];
+        while (decoder.Read(rest, sizeof rest) > 0) {
+        }
+        break;
+      }
       out.resize(std::min(limit + 1, out.size() * 2));
     }
     const std::size_t count = decoder.Read(out.data() + written, out.size() - written);
     if (count == 0) break;
     written += count;
   }
-  if (decoder.Failed() || written > limit) {
-    result.TooLarge = decoder.TooLarge() || written > limit;
-    result.Reason = result.TooLarge ? Text(kTooLarge) : Text(decoder.Reason());
+  if (decoder.Failed()) {
+    result.TooLarge = decoder.TooLarge();
+    result.Reason = Text(decoder.Reason());
     return result;
   }
   out.resize(written);
