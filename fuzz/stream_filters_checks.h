@@ -28,7 +28,7 @@ namespace detail {
 
 // Each stage's output is bounded far below the program's limits, so that
 // every input runs in milliseconds.
-inline constexpr std::size_t kFuzzLimit = std::size_t{256} << 10;
+inline constexpr std::size_t kFuzzLimit = std::size_t{64} << 10;
 
 // What the input's first bytes choose.
 struct FilterInput {
