@@ -670,7 +670,7 @@ class TiffStage final : public DecodeStage {
     for (unsigned shift = 8; shift >= bits_; shift -= bits_) {
       if (sample_ >= samples_) break;
       const unsigned at = shift - bits_;
-      const std::uint32_t value = Next((byte >> at) & mask, mask);
+      const std::uint32_t value = Next((std::uint32_t{byte} >> at) & mask, mask);
       result = (result & ~(mask << at)) | (value << at);
     }
     return static_cast<std::uint8_t>(result);

@@ -31,10 +31,11 @@ TEST(StreamFiltersFuzzRegressions, EverySavedInputPasses) {
 
 // The input's first bytes choose the chain as the target's seeds assume.
 TEST(StreamFiltersFuzzChecks, ReadTheChainFromTheFirstBytes) {
-  const fuzz::detail::FilterInput input =
-      fuzz::detail::ReadFilterInput(std::string("\x02\x0A\x01\x34\x2B\x00"
-                                                "data",
-                                                10));
+  const std::string bytes(
+      "\x02\x0A\x01\x34\x2B\x00"
+      "data",
+      10);
+  const fuzz::detail::FilterInput input = fuzz::detail::ReadFilterInput(bytes);
   EXPECT_EQ(input.dictionary,
             "<</Filter[/LZWDecode/ASCIIHexDecode]/DecodeParms["
             "<</Predictor 1/EarlyChange 0/Colors 1/BitsPerComponent 8/Columns 3>>"
