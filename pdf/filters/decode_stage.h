@@ -74,6 +74,9 @@ class DecodeStage {
   std::uint64_t Produced() const { return produced_; }
   // The bytes this stage holds: its input buffer and what Held() adds.
   std::size_t MemoryHeld() const { return allocated_ + Held(); }
+  // Gives back memory beyond what a stream of ordinary size needs, as the
+  // stage is kept for later streams.
+  virtual void Release() {}
 
  protected:
   // Forgets the last stream and takes `filter`'s parameters.

@@ -21,7 +21,8 @@ constexpr std::string_view kRunLengthCutShort = "RunLength data cut short";
 constexpr std::string_view kHexDamaged = "ASCIIHex data damaged";
 constexpr std::string_view k85Damaged = "ASCII85 data damaged";
 constexpr std::string_view kRowsDamaged = "predictor rows damaged";
-// A predictor row buffer larger than this is given back at the next stream.
+// A predictor row buffer larger than this is given back once its stream is
+// over.
 constexpr std::size_t kKeptRow = std::size_t{64} << 10;
 
 // zlib's memory through these, so that MemoryHeld counts it: each block
@@ -500,7 +501,6 @@ class PngStage final : public DecodeStage {
     pixelBytes_ = PixelBytes(filter);
     // The row above the first is zeros; the buffer grows with the first row
     // rather than being allocated for the widest row at once.
-    if (row_.capacity() > kKeptRow) std::vector<std::uint8_t>().swap(row_);
     row_.clear();
     at_ = 0;
     type_ = -1;
@@ -544,6 +544,9 @@ class PngStage final : public DecodeStage {
   }
 
   std::size_t Held() const override { return row_.capacity(); }
+  void Release() override {
+    if (row_.capacity() > kKeptRow) std::vector<std::uint8_t>().swap(row_);
+  }
 
  private:
   // Decodes `count` bytes of the current row from position at_ on.

@@ -37,7 +37,10 @@ void StreamDecoder::Reset(ByteSource& source, const std::vector<StreamFilter>& f
 
 void StreamDecoder::Reset(ByteSource& source, const std::vector<StreamFilter>& filters,
                           std::uint64_t encodedLength, std::uint64_t limit) {
-  for (std::unique_ptr<DecodeStage>& stage : stages_) spare_.push_back(std::move(stage));
+  for (std::unique_ptr<DecodeStage>& stage : stages_) {
+    stage->Release();
+    spare_.push_back(std::move(stage));
+  }
   stages_.clear();
   decoded_ = 0;
   ended_ = false;

@@ -181,6 +181,16 @@ TEST(StreamDecoder, HoldsMemorySizedToSmallStreams) {
     EXPECT_EQ(decoder.DecodedBytes(), content.size());
     EXPECT_LT(decoder.MemoryHeld(), std::size_t{48} << 10);
   }
+  // Rows of 512 KiB are held while their stream decodes, not after it.
+  const std::string wide = test::Zlib(std::string((std::size_t{512} << 10) + 1, '\0'));
+  MemorySource wideSource(wide);
+  decoder.Reset(wideSource, {test::Predictor(10, 1, 8, std::int64_t{512} << 10)}, wide.size());
+  EXPECT_GT(Drain(decoder), std::size_t{512} << 10);
+  EXPECT_FALSE(decoder.Failed());
+  MemorySource source(raw);
+  decoder.Reset(source, Filters({"FlateDecode"}), raw.size());
+  Drain(decoder);
+  EXPECT_LT(decoder.MemoryHeld(), std::size_t{256} << 10);
 }
 
 // FlateCompress's bytes must not change, or the outputs of the program
