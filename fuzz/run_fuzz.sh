@@ -4,7 +4,8 @@
 #
 #   fuzz/run_fuzz.sh TARGET SECONDS [BUILD_DIR]
 #
-# TARGET is run, registry, command_line, desktop_exec, content_stream or truetype; BUILD_DIR
+# TARGET is run, registry, command_line, desktop_exec, content_stream, truetype or
+# stream_filters; BUILD_DIR
 # is the folder of the "fuzz" preset (build/fuzz by default). The working corpus
 # lives in BUILD_DIR/corpus/TARGET and is seeded on first use: the run target from
 # the PDFs of ../shared/corpus (when present), samples/, tests/data/ and the saved
