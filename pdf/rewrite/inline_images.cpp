@@ -9,6 +9,7 @@
 #include "base/checked_number.h"
 #include "pdf/content/content_stream.h"
 #include "pdf/filters/stream_filters.h"
+#include "pdf/rewrite/stream_rewrite.h"
 #include "pdf/syntax/lexer.h"
 
 namespace quillane {
@@ -169,30 +170,13 @@ bool MayBeContentStream(const PdfObject& dictionary) {
   return true;
 }
 
-// The dictionary without its /Length, /Filter, /DecodeParms and /DL entries,
-// with "/Length <length>/Filter/FlateDecode" before its closing ">>". Every
-// entry's key starts with "/", so the bytes around a removed entry still
-// read as the tokens they were.
-Text RewrittenDictionary(std::string_view text, const PdfObject& dictionary, std::size_t length) {
-  Text result;
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < dictionary.Keys.size(); ++i) {
-    const Text& key = dictionary.Keys[i];
-    if (key != "Length" && key != "Filter" && key != "DecodeParms" && key != "DL") continue;
-    result.append(text.substr(kept, dictionary.KeyStarts[i] - kept));
-    kept = dictionary.Items[i].End;
-  }
-  // The closing ">>" is the dictionary's last two bytes.
-  result.append(text.substr(kept, text.size() - 2 - kept));
-  result += "/Length " + IntToText(static_cast<std::int64_t>(length)) + "/Filter/FlateDecode>>";
-  return result;
-}
-
 class InlineImageWalk {
  public:
   InlineImageWalk(const FileAccess& source, std::uint8_t gray,
                   const std::vector<ObjectKey>& imageKeys, const LogHook& log)
-      : window_(source),
+      : source_(source),
+        log_(log),
+        window_(source),
         gray_(gray),
         imageKeys_(imageKeys.begin(), imageKeys.end()),
         scanner_(source, log),
@@ -451,54 +435,26 @@ class InlineImageWalk {
 
   std::optional<RewrittenObject> Rewrite(const StreamObject& stream, ObjectKey key) {
     if (imageKeys_.count(key) != 0) return Left(key, "replaced as an image");
-    if (stream.DataEnd - stream.DataStart > static_cast<Position>(kMaxDecodedSize)) {
-      return Left(key, "data too large");
-    }
-    const Text dictionaryText = window_.Read(stream.DictionaryStart, stream.DictionaryEnd);
-    Lexer lexer(dictionaryText);
-    const std::optional<PdfObject> dictionary = ReadObject(lexer, true);
+    StreamInFile in;
+    in.Key = key;
+    in.DictionaryText = window_.Read(stream.DictionaryStart, stream.DictionaryEnd);
+    Lexer lexer(in.DictionaryText);
+    std::optional<PdfObject> dictionary = ReadObject(lexer, true);
     if (!dictionary) return std::nullopt;
-    const FilterChain chain = ReadFilterChain(*dictionary);
-    if (!chain.Filters) return Left(key, chain.Reason);
-    const auto limit = static_cast<std::size_t>(
-        std::clamp<Position>(decodeBudget_, 0, static_cast<Position>(kMaxDecodedSize)));
-    const DecodedData decoded =
-        DecodeStreamData(window_.Read(stream.DataStart, stream.DataEnd), *chain.Filters, limit);
-    // Damaged data stops early; data refused for its size was decoded up
-    // to the limit.
-    if (decoded.Data) {
-      decodeBudget_ -= static_cast<Position>(decoded.Data->size());
-    } else {
-      decodeBudget_ -=
-          decoded.TooLarge ? static_cast<Position>(limit) : stream.DataEnd - stream.DataStart;
+    in.Dictionary = std::move(*dictionary);
+    in.DataStart = stream.DataStart;
+    in.DataEnd = stream.DataEnd;
+    StreamRewriting rewriting;
+    rewriting.ReplaceInlineImages = true;
+    rewriting.Gray = gray_;
+    rewriting.Markers = {"BI"};
+    StreamRewriteResult result = RewriteStream(source_, in, rewriting, log_);
+    if (!result.Object) return std::nullopt;
+    if (log_) {
+      log_("Inline images: " + IntToText(key) + "#" +
+           IntToText(static_cast<std::int64_t>(result.Reading->InlineImages.size())));
     }
-    if (!decoded.Data) return Left(key, decoded.Reason);
-    if (decoded.Data->find("BI") == Text::npos) return std::nullopt;
-    const ContentReading reading = ReadContentStream(*decoded.Data);
-    // A Type 3 glyph draws a letter, often as an image mask: it stays as it
-    // is, or every letter of the font would become a gray dot.
-    if (!reading.Complete) {
-      if (reading.GlyphDescription) return Left(key, "Type 3 glyph");
-      return Left(key,
-                  "content syntax at " + IntToText(static_cast<std::int64_t>(reading.Failure)));
-    }
-    if (reading.InlineImages.empty()) return std::nullopt;
-    if (reading.GlyphDescription) return Left(key, "Type 3 glyph");
-
-    const Text data =
-        FlateCompress(ReplaceInlineImages(*decoded.Data, reading.InlineImages, gray_));
-    RewrittenObject object;
-    object.Key = key;
-    object.Bytes = IntToText(ObjectNumber(key)) + " " + IntToText(ObjectGeneration(key)) + " obj\n";
-    object.Bytes += RewrittenDictionary(dictionaryText, *dictionary, data.size());
-    object.Bytes += "\nstream\n";
-    object.Bytes += data;
-    object.Bytes += "\nendstream\nendobj\n";
-    if (scanner_.Logging()) {
-      scanner_.Log("Inline images: " + IntToText(key) + "#" +
-                   IntToText(static_cast<std::int64_t>(reading.InlineImages.size())));
-    }
-    return object;
+    return std::move(result.Object);
   }
 
   std::optional<RewrittenObject> Left(ObjectKey key, const Text& reason) {
@@ -506,6 +462,8 @@ class InlineImageWalk {
     return std::nullopt;
   }
 
+  const FileAccess& source_;
+  const LogHook& log_;
   ByteWindow window_;
   const std::uint8_t gray_;
   const std::unordered_set<ObjectKey> imageKeys_;
