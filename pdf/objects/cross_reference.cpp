@@ -60,6 +60,18 @@ class Cursor {
   void SkipWhiteSpace() {
     for (int c = Peek(); c >= 0 && IsWhiteSpace(static_cast<std::uint8_t>(c)); c = Peek()) ++p_;
   }
+  // White space, and comments up to their line end.
+  void SkipWhiteSpaceAndComments() {
+    for (int c = Peek(); c >= 0; c = Peek()) {
+      if (c == '%') {
+        for (c = Peek(); c >= 0 && c != '\r' && c != '\n'; c = Peek()) ++p_;
+      } else if (IsWhiteSpace(static_cast<std::uint8_t>(c))) {
+        ++p_;
+      } else {
+        return;
+      }
+    }
+  }
   // A run of decimal digits; nothing when there is none or it passes 64 bits.
   std::optional<std::int64_t> Digits() {
     std::int64_t value = 0;
@@ -410,7 +422,7 @@ std::optional<Position> FindStartxref(const FileAccess& source, Text& reason) {
     return std::nullopt;
   }
   Cursor cursor(source, found + static_cast<Position>(kKeyword.size()));
-  cursor.SkipWhiteSpace();
+  cursor.SkipWhiteSpaceAndComments();
   const std::optional<std::int64_t> offset = cursor.Digits();
   if (!offset) {
     reason = "no offset after startxref" + At(found);

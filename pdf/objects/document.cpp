@@ -78,7 +78,7 @@ bool Document::Affordable() const {
   return false;
 }
 
-ObjectLookup Document::Lookup(ObjectKey key) const {
+ObjectLookup Document::Lookup(ObjectKey key, const EntryFilter* filter) const {
   if (key < 0) return {nullptr, "not in the cross-reference"};
   if (std::shared_ptr<const IndirectObject> cached = Cached(objects_, key)) return {cached, {}};
   const std::optional<XrefEntry> entry = xref_.Find(ObjectNumber(key));
@@ -88,16 +88,16 @@ ObjectLookup Document::Lookup(ObjectKey key) const {
     return {nullptr, "generation " + IntToText(entry->Generation) + " in the cross-reference"};
   }
   if (!Affordable()) return {nullptr, kWorkBoundReached};
-  ObjectLookup lookup =
-      entry->Type == XrefEntryType::kInUse ? ReadUncompressed(*entry) : ReadCompressed(*entry);
-  if (lookup.Object) {
+  ObjectLookup lookup = entry->Type == XrefEntryType::kInUse ? ReadUncompressed(*entry, filter)
+                                                             : ReadCompressed(*entry, filter);
+  if (lookup.Object && filter == nullptr) {
     objects_[static_cast<std::size_t>(entry->Number) % kObjectCacheSlots] = lookup.Object;
   }
   return lookup;
 }
 
-ObjectLookup Document::ReadUncompressed(const XrefEntry& entry) const {
-  ObjectReading reading = ReadObjectAt(pieces_, entry.Offset, pieces_.Size());
+ObjectLookup Document::ReadUncompressed(const XrefEntry& entry, const EntryFilter* filter) const {
+  ObjectReading reading = ReadObjectAt(pieces_, entry.Offset, pieces_.Size(), filter);
   if (!reading.Object) return {nullptr, std::move(reading.Reason)};
   ParsedObject& parsed = *reading.Object;
   if (parsed.Number != entry.Number || parsed.Generation != entry.Generation) {
@@ -115,14 +115,14 @@ ObjectLookup Document::ReadUncompressed(const XrefEntry& entry) const {
   return {std::move(object), {}};
 }
 
-ObjectLookup Document::ReadCompressed(const XrefEntry& entry) const {
+ObjectLookup Document::ReadCompressed(const XrefEntry& entry, const EntryFilter* filter) const {
   const Text where = "object stream " + IntToText(entry.StreamNumber);
   StreamLookup loaded = LoadObjectStream(entry.StreamNumber);
   if (!loaded.Stream) return {nullptr, where + ": " + loaded.Reason};
   const ObjectStream& stream = *loaded.Stream;
   const std::optional<std::size_t> index = stream.IndexOf(entry.Number, entry.StreamIndex);
   if (!index) return {nullptr, where + " holds no object " + IntToText(entry.Number)};
-  std::optional<StreamedObject> read = stream.ReadAt(*index);
+  std::optional<StreamedObject> read = stream.ReadAt(*index, filter);
   if (!read) return {nullptr, where + ": object " + IntToText(entry.Number) + " unreadable"};
   auto object = std::make_shared<IndirectObject>();
   object->Key = entry.Key();
@@ -134,10 +134,15 @@ ObjectLookup Document::ReadCompressed(const XrefEntry& entry) const {
 }
 
 Document::StreamLookup Document::LoadObjectStream(std::int64_t number) const {
-  for (CachedStream& cached : streams_) {
-    if (cached.Number == number) {
-      cached.LastUse = ++uses_;
-      return {cached.Stream, {}};
+  if (lastStream_ < streams_.size() && streams_[lastStream_].Number == number) {
+    streams_[lastStream_].LastUse = ++uses_;
+    return {streams_[lastStream_].Stream, {}};
+  }
+  for (std::size_t i = 0; i < streams_.size(); ++i) {
+    if (streams_[i].Number == number) {
+      streams_[i].LastUse = ++uses_;
+      lastStream_ = i;
+      return {streams_[i].Stream, {}};
     }
   }
   if (std::find(decoding_.begin(), decoding_.end(), number) != decoding_.end() ||
@@ -199,16 +204,17 @@ Document::StreamLookup Document::LoadObjectStream(std::int64_t number) const {
   }
   streams_.push_back({number, result.Stream, ++uses_});
   streamBytes_ += bytes;
+  lastStream_ = streams_.size() - 1;
   return result;
 }
 
-Resolved Document::Resolve(const PdfObject& value) const {
+Resolved Document::Resolve(const PdfObject& value, const EntryFilter* filter) const {
   Resolved resolved;
   const PdfObject* current = &value;
   for (int hops = 0; current->Kind == PdfObject::Type::kReference; ++hops) {
     if (hops == kMaxReferenceChain) return {};
     std::shared_ptr<const IndirectObject> object =
-        Object(MakeObjectKey(current->Number, current->Generation));
+        Lookup(MakeObjectKey(current->Number, current->Generation), filter).Object;
     if (!object) return {};
     resolved.Object = std::move(object);
     current = &resolved.Object->Value;
@@ -218,14 +224,15 @@ Resolved Document::Resolve(const PdfObject& value) const {
   return resolved;
 }
 
-Resolved Document::Resolve(const PdfObject* value) const {
+Resolved Document::Resolve(const PdfObject* value, const EntryFilter* filter) const {
   if (value == nullptr) return {};
-  return Resolve(*value);
+  return Resolve(*value, filter);
 }
 
-Resolved Document::Get(const PdfObject* dictionary, std::string_view key) const {
+Resolved Document::Get(const PdfObject* dictionary, std::string_view key,
+                       const EntryFilter* filter) const {
   if (dictionary == nullptr || dictionary->Kind != PdfObject::Type::kDictionary) return {};
-  return Resolve(dictionary->Find(key));
+  return Resolve(dictionary->Find(key), filter);
 }
 
 Resolved Document::Root() const {

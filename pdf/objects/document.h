@@ -126,16 +126,22 @@ class Document {
   // The object the index holds under `key`'s number when its generation is
   // `key`'s, or nothing with the reason. Never throws for damaged input;
   // Error only from the file access.
-  ObjectLookup Lookup(ObjectKey key) const;
+  // With `filter`, a dictionary (a stream's too) holds only the entries the
+  // filter names (object_reader.h): a cheaper reading for a walk that needs
+  // a few entries, which is not cached (a cached whole object is given
+  // instead when there is one).
+  ObjectLookup Lookup(ObjectKey key, const EntryFilter* filter = nullptr) const;
   std::shared_ptr<const IndirectObject> Object(ObjectKey key) const { return Lookup(key).Object; }
 
-  // `value` with references followed, at most kMaxReferenceChain of them.
-  // A null pointer gives nothing.
-  Resolved Resolve(const PdfObject& value) const;
-  Resolved Resolve(const PdfObject* value) const;
+  // `value` with references followed, at most kMaxReferenceChain of them,
+  // the last object read with `filter` as Lookup reads it. A null pointer
+  // gives nothing.
+  Resolved Resolve(const PdfObject& value, const EntryFilter* filter = nullptr) const;
+  Resolved Resolve(const PdfObject* value, const EntryFilter* filter = nullptr) const;
   // The entry `key` of `dictionary`, resolved; nothing when `dictionary` is
   // null or no dictionary, or the entry is absent.
-  Resolved Get(const PdfObject* dictionary, std::string_view key) const;
+  Resolved Get(const PdfObject* dictionary, std::string_view key,
+               const EntryFilter* filter = nullptr) const;
 
   // The trailer's /Root and /Info, resolved.
   Resolved Root() const;
@@ -179,8 +185,8 @@ class Document {
     Text Reason;
   };
 
-  ObjectLookup ReadUncompressed(const XrefEntry& entry) const;
-  ObjectLookup ReadCompressed(const XrefEntry& entry) const;
+  ObjectLookup ReadUncompressed(const XrefEntry& entry, const EntryFilter* filter) const;
+  ObjectLookup ReadCompressed(const XrefEntry& entry, const EntryFilter* filter) const;
   StreamLookup LoadObjectStream(std::int64_t number) const;
   bool Affordable() const;
 
@@ -198,6 +204,8 @@ class Document {
   // back into it ends there.
   mutable std::vector<std::int64_t> decoding_;
   mutable std::vector<CachedStream> streams_;
+  // The stream looked up last, which the next lookup mostly wants again.
+  mutable std::size_t lastStream_ = 0;
   mutable std::size_t streamBytes_ = 0;
   mutable std::uint64_t uses_ = 0;
   // Direct-mapped by number: the objects read last.

@@ -19,6 +19,25 @@ enum : std::uint8_t {
 };
 constexpr std::uint32_t kNoIndex = UINT32_MAX;
 
+// The entries the walk reads of each kind of object; the rest of each is
+// passed over without being built (most of a page's bytes, most of its
+// resources').
+constexpr EntryFilter::Entry kResourcesEntries[] = {{"XObject"}, {"Pattern"}, {"Font"}};
+constexpr EntryFilter kResourcesFilter{kResourcesEntries};
+constexpr EntryFilter::Entry kNodeEntries[] = {
+    {"Type"}, {"Kids", nullptr, true}, {"Resources", &kResourcesFilter}, {"Contents"}, {"Annots"}};
+constexpr EntryFilter kNodeFilter{kNodeEntries};
+constexpr EntryFilter::Entry kStreamEntries[] = {
+    {"Subtype"}, {"PatternType"}, {"Resources", &kResourcesFilter}};
+constexpr EntryFilter kStreamFilter{kStreamEntries};
+constexpr EntryFilter::Entry kFontEntries[] = {
+    {"Subtype"}, {"CharProcs"}, {"Resources", &kResourcesFilter}};
+constexpr EntryFilter kFontFilter{kFontEntries};
+constexpr EntryFilter::Entry kAnnotationEntries[] = {{"AP"}};
+constexpr EntryFilter kAnnotationFilter{kAnnotationEntries};
+// A glyph description: only that it is a stream.
+constexpr EntryFilter kNoEntries{};
+
 bool IsDictionary(const Resolved& value) {
   return value && value->Kind == PdfObject::Type::kDictionary;
 }
@@ -82,13 +101,13 @@ class Walker {
   // The page tree (ISO 32000-1, 7.7.3): a node with /Kids is an inner node,
   // anything else a page; /Resources is inherited.
   void WalkTree(const PdfObject& reference, const Resources& inherited, int depth) {
-    const Resolved node = document_.Resolve(reference);
+    const Resolved node = document_.Resolve(reference, &kNodeFilter);
     const ObjectKey key = node.Key();
     if (!IsDictionary(node)) return Skip(key, "page tree node no dictionary");
     if (!FirstVisit(key, false)) return Skip(key, "page tree node reached again");
     Resources resources = inherited;
     if (const PdfObject* own = node->Find("Resources")) {
-      resources.Dictionary = document_.Resolve(*own);
+      resources.Dictionary = document_.Resolve(*own, &kResourcesFilter);
       resources.Holder = node.Object;
       resources.HolderKey = key;
     }
@@ -104,30 +123,46 @@ class Walker {
 
   void WalkPage(const Resolved& page, const Resources& resources) {
     page_ = result_.Pages++;
-    const Resolved contents = document_.Get(page.Value, "Contents");
-    if (contents && contents->Kind == PdfObject::Type::kArray) {
-      for (const PdfObject& item : contents->Items) {
-        PageContents(document_.Resolve(item), resources.HolderKey);
+    const PdfObject* contents = page->Find("Contents");
+    if (contents != nullptr && contents->Kind == PdfObject::Type::kReference) {
+      // Mostly the stream itself, else an array of streams.
+      const std::optional<XrefEntry> entry = xref_.Find(contents->Number);
+      if (!entry || entry->Type != XrefEntryType::kCompressed ||
+          entry->Generation != contents->Generation) {
+        PageContents(*contents, resources.HolderKey);
+        contents = nullptr;
       }
-    } else if (contents) {
-      PageContents(contents, resources.HolderKey);
+    }
+    if (contents != nullptr) {
+      const Resolved array = document_.Resolve(*contents);
+      if (array && array->Kind == PdfObject::Type::kArray) {
+        for (const PdfObject& item : array->Items) PageContents(item, resources.HolderKey);
+      } else if (array) {
+        Skip(array.Key(), "contents no stream");
+      }
     }
     WalkResources(resources, false, 0);
     if (options_.Annotations) WalkAnnotations(page, resources);
   }
 
-  void PageContents(const Resolved& stream, ObjectKey holder) {
-    if (!stream.Object || !stream.Object->IsStream) {
-      return Skip(stream.Key(), "contents no stream");
+  // A page's content stream is listed from its cross-reference entry, not
+  // read: a stream lies in the file, never in an object stream, and the
+  // caller reads it anyway (reading each here would cost a read of the file
+  // a page).
+  void PageContents(const PdfObject& reference, ObjectKey holder) {
+    if (reference.Kind != PdfObject::Type::kReference) return Skip(kNoObject, "contents no stream");
+    const ObjectKey key = MakeObjectKey(reference.Number, reference.Generation);
+    const std::optional<XrefEntry> entry = xref_.Find(reference.Number);
+    if (!entry || entry->Type != XrefEntryType::kInUse || entry->Generation != reference.Generation) {
+      return Skip(key, "contents no stream in the file");
     }
-    Draw(stream, DrawnStreamKind::kPageContents, false, holder);
+    Draw(key, DrawnStreamKind::kPageContents, false, holder);
   }
 
   // Lists a stream, once; a stream listed before and now reached as part
   // of a glyph becomes part of one. True when its resources are to be
   // walked now.
-  bool Draw(const Resolved& stream, DrawnStreamKind kind, bool glyph, ObjectKey holder) {
-    const ObjectKey key = stream.Key();
+  bool Draw(ObjectKey key, DrawnStreamKind kind, bool glyph, ObjectKey holder) {
     const std::optional<std::size_t> slot = xref_.SlotOf(ObjectNumber(key));
     if (!slot) return false;
     std::uint8_t& marks = marks_[*slot];
@@ -156,11 +191,11 @@ class Walker {
     const PdfObject* own = stream->Find("Resources");
     Resources resources = inEffect;
     if (own != nullptr) {
-      resources.Dictionary = document_.Resolve(*own);
+      resources.Dictionary = document_.Resolve(*own, &kResourcesFilter);
       resources.Holder = stream.Object;
       resources.HolderKey = stream.Key();
     }
-    if (!Draw(stream, kind, glyph, resources.HolderKey)) return;
+    if (!Draw(stream.Key(), kind, glyph, resources.HolderKey)) return;
     if (depth >= kMaxDepth) return Skip(stream.Key(), "nesting deeper than 64");
     WalkResources(resources, glyph, depth + 1);
   }
@@ -198,7 +233,7 @@ class Walker {
         return;
       }
       if (Known(value, glyph)) return;
-      const Resolved xobject = document_.Resolve(value);
+      const Resolved xobject = document_.Resolve(value, &kStreamFilter);
       if (!xobject.Object || !xobject.Object->IsStream) return;
       const PdfObject* subtype = xobject->Find("Subtype");
       if (subtype == nullptr || !subtype->IsName("Form")) return NoContent(xobject);
@@ -206,7 +241,7 @@ class Walker {
     });
     EachEntry(dictionary, "Pattern", glyph, [&](const PdfObject& value) {
       if (Known(value, glyph)) return;
-      const Resolved pattern = document_.Resolve(value);
+      const Resolved pattern = document_.Resolve(value, &kStreamFilter);
       if (!pattern.Object || !pattern.Object->IsStream) return NoContent(pattern);
       const PdfObject* type = pattern->Find("PatternType");
       if (type == nullptr || type->Integer() != 1) return NoContent(pattern);
@@ -218,7 +253,7 @@ class Walker {
         const std::uint8_t* marks = Marks(MakeObjectKey(value.Number, value.Generation));
         if (marks != nullptr && (*marks & (kNoContent | kNodeInGlyph)) != 0) return;
       }
-      const Resolved font = document_.Resolve(value);
+      const Resolved font = document_.Resolve(value, &kFontFilter);
       if (!IsDictionary(font)) return;
       const PdfObject* subtype = font->Find("Subtype");
       if (subtype == nullptr || !subtype->IsName("Type3")) return NoContent(font);
@@ -235,19 +270,19 @@ class Walker {
     Resources resources = inEffect;
     const bool own = font->Find("Resources") != nullptr;
     if (own) {
-      resources.Dictionary = document_.Get(font.Value, "Resources");
+      resources.Dictionary = document_.Get(font.Value, "Resources", &kResourcesFilter);
       resources.Holder = font.Object;
       resources.HolderKey = font.Key();
     }
     const Resolved procs = document_.Get(font.Value, "CharProcs");
     if (IsDictionary(procs)) {
       for (const PdfObject& value : procs->Items) {
-        const Resolved glyph = document_.Resolve(value);
+        const Resolved glyph = document_.Resolve(value, &kNoEntries);
         if (!glyph.Object || !glyph.Object->IsStream) {
           Skip(glyph.Key(), "glyph description no stream");
           continue;
         }
-        Draw(glyph, DrawnStreamKind::kGlyph, true, resources.HolderKey);
+        Draw(glyph.Key(), DrawnStreamKind::kGlyph, true, resources.HolderKey);
       }
     }
     if (own) WalkResources(resources, true, depth + 1);
@@ -259,7 +294,7 @@ class Walker {
     const Resolved annotations = document_.Get(page.Value, "Annots");
     if (!annotations || annotations->Kind != PdfObject::Type::kArray) return;
     for (const PdfObject& item : annotations->Items) {
-      const Resolved annotation = document_.Resolve(item);
+      const Resolved annotation = document_.Resolve(item, &kAnnotationFilter);
       if (!IsDictionary(annotation)) continue;
       const Resolved appearances = document_.Get(annotation.Value, "AP");
       if (!IsDictionary(appearances)) continue;
@@ -272,7 +307,7 @@ class Walker {
         }
         if (appearance->Kind != PdfObject::Type::kDictionary) continue;
         for (const PdfObject& state : appearance->Items) {
-          const Resolved stream = document_.Resolve(state);
+          const Resolved stream = document_.Resolve(state, &kStreamFilter);
           if (stream.Object && stream.Object->IsStream) {
             DrawWithResources(stream, DrawnStreamKind::kAppearance, false, resources, 0);
           }

@@ -11,6 +11,7 @@ namespace {
 
 // Most dictionaries fit the first piece; pieces grow four times over.
 constexpr Position kFirstPiece = 1024;
+constexpr Position kBlock = 4096;
 constexpr Position kLargestSearchPiece = Position{1} << 20;
 constexpr std::string_view kEndstream = "endstream";
 constexpr std::string_view kEndobj = "endobj";
@@ -32,10 +33,209 @@ bool IsKeyword(const Lexer& lexer, const Token& token, std::string_view word) {
   return token.Kind == TokenKind::kKeyword && lexer.Bytes(token) == word;
 }
 
+constexpr int kMaxNesting = 64;
+
+
+// A number token's value when it is written as an integer, as
+// PdfObject::Integer reads it: a sign, then digits that fit 64 bits.
+std::optional<std::int64_t> IntegerToken(std::string_view bytes) {
+  const bool sign = !bytes.empty() && (bytes[0] == '+' || bytes[0] == '-');
+  const std::optional<std::int64_t> magnitude = DecimalValue(bytes.substr(sign ? 1 : 0));
+  if (!magnitude) return std::nullopt;
+  return bytes[0] == '-' ? -*magnitude : *magnitude;
+}
+
+bool IsNonNegativeInteger(const Lexer& lexer, const Token& token) {
+  if (token.Kind != TokenKind::kNumber) return false;
+  const std::optional<std::int64_t> value = IntegerToken(lexer.Bytes(token));
+  return value && *value >= 0;
+}
+
+bool SkipAfter(Lexer& lexer, const Token& token, int depth);
+
+// The elements of an array up to its "]", each token read once: "N G R" is
+// a reference exactly where ReadObject reads one, when the two tokens
+// before "R" are non-negative integers not taken by an earlier "R".
+bool SkipArray(Lexer& lexer, int depth) {
+  int integers = 0;
+  for (;;) {
+    const Token token = lexer.Next();
+    if (token.Kind == TokenKind::kArrayClose) return true;
+    if (IsKeyword(lexer, token, "R")) {
+      if (integers < 2) return false;
+      integers = 0;
+      continue;
+    }
+    if (token.Kind == TokenKind::kNumber) {
+      integers = IsNonNegativeInteger(lexer, token) ? integers + 1 : 0;
+      continue;
+    }
+    integers = 0;
+    if (!SkipAfter(lexer, token, depth + 1)) return false;
+  }
+}
+
+// Passes over one entry's value that starts with `value` (an integer with
+// the rest of a reference after it) and returns the token after it, which
+// the dictionary reads next; a token of kind kError where the value is no
+// object as ReadObject reads it.
+Token SkipEntryValue(Lexer& lexer, const Token& value, int depth) {
+  Token failed{TokenKind::kError, value.Start, value.End};
+  if (value.Kind != TokenKind::kNumber) {
+    if (!SkipAfter(lexer, value, depth)) return failed;
+    return lexer.Next();
+  }
+  const Token next = lexer.Next();
+  if (!IsNonNegativeInteger(lexer, value) || !IsNonNegativeInteger(lexer, next)) return next;
+  // "N G" must be followed by "R": a second number can be no key.
+  if (!IsKeyword(lexer, lexer.Next(), "R")) return failed;
+  return lexer.Next();
+}
+
+// The entries of a dictionary up to its ">>": a name, then one value.
+bool SkipDictionary(Lexer& lexer, int depth) {
+  for (Token key = lexer.Next();;) {
+    if (key.Kind == TokenKind::kDictionaryClose) return true;
+    if (key.Kind != TokenKind::kName) return false;
+    key = SkipEntryValue(lexer, lexer.Next(), depth + 1);
+  }
+}
+
+// Passes over the object that starts with `token`, as ReadObject would
+// read it at nesting `depth`; false where ReadObject gives nothing. A
+// number is passed over alone: the callers see the rest of a reference.
+bool SkipAfter(Lexer& lexer, const Token& token, int depth) {
+  switch (token.Kind) {
+    case TokenKind::kNumber:
+    case TokenKind::kName:
+    case TokenKind::kString:
+    case TokenKind::kHexString:
+      return true;
+    case TokenKind::kKeyword: {
+      const std::string_view word = lexer.Bytes(token);
+      return word == "null" || word == "true" || word == "false";
+    }
+    case TokenKind::kArrayOpen:
+      return depth < kMaxNesting && SkipArray(lexer, depth);
+    case TokenKind::kDictionaryOpen:
+      return depth < kMaxNesting && SkipDictionary(lexer, depth);
+    default:
+      return false;
+  }
+}
+
+// An array whose "[" has been read, keeping its references only (see
+// EntryFilter::Entry::ReferencesOnly); nothing where ReadObject gives
+// nothing. Two passes: the first counts, so the second builds in place.
+std::optional<PdfObject> ReadReferences(Lexer& lexer, const Token& open, int depth) {
+  if (depth >= kMaxNesting) return std::nullopt;
+  const std::size_t start = lexer.Position();
+  if (!SkipArray(lexer, depth)) return std::nullopt;
+  const std::size_t end = lexer.Position();
+  PdfObject array;
+  array.Kind = PdfObject::Type::kArray;
+  array.Start = open.Start;
+  array.End = end;
+  lexer.SetPosition(start);
+  // Up to three tokens a reference: at most a third of the bytes.
+  std::size_t references = 0;
+  Token last[2] = {};
+  int integers = 0;
+  for (Token token = lexer.Next(); token.Kind != TokenKind::kArrayClose; token = lexer.Next()) {
+    if (IsKeyword(lexer, token, "R")) {
+      ++references;
+      integers = 0;
+    } else if (token.Kind == TokenKind::kNumber) {
+      integers = IsNonNegativeInteger(lexer, token) ? integers + 1 : 0;
+    } else {
+      SkipAfter(lexer, token, depth + 1);
+    }
+  }
+  array.Items.reserve(references);
+  lexer.SetPosition(start);
+  integers = 0;
+  for (Token token = lexer.Next(); token.Kind != TokenKind::kArrayClose; token = lexer.Next()) {
+    if (IsKeyword(lexer, token, "R")) {
+      PdfObject reference;
+      reference.Kind = PdfObject::Type::kReference;
+      reference.Start = last[0].Start;
+      reference.End = token.End;
+      reference.Number = *IntegerToken(lexer.Bytes(last[0]));
+      reference.Generation = *IntegerToken(lexer.Bytes(last[1]));
+      array.Items.push_back(std::move(reference));
+      integers = 0;
+    } else if (token.Kind == TokenKind::kNumber) {
+      integers = IsNonNegativeInteger(lexer, token) ? integers + 1 : 0;
+      last[0] = last[1];
+      last[1] = token;
+    } else {
+      SkipAfter(lexer, token, depth + 1);
+    }
+  }
+  return array;
+}
+
+// The filter's entry for the name token `key` ("/Type"), or null.
+const EntryFilter::Entry* FilterEntry(const EntryFilter& filter, std::string_view key) {
+  const std::string_view raw = key.substr(1);
+  const bool escaped = raw.find('#') != std::string_view::npos;
+  const Text decoded = escaped ? DecodeName(raw) : Text();
+  for (const EntryFilter::Entry& entry : filter.Entries) {
+    if (entry.Key == (escaped ? std::string_view(decoded) : raw)) return &entry;
+  }
+  return nullptr;
+}
+
+std::optional<PdfObject> ReadFiltered(Lexer& lexer, const EntryFilter* filter, int depth) {
+  const std::size_t start = lexer.Position();
+  const Token open = lexer.Next();
+  if (filter == nullptr || open.Kind != TokenKind::kDictionaryOpen) {
+    lexer.SetPosition(start);
+    return ReadObject(lexer, true);
+  }
+  if (depth >= kMaxNesting) return std::nullopt;
+  PdfObject dictionary;
+  dictionary.Kind = PdfObject::Type::kDictionary;
+  dictionary.Start = open.Start;
+  dictionary.Keys.reserve(filter->Entries.size());
+  dictionary.KeyStarts.reserve(filter->Entries.size());
+  dictionary.Items.reserve(filter->Entries.size());
+  for (Token key = lexer.Next();;) {
+    if (key.Kind == TokenKind::kDictionaryClose) {
+      dictionary.End = key.End;
+      return dictionary;
+    }
+    if (key.Kind != TokenKind::kName) return std::nullopt;
+    const EntryFilter::Entry* entry = FilterEntry(*filter, lexer.Bytes(key));
+    if (entry == nullptr) {
+      key = SkipEntryValue(lexer, lexer.Next(), depth + 1);
+      continue;
+    }
+    std::optional<PdfObject> value;
+    if (entry->ReferencesOnly) {
+      const std::size_t before = lexer.Position();
+      const Token bracket = lexer.Next();
+      if (bracket.Kind == TokenKind::kArrayOpen) {
+        value = ReadReferences(lexer, bracket, depth + 1);
+      } else {
+        lexer.SetPosition(before);
+        value = ReadFiltered(lexer, nullptr, depth + 1);
+      }
+    } else {
+      value = ReadFiltered(lexer, entry->Nested, depth + 1);
+    }
+    if (!value) return std::nullopt;
+    dictionary.Keys.push_back(Text(entry->Key));
+    dictionary.KeyStarts.push_back(key.Start);
+    dictionary.Items.push_back(std::move(*value));
+    key = lexer.Next();
+  }
+}
+
 // One attempt on the bytes of `view`, which start at `at`. Sets `cut` when
 // the reading ran into the end of the view, so that a larger one may read
 // more.
-ObjectReading ReadIn(std::string_view view, Position at, bool& cut) {
+ObjectReading ReadIn(std::string_view view, Position at, const EntryFilter* filter, bool& cut) {
   ObjectReading reading;
   Lexer lexer(view);
   const Token number = lexer.Next();
@@ -48,7 +248,7 @@ ObjectReading ReadIn(std::string_view view, Position at, bool& cut) {
     reading.Reason = "no object header at offset " + IntToText(at);
     return reading;
   }
-  std::optional<PdfObject> value = ReadObject(lexer, true);
+  std::optional<PdfObject> value = ReadFiltered(lexer, filter, 0);
   if (!value) {
     cut = lexer.ReachedEnd();
     reading.Reason = "object at offset " + IntToText(at) + " unreadable";
@@ -127,13 +327,23 @@ Position FilePieces::Find(std::string_view pattern, Position from, Position to) 
   return -1;
 }
 
-ObjectReading ReadObjectAt(FilePieces& pieces, Position at, Position maxEnd) {
+std::optional<PdfObject> ReadFilteredObject(Lexer& lexer, const EntryFilter* filter) {
+  return ReadFiltered(lexer, filter, 0);
+}
+
+ObjectReading ReadObjectAt(FilePieces& pieces, Position at, Position maxEnd,
+                           const EntryFilter* filter) {
   maxEnd = std::min(maxEnd, pieces.Size());
   if (at < 0 || at >= maxEnd) return {std::nullopt, "offset " + IntToText(at) + " outside the file"};
-  for (Position length = kFirstPiece;; length *= 4) {
+  // The first piece stays inside the 4 KiB block that holds `at` when at
+  // least 256 bytes of it are left: the file access reads whole blocks, and
+  // most objects need no more.
+  const Position blockLeft = kBlock - at % kBlock;
+  Position length = blockLeft < kFirstPiece && blockLeft >= 256 ? blockLeft : kFirstPiece;
+  for (;; length *= 4) {
     const Position end = std::min(maxEnd, at + length);
     bool cut = false;
-    ObjectReading reading = ReadIn(pieces.View(at, end), at, cut);
+    ObjectReading reading = ReadIn(pieces.View(at, end), at, filter, cut);
     if (!cut || end >= maxEnd) return reading;
   }
 }

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
 
 #include "base/text.h"
@@ -54,6 +55,32 @@ class FilePieces {
   Position bytesRead_ = 0;
 };
 
+// Which entries of a dictionary a reading builds: the others are passed
+// over token by token, checked as strictly as ReadObject checks them but
+// without building anything, so that a walk that needs three entries of a
+// page does not build its /MediaBox. A value that is no dictionary is read
+// whole.
+struct EntryFilter {
+  struct Entry {
+    std::string_view Key;
+    // The filter for the entry's value when it is a dictionary; null: the
+    // value is read whole.
+    const EntryFilter* Nested = nullptr;
+    // The value, when it is an array, keeps only the references among its
+    // elements (a page tree's /Kids): read token by token, each kept one
+    // built directly, which a list of twenty thousand pages needs.
+    bool ReferencesOnly = false;
+  };
+  std::span<const Entry> Entries;
+};
+
+// ReadObject (pdf/syntax/lexer.h) with references, a dictionary keeping only
+// the entries `filter` names (all of them when `filter` is null). Nothing
+// where ReadObject gives nothing, except that the nesting of a value read
+// whole counts from that value: ReadObject's bound of 64 levels holds for
+// it, and for the dictionaries around it, not for both together.
+std::optional<PdfObject> ReadFilteredObject(Lexer& lexer, const EntryFilter* filter);
+
 // An indirect object as read from the file.
 struct ParsedObject {
   std::int64_t Number = 0;
@@ -91,7 +118,9 @@ struct ObjectReading {
 // After "stream" the data begins behind CR LF, LF or a lone CR; blanks
 // before the line end are passed over, and without a line end the data
 // begins right after the keyword.
-ObjectReading ReadObjectAt(FilePieces& pieces, Position at, Position maxEnd);
+// With `filter`, the direct object is read by ReadFilteredObject.
+ObjectReading ReadObjectAt(FilePieces& pieces, Position at, Position maxEnd,
+                           const EntryFilter* filter = nullptr);
 
 // One direct object read at a position.
 struct ValueReading {

@@ -77,11 +77,12 @@ std::optional<std::size_t> ObjectStream::IndexOf(std::int64_t number, std::int64
   return found->second;
 }
 
-std::optional<StreamedObject> ObjectStream::ReadAt(std::size_t index) const {
+std::optional<StreamedObject> ObjectStream::ReadAt(std::size_t index,
+                                                   const EntryFilter* filter) const {
   const std::size_t start = starts_[index];
   const std::size_t end = ends_[index];
   Lexer lexer(std::string_view(data_).substr(start, end - start));
-  std::optional<PdfObject> value = ReadObject(lexer, true);
+  std::optional<PdfObject> value = ReadFilteredObject(lexer, filter);
   if (!value) return std::nullopt;
   StreamedObject object;
   object.ValueStart = start + value->Start;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "pdf/objects/object_reader.h"
 #include "pdf/syntax/lexer.h"
 
 namespace quillane {
@@ -52,7 +53,9 @@ class ObjectStream {
   // data is read for one object only.
   // Nothing when the bytes there are no object.
   // REQUIRES: index < Count().
-  std::optional<StreamedObject> ReadAt(std::size_t index) const;
+  // With `filter`, a dictionary keeps only the entries it names
+  // (object_reader.h).
+  std::optional<StreamedObject> ReadAt(std::size_t index, const EntryFilter* filter = nullptr) const;
 
   const Text& Data() const { return data_; }
 

@@ -235,15 +235,13 @@ std::string PdfBuilder::Build() const {
 
     if (revision.form == XrefForm::kHybrid) {
       // The compressed objects' entries go into the stream, written first;
-      // the table lists the rest and the stream itself.
+      // the table lists the rest, the stream itself, and the compressed
+      // objects as free entries.
       Entries compressed;
-      for (auto it = entries.begin(); it != entries.end();) {
-        if (it->second.type == 2) {
-          compressed.insert(*it);
-          it = entries.erase(it);
-        } else {
-          ++it;
-        }
+      for (auto& [number, entry] : entries) {
+        if (entry.type != 2) continue;
+        compressed.insert({number, entry});
+        entry = {0, 0, 0};
       }
       const std::int64_t number = revision.stream_number.value_or(highest + 1);
       highest = std::max(highest, number);

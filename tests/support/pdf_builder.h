@@ -22,7 +22,8 @@ enum class XrefForm {
             // unless StreamLayout says otherwise
   kHybrid,  // a table whose trailer names, by /XRefStm, a cross-reference
             // stream written before it with the entries of the objects in
-            // object streams (ISO 32000-1, 7.5.8.4)
+            // object streams (ISO 32000-1, 7.5.8.4); the table lists those
+            // objects as free
 };
 
 // How a cross-reference stream is written: the widths of its three fields
