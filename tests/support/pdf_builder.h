@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -17,7 +18,21 @@ namespace quillane::test {
 
 enum class XrefForm {
   kTable,   // "xref", 20-byte entries, "trailer" and its dictionary
-  kStream,  // an uncompressed cross-reference stream object, /W[1 4 2]
+  kStream,  // a cross-reference stream object, /W[1 4 2] and uncompressed
+            // unless StreamLayout says otherwise
+  kHybrid,  // a table whose trailer names, by /XRefStm, a cross-reference
+            // stream written before it with the entries of the objects in
+            // object streams (ISO 32000-1, 7.5.8.4); the table lists those
+            // objects as free
+};
+
+// How a cross-reference stream is written: the widths of its three fields
+// and whether its rows are Flate-compressed, with the PNG Up predictor
+// (/Predictor 12) or without one.
+struct XrefStreamLayout {
+  int Widths[3] = {1, 4, 2};
+  bool Flate = false;
+  bool Predictor = false;
 };
 
 // Usage:
@@ -49,6 +64,18 @@ class PdfBuilder {
   // Bytes copied verbatim at this point of the current revision (comments,
   // padding, objects written by hand, which get no cross-reference entry).
   PdfBuilder& Raw(std::string bytes);
+  // A free entry for `number` in the current revision's section ("f", or
+  // type 0 with `generation` as the next generation).
+  PdfBuilder& Free(std::int64_t number, std::int64_t generation);
+  // An object stream (ISO 32000-1, 7.5.7) under `number`, generation 0,
+  // holding `objects` (number and body, each body written as given followed
+  // by a line end) in order; each gets a type 2 entry in the section (the
+  // table form, which cannot say so, lists them as free). `entries` are
+  // added to its dictionary (/Extends 9 0 R); with `flate` its data is
+  // Flate-compressed.
+  PdfBuilder& ObjectStream(std::int64_t number,
+                           std::vector<std::pair<std::int64_t, std::string>> objects,
+                           std::string entries = "", bool flate = false);
 
   // Settings of the current revision's cross-reference section.
   PdfBuilder& Form(XrefForm form);
@@ -63,6 +90,9 @@ class PdfBuilder {
   // Number of the cross-reference stream object, instead of the highest
   // object number so far + 1.
   PdfBuilder& StreamNumber(std::int64_t number);
+  // The layout of the current revision's cross-reference stream (the
+  // stream form, and a hybrid's /XRefStm stream).
+  PdfBuilder& StreamLayout(XrefStreamLayout layout);
 
   // Ends the current revision and starts an incremental update: its section
   // lists only its own objects and has /Prev pointing at the previous one.
@@ -80,10 +110,21 @@ class PdfBuilder {
     std::int64_t generation;
     std::string body;
   };
-  using Piece = std::variant<ObjectPiece, std::string>;
+  struct FreePiece {
+    std::int64_t number;
+    std::int64_t generation;
+  };
+  struct ObjectStreamPiece {
+    std::int64_t number;
+    std::vector<std::pair<std::int64_t, std::string>> objects;
+    std::string entries;
+    bool flate;
+  };
+  using Piece = std::variant<ObjectPiece, std::string, FreePiece, ObjectStreamPiece>;
   struct Revision {
     std::vector<Piece> pieces;
     XrefForm form = XrefForm::kTable;
+    XrefStreamLayout layout;
     std::string leading_entries;
     std::string trailer_entries;
     std::string root = "1 0 R";
