@@ -110,7 +110,8 @@ class ChainReader {
     std::size_t sections = 0;
     const Position newest = startxref + shift_;
     for (std::optional<Position> at = newest; at;) {
-      if (!visited.insert(*at).second) return Fail("the /Prev chain returns to offset " + IntToText(*at));
+      if (!visited.insert(*at).second)
+        return Fail("the /Prev chain returns to offset " + IntToText(*at));
       const std::optional<Section> section = ReadSection(*at, newestForm.has_value());
       if (!section) return std::nullopt;
       if (!newestForm) newestForm = section->Form;
@@ -327,9 +328,8 @@ class ChainReader {
     if (bad) return false;
     // A cross-reference stream may not take its /Length by reference: the
     // index is not there yet. Such a length is found by "endstream".
-    const std::optional<std::int64_t> length = dictionary.Find("Length") != nullptr
-                                                   ? dictionary.Find("Length")->Integer()
-                                                   : std::nullopt;
+    const std::optional<std::int64_t> length =
+        dictionary.Find("Length") != nullptr ? dictionary.Find("Length")->Integer() : std::nullopt;
     const std::optional<StreamExtent> extent =
         FindStreamExtent(pieces_, object.DataStart, length, source_.Size());
     if (!extent) {
@@ -353,8 +353,9 @@ class ChainReader {
     }
     const std::string_view data = *decoded.Data;
     if (static_cast<std::int64_t>(data.size()) < rows * rowWidth) {
-      reason_ = where + ": data for " + IntToText(static_cast<std::int64_t>(data.size()) / rowWidth) +
-                " of " + IntToText(rows) + " entries";
+      reason_ = where + ": data for " +
+                IntToText(static_cast<std::int64_t>(data.size()) / rowWidth) + " of " +
+                IntToText(rows) + " entries";
       return false;
     }
     if (!builder_.Reserve(rows)) {
@@ -364,7 +365,8 @@ class ChainReader {
     std::size_t p = 0;
     const auto field = [&data, &p](std::int64_t width) {
       std::uint64_t value = 0;
-      for (std::int64_t i = 0; i < width; ++i) value = (value << 8) | static_cast<std::uint8_t>(data[p++]);
+      for (std::int64_t i = 0; i < width; ++i)
+        value = (value << 8) | static_cast<std::uint8_t>(data[p++]);
       return value;
     };
     constexpr std::uint64_t kLargest = static_cast<std::uint64_t>(kMaxInt64);
@@ -480,9 +482,8 @@ void CrossReferenceBuilder::AddCompressed(std::int64_t number, std::int64_t stre
 void CrossReferenceBuilder::MoveFreeEntriesLast(std::int64_t begin, std::int64_t tableEnd) {
   const auto first = entries_.begin() + begin;
   const auto middle = entries_.begin() + tableEnd;
-  const auto freeStart = std::stable_partition(first, middle, [](const auto& entry) {
-    return (entry.Word >> kTypeShift) != kFreeType;
-  });
+  const auto freeStart = std::stable_partition(
+      first, middle, [](const auto& entry) { return (entry.Word >> kTypeShift) != kFreeType; });
   std::rotate(freeStart, middle, entries_.end());
 }
 
@@ -655,8 +656,8 @@ CrossReference CrossReference::ReadOrReconstruct(const FileAccess& source, const
   if (reading.Xref) return std::move(*reading.Xref);
   CrossReference xref = Reconstruct(source, reading.Reason);
   if (log) {
-    log("Cross-reference not readable (" + reading.Reason + "); reconstructed: " +
-        IntToText(static_cast<std::int64_t>(xref.LiveCount())) + " objects");
+    log("Cross-reference not readable (" + reading.Reason +
+        "); reconstructed: " + IntToText(static_cast<std::int64_t>(xref.LiveCount())) + " objects");
   }
   return xref;
 }

@@ -171,8 +171,8 @@ Document::StreamLookup Document::LoadObjectStream(std::int64_t number) const {
       result.Reason = "no endstream";
     } else {
       const std::size_t raw = static_cast<std::size_t>(extent->DataEnd - extent->DataStart);
-      const std::size_t limit =
-          std::min({kMaxDecodedSize, raw * kMaxInflation + 4096, decodeBound_ - std::min(decodeBound_, decoded_)});
+      const std::size_t limit = std::min({kMaxDecodedSize, raw * kMaxInflation + 4096,
+                                          decodeBound_ - std::min(decodeBound_, decoded_)});
       DecodedData decoded = Decode(object, limit);
       if (!decoded.Data) {
         result.Reason = decoded.Reason;

@@ -11,11 +11,11 @@ constexpr int kMaxDepth = 64;
 
 // What the walk knows of an object, one byte a cross-reference slot.
 enum : std::uint8_t {
-  kDrawn = 1,        // listed as a drawn stream
+  kDrawn = 1,         // listed as a drawn stream
   kDrawnInGlyph = 2,  // ... and walked as part of a Type 3 glyph
-  kNode = 4,         // a container walked (page tree node, resources, font)
-  kNodeInGlyph = 8,  // ... walked as part of a Type 3 glyph
-  kNoContent = 16,   // read once and found to be no content (an image, a font)
+  kNode = 4,          // a container walked (page tree node, resources, font)
+  kNodeInGlyph = 8,   // ... walked as part of a Type 3 glyph
+  kNoContent = 16,    // read once and found to be no content (an image, a font)
 };
 constexpr std::uint32_t kNoIndex = UINT32_MAX;
 
@@ -116,7 +116,8 @@ class Walker {
     const bool inner = (type != nullptr && type->IsName("Pages")) ||
                        (type == nullptr && kids && kids->Kind == PdfObject::Type::kArray);
     if (!inner) return WalkPage(node, resources);
-    if (!kids || kids->Kind != PdfObject::Type::kArray) return Skip(key, "page tree node without /Kids");
+    if (!kids || kids->Kind != PdfObject::Type::kArray)
+      return Skip(key, "page tree node without /Kids");
     if (depth >= kMaxDepth) return Skip(key, "nesting deeper than 64");
     for (const PdfObject& kid : kids->Items) WalkTree(kid, resources, depth + 1);
   }
@@ -153,7 +154,8 @@ class Walker {
     if (reference.Kind != PdfObject::Type::kReference) return Skip(kNoObject, "contents no stream");
     const ObjectKey key = MakeObjectKey(reference.Number, reference.Generation);
     const std::optional<XrefEntry> entry = xref_.Find(reference.Number);
-    if (!entry || entry->Type != XrefEntryType::kInUse || entry->Generation != reference.Generation) {
+    if (!entry || entry->Type != XrefEntryType::kInUse ||
+        entry->Generation != reference.Generation) {
       return Skip(key, "contents no stream in the file");
     }
     Draw(key, DrawnStreamKind::kPageContents, false, holder);

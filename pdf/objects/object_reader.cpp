@@ -35,7 +35,6 @@ bool IsKeyword(const Lexer& lexer, const Token& token, std::string_view word) {
 
 constexpr int kMaxNesting = 64;
 
-
 // A number token's value when it is written as an integer, as
 // PdfObject::Integer reads it: a sign, then digits that fit 64 bits.
 std::optional<std::int64_t> IntegerToken(std::string_view bytes) {
@@ -334,7 +333,8 @@ std::optional<PdfObject> ReadFilteredObject(Lexer& lexer, const EntryFilter* fil
 ObjectReading ReadObjectAt(FilePieces& pieces, Position at, Position maxEnd,
                            const EntryFilter* filter) {
   maxEnd = std::min(maxEnd, pieces.Size());
-  if (at < 0 || at >= maxEnd) return {std::nullopt, "offset " + IntToText(at) + " outside the file"};
+  if (at < 0 || at >= maxEnd)
+    return {std::nullopt, "offset " + IntToText(at) + " outside the file"};
   // The first piece stays inside the 4 KiB block that holds `at` when at
   // least 256 bytes of it are left: the file access reads whole blocks, and
   // most objects need no more.

@@ -36,14 +36,16 @@ ObjectStreamReading ObjectStream::Parse(Text data, const PdfObject& dictionary) 
         DecimalValue(lexer.Bytes(offset), static_cast<std::int64_t>(data.size() - firstByte));
     if (!numberValue || !offsetValue) break;
     stream.numbers_.push_back(*numberValue);
-    offsets.push_back(static_cast<std::uint32_t>(firstByte + static_cast<std::size_t>(*offsetValue)));
+    offsets.push_back(
+        static_cast<std::uint32_t>(firstByte + static_cast<std::size_t>(*offsetValue)));
   }
   // Each object ends where the next larger offset begins: the offsets are
   // meant to ascend, but nothing is taken for granted.
   std::vector<std::uint32_t> order(offsets.size());
   std::iota(order.begin(), order.end(), 0u);
-  std::stable_sort(order.begin(), order.end(),
-                   [&offsets](std::uint32_t a, std::uint32_t b) { return offsets[a] < offsets[b]; });
+  std::stable_sort(order.begin(), order.end(), [&offsets](std::uint32_t a, std::uint32_t b) {
+    return offsets[a] < offsets[b];
+  });
   stream.ends_.assign(offsets.size(), static_cast<std::uint32_t>(data.size()));
   for (std::size_t k = 0; k < order.size(); ++k) {
     std::size_t next = k + 1;

@@ -55,7 +55,8 @@ class ObjectStream {
   // REQUIRES: index < Count().
   // With `filter`, a dictionary keeps only the entries it names
   // (object_reader.h).
-  std::optional<StreamedObject> ReadAt(std::size_t index, const EntryFilter* filter = nullptr) const;
+  std::optional<StreamedObject> ReadAt(std::size_t index,
+                                       const EntryFilter* filter = nullptr) const;
 
   const Text& Data() const { return data_; }
 

@@ -19,7 +19,6 @@ namespace quillane {
 
 namespace {
 
-constexpr Position kScanPiece = Position{1} << 20;
 // Bytes kept before a piece: enough for "N G obj" before an "obj" at the
 // piece's start (ten digits, five digits, blanks) and for "trailer".
 constexpr Position kLookBack = 64;
@@ -32,7 +31,6 @@ constexpr Position kBodyBudgetBase = Position{4} << 20;
 // Decoded object streams, likewise.
 constexpr std::size_t kDecodeBudgetPerByte = 16;
 constexpr std::size_t kDecodeBudgetBase = std::size_t{64} << 20;
-
 
 // One definition of an object: a header in the file, or a pair of an
 // object stream (at the stream's header position).
@@ -135,16 +133,17 @@ class Reconstruction {
       if (a.At != b.At) return a.At > b.At;
       return a.StreamIndex > b.StreamIndex;
     });
-    all.erase(std::unique(all.begin(), all.end(),
-                          [](const Definition& a, const Definition& b) { return a.Number == b.Number; }),
-              all.end());
+    all.erase(
+        std::unique(all.begin(), all.end(),
+                    [](const Definition& a, const Definition& b) { return a.Number == b.Number; }),
+        all.end());
     return all;
   }
 
   static const Definition* Winner(const std::vector<Definition>& winners, std::int64_t number) {
-    const auto found = std::lower_bound(
-        winners.begin(), winners.end(), number,
-        [](const Definition& d, std::int64_t value) { return d.Number < value; });
+    const auto found =
+        std::lower_bound(winners.begin(), winners.end(), number,
+                         [](const Definition& d, std::int64_t value) { return d.Number < value; });
     return found != winners.end() && found->Number == number ? &*found : nullptr;
   }
 
@@ -277,7 +276,8 @@ class Reconstruction {
     if (type != nullptr && type->IsName("XRef")) {
       trailers_.push_back({definition.At, SectionForm::kStream, object.Value, object.ValueStart});
     } else if (type != nullptr && type->IsName("ObjStm")) {
-      streams_.push_back({*number, definition.At, object.Value, extent->DataStart, extent->DataEnd});
+      streams_.push_back(
+          {*number, definition.At, object.Value, extent->DataStart, extent->DataEnd});
     }
     return extent->ObjectEnd;
   }
@@ -295,7 +295,8 @@ class Reconstruction {
       return;
     }
     decodeBudget_ -= std::min(decodeBudget_, decoded.Data->size());
-    const ObjectStreamReading reading = ObjectStream::Parse(std::move(*decoded.Data), found.Dictionary);
+    const ObjectStreamReading reading =
+        ObjectStream::Parse(std::move(*decoded.Data), found.Dictionary);
     if (!reading.Stream) return;
     const ObjectStream& stream = *reading.Stream;
     for (std::size_t i = 0; i < stream.Count(); ++i) {

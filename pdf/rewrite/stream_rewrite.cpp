@@ -131,6 +131,10 @@ StreamRewriteResult RewriteStream(const FileAccess& file, const StreamInFile& st
     }
   }
   if (!worthReading) return result;
+  if (rewriting.Glyph) {
+    left("Type 3 glyph");
+    return result;
+  }
 
   // The reading, written as it goes to the compressor.
   FileRangeSource raw(file, stream.DataStart, stream.DataEnd);

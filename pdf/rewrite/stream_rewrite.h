@@ -46,6 +46,9 @@ struct StreamRewriting {
   // as content ("BI" for inline images, "Tr" for text made visible): a
   // stream without any of them is passed over after a first decoding.
   std::vector<std::string_view> Markers;
+  // The stream is a Type 3 glyph description by the document's structure:
+  // one with a marker is left with "Type 3 glyph", unread.
+  bool Glyph = false;
 };
 
 struct StreamRewriteResult {

@@ -104,6 +104,8 @@ Token Lexer::Next() {
     case '>':
       token.Kind = hasNext && data_[p + 1] == '>' ? TokenKind::kDictionaryClose : TokenKind::kError;
       p += token.Kind == TokenKind::kDictionaryClose ? 2 : 1;
+      // A ">" that ends the data may be the first half of ">>".
+      if (!hasNext) reachedEnd_ = true;
       break;
     case '[':
       token.Kind = TokenKind::kArrayOpen;

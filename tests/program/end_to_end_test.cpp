@@ -1106,8 +1106,11 @@ TEST_F(EndToEndTest, CommandLineFormsAndExitStatuses) {
       Input("locked.pdf", TwoImages(XrefForm::kTable).TrailerEntries("/Encrypt 9 0 R").Build());
   const std::string missing = dir_.File("missing.pdf");
   const std::string usage = UsageText(platform::CommandLineStyle::kPosix);
-  const std::string cannotOpen =
-      "Quillane: Cannot open file \"" + missing + "\". No such file or directory.\n";
+  // With more than one input, each message names the input it is about.
+  const std::string cannotOpen = "Quillane: " + missing + ": Cannot open file \"" + missing +
+                                 "\". No such file or directory.\n";
+  const std::string encryptedOfMany =
+      "Quillane: " + encrypted + ": " + std::string(kEncryptedMessage).substr(10);
   const struct {
     const char* name;
     std::vector<std::string> args;
@@ -1146,7 +1149,7 @@ TEST_F(EndToEndTest, CommandLineFormsAndExitStatuses) {
        {missing, encrypted, a},
        3,
        "",
-       cannotOpen + kEncryptedMessage,
+       cannotOpen + encryptedOfMany,
        {"a_Vexlo.pdf"}},
   };
   const auto expand = [&usage](const std::string& text) {

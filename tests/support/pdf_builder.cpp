@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "support/zlib_data.h"
 #include <cstdio>
 #include <map>
 #include <utility>
+#include "support/zlib_data.h"
 
 namespace quillane::test {
 namespace {

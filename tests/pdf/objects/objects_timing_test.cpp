@@ -103,9 +103,9 @@ TEST(ObjectsTiming, ReadWalkAndReach) {
       "medians of %d: cp %.1f ms; cross-reference %.2f ms; walk %.2f ms (%.2f us a page); "
       "walk reading every XObject %.2f ms; reachable objects %.1f ms\n"
       "peak resident memory: %ld KiB before, %ld KiB after\n",
-      path, entries, pages, drawn, decoded, reached, rounds, Median(copy), Median(read), Median(walk),
-      1000 * Median(walk) / static_cast<double>(std::max<std::size_t>(pages, 1)), Median(walkAll),
-      Median(reach), before, PeakKibibytes());
+      path, entries, pages, drawn, decoded, reached, rounds, Median(copy), Median(read),
+      Median(walk), 1000 * Median(walk) / static_cast<double>(std::max<std::size_t>(pages, 1)),
+      Median(walkAll), Median(reach), before, PeakKibibytes());
 }
 
 }  // namespace

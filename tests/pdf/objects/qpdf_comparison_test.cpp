@@ -58,8 +58,8 @@ class JsonReader {
 
  private:
   void Skip() {
-    while (p_ < text_.size() && (text_[p_] == ' ' || text_[p_] == '\n' || text_[p_] == '\r' ||
-                                 text_[p_] == '\t')) {
+    while (p_ < text_.size() &&
+           (text_[p_] == ' ' || text_[p_] == '\n' || text_[p_] == '\r' || text_[p_] == '\t')) {
       ++p_;
     }
   }
@@ -81,7 +81,8 @@ class JsonReader {
       const char e = text_[p_];
       if (e == 'u') {
         if (p_ + 4 >= text_.size()) return std::nullopt;
-        const unsigned code = static_cast<unsigned>(std::stoul(text_.substr(p_ + 1, 4), nullptr, 16));
+        const unsigned code =
+            static_cast<unsigned>(std::stoul(text_.substr(p_ + 1, 4), nullptr, 16));
         p_ += 4;
         // Kept as UTF-8; only the kind of a string is compared.
         if (code < 0x80) {
@@ -173,7 +174,8 @@ class JsonReader {
       }
     }
     const std::size_t start = p_;
-    while (p_ < text_.size() && std::string("+-0123456789.eE").find(text_[p_]) != std::string::npos) {
+    while (p_ < text_.size() &&
+           std::string("+-0123456789.eE").find(text_[p_]) != std::string::npos) {
       ++p_;
     }
     if (p_ == start) return std::nullopt;
@@ -220,8 +222,9 @@ std::string Compare(const Document& document, const PdfObject& ours, const Json&
     case Json::Kind::kNull:
       return ReadsAsNull(document, &ours) ? "" : differ("qpdf null");
     case Json::Kind::kBool:
-      return ours.Kind == Type::kBoolean && ours.Value == theirs.text ? ""
-                                                                       : differ("qpdf " + theirs.text);
+      return ours.Kind == Type::kBoolean && ours.Value == theirs.text
+                 ? ""
+                 : differ("qpdf " + theirs.text);
     case Json::Kind::kNumber: {
       if (ours.Kind != Type::kNumber) return differ("qpdf number " + theirs.text);
       const double a = std::strtod(ours.Value.c_str(), nullptr);
@@ -257,7 +260,8 @@ std::string Compare(const Document& document, const PdfObject& ours, const Json&
         return differ("qpdf array of " + std::to_string(theirs.items.size()));
       }
       for (std::size_t i = 0; i < ours.Items.size(); ++i) {
-        std::string difference = Compare(document, ours.Items[i], theirs.items[i], path + "[" + std::to_string(i) + "]");
+        std::string difference =
+            Compare(document, ours.Items[i], theirs.items[i], path + "[" + std::to_string(i) + "]");
         if (!difference.empty()) return difference;
       }
       return "";
@@ -282,8 +286,9 @@ std::string Compare(const Document& document, const PdfObject& ours, const Json&
           ++oursCount;
         }
       }
-      return oursCount == theirsCount ? "" : differ(std::to_string(oursCount) + " keys vs qpdf " +
-                                                    std::to_string(theirsCount));
+      return oursCount == theirsCount ? ""
+                                      : differ(std::to_string(oursCount) + " keys vs qpdf " +
+                                               std::to_string(theirsCount));
     }
   }
   return differ("?");
@@ -343,12 +348,11 @@ bool CompareFile(const std::string& path, Figures& figures) {
   }
   std::map<std::int64_t, std::string> ours;
   document.Xref().ForEachLiveEntry([&ours, shift](const XrefEntry& entry) {
-    ours[entry.Number] =
-        std::to_string(entry.Number) + "/" + std::to_string(entry.Generation) +
-        (entry.Type == XrefEntryType::kInUse
-             ? ": uncompressed; offset = " + std::to_string(entry.Offset - shift)
-             : ": compressed; stream = " + std::to_string(entry.StreamNumber) +
-                   ", index = " + std::to_string(entry.StreamIndex));
+    ours[entry.Number] = std::to_string(entry.Number) + "/" + std::to_string(entry.Generation) +
+                         (entry.Type == XrefEntryType::kInUse
+                              ? ": uncompressed; offset = " + std::to_string(entry.Offset - shift)
+                              : ": compressed; stream = " + std::to_string(entry.StreamNumber) +
+                                    ", index = " + std::to_string(entry.StreamIndex));
   });
   for (const auto& [number, candidates] : theirs) {
     const auto found = ours.find(number);
@@ -394,8 +398,9 @@ bool CompareFile(const std::string& path, Figures& figures) {
     std::string difference;
     if (stream != nullptr) {
       difference = !lookup.Object->IsStream ? key + ": qpdf stream"
-                   : dictionary == nullptr  ? key + ": qpdf stream without dict"
-                                            : Compare(document, lookup.Object->Value, *dictionary, key);
+                   : dictionary == nullptr
+                       ? key + ": qpdf stream without dict"
+                       : Compare(document, lookup.Object->Value, *dictionary, key);
     } else if (value != nullptr) {
       difference = lookup.Object->IsStream ? key + ": a stream, qpdf not"
                                            : Compare(document, lookup.Object->Value, *value, key);
@@ -455,7 +460,8 @@ bool CorpusAvailable(const fs::path& corpus) {
 std::vector<fs::path> CorpusFiles(const fs::path& corpus) {
   std::vector<fs::path> files;
   for (const auto& entry : fs::recursive_directory_iterator(corpus)) {
-    if (entry.is_regular_file() && entry.path().extension() == ".pdf") files.push_back(entry.path());
+    if (entry.is_regular_file() && entry.path().extension() == ".pdf")
+      files.push_back(entry.path());
   }
   std::sort(files.begin(), files.end());
   return files;
@@ -484,8 +490,9 @@ TEST(QpdfComparison, DocumentsMadeAtTestTimeMatchQpdf) {
   ScratchDir dir;
   std::vector<std::string> made;
   const fs::path corpus = QUILLANE_CORPUS_DIR;
-  std::vector<fs::path> inputs = {fs::path(QUILLANE_SOURCE_DIR) / "samples" / "sample.pdf",
-                                  fs::path(QUILLANE_SOURCE_DIR) / "samples" / "sample-xrefstream.pdf"};
+  std::vector<fs::path> inputs = {
+      fs::path(QUILLANE_SOURCE_DIR) / "samples" / "sample.pdf",
+      fs::path(QUILLANE_SOURCE_DIR) / "samples" / "sample-xrefstream.pdf"};
   if (CorpusAvailable(corpus)) {
     const std::vector<fs::path> files = CorpusFiles(corpus);
     for (std::size_t i = 0; i < files.size(); i += 30) inputs.push_back(files[i]);
@@ -493,8 +500,7 @@ TEST(QpdfComparison, DocumentsMadeAtTestTimeMatchQpdf) {
   int n = 0;
   for (const fs::path& input : inputs) {
     for (const std::vector<std::string>& flags :
-         {std::vector<std::string>{"--object-streams=generate"},
-          std::vector<std::string>{"--qdf"},
+         {std::vector<std::string>{"--object-streams=generate"}, std::vector<std::string>{"--qdf"},
           std::vector<std::string>{"--object-streams=generate", "--compress-streams=n"}}) {
       const std::string out = dir.File("made-" + std::to_string(n++) + ".pdf");
       std::vector<std::string> argv{"qpdf"};
@@ -503,14 +509,15 @@ TEST(QpdfComparison, DocumentsMadeAtTestTimeMatchQpdf) {
       if (RunProcess(argv).exit_status == 0) made.push_back(out);
     }
   }
-  const fs::path generator = fs::path(QUILLANE_SOURCE_DIR) / ".." / "shared" / "bench" / "makepdf.py";
+  const fs::path generator =
+      fs::path(QUILLANE_SOURCE_DIR) / ".." / "shared" / "bench" / "makepdf.py";
   if (fs::exists(generator)) {
     for (const std::vector<std::string>& flags :
          {std::vector<std::string>{"--xref", "table"},
           std::vector<std::string>{"--xref", "stream", "--objstm"},
           std::vector<std::string>{"--xref", "stream", "--objstm", "--smask-every", "3",
-                                   "--indirect-length-every", "2", "--form-every", "2",
-                                   "--updates", "3"},
+                                   "--indirect-length-every", "2", "--form-every", "2", "--updates",
+                                   "3"},
           std::vector<std::string>{"--xref", "table", "--updates", "2", "--data", "flate"}}) {
       const std::string out = dir.File("generated-" + std::to_string(n++) + ".pdf");
       std::vector<std::string> argv{"python3", generator.string(), "--mb", "1", "--images", "30"};

@@ -104,11 +104,16 @@ TEST(InlineImageWalk, FormKeepsItsDictionaryAndLengthReferenceIsResolved) {
   hex += ">";
   const std::string file =
       PdfBuilder()
+          .Object(1, 0, "<</Type/Catalog/Pages 2 0 R>>\n")
+          .Object(2, 0, "<</Type/Pages/Kids[3 0 R]/Count 1>>\n")
+          .Object(3, 0,
+                  "<</Type/Page/Parent 2 0 R/Resources<</XObject<</Fm 4 0 R>>>>/Contents 5 0 R>>\n")
           .Object(4, 0,
                   "<</Type/XObject /Subtype /Form/BBox[0 0 10 10]/Length 9 0 R "
                   "/Filter[/ASCIIHexDecode]/DecodeParms[null]/DL 40\r\n"
                   "/Resources<</Font<</F1 7 0 R>>/Length 3>>/Matrix[1 0 0 1 0 0]>>\nstream\n" +
                       hex + "\nendstream\n")
+          .Object(5, 0, Stream("", "/Fm Do"))
           .Object(9, 0, std::to_string(hex.size()) + "\n")
           .Build();
   const WalkResult result = Walk(file);
@@ -155,69 +160,75 @@ TEST(InlineImageWalk, LeavesWhatIsNoContentStreamWithImages) {
   EXPECT_EQ(image.log, "Stream left: 500000 replaced as an image");
 }
 
-TEST(InlineImageWalk, OnlyTheLastVersionOfAnObjectCounts) {
+// What the cross-reference names is what is read: the newest version, never
+// a freed one or an orphan that no section lists.
+TEST(InlineImageWalk, TheCrossReferenceSaysWhichVersionIsRead) {
   const std::string withImage = Stream("", "q " + kImage + " Q");
   const std::string without = Stream("", "q Q");
+  const auto page = [](PdfBuilder& builder, int contents) -> PdfBuilder& {
+    return builder.Object(1, 0, "<</Type/Catalog/Pages 2 0 R>>\n")
+        .Object(2, 0, "<</Type/Pages/Kids[3 0 R]/Count 1>>\n")
+        .Object(3, 0,
+                "<</Type/Page/Parent 2 0 R/Contents " + std::to_string(contents) + " 0 R>>\n");
+  };
+  PdfBuilder older;
+  PdfBuilder newer;
+  PdfBuilder orphan;
+  PdfBuilder freed;
   const struct {
     const char* what;
     std::string file;
-    const char* content;  // of the one object rewritten; empty: none
+    ObjectKey rewritten;  // kNoObject: none
   } cases[] = {
       {"newer without images",
-       PdfBuilder().Object(5, 0, withImage).Update().Object(5, 0, without).Build(), ""},
-      {"newer not a stream",
-       PdfBuilder().Object(5, 0, withImage).Update().Object(5, 0, "<</Type/Page>>\n").Build(), ""},
+       page(older, 5).Object(5, 0, withImage).Update().Object(5, 0, without).Build(), kNoObject},
       {"newer with images",
-       PdfBuilder().Object(5, 0, without).Update().Object(5, 0, withImage).Build(), "q  Q"},
-      {"newer header after endobj on its line",
-       PdfBuilder().Object(5, 0, withImage).Raw("endobj 5 0 obj\n" + without + "endobj\n").Build(),
-       ""},
+       page(newer, 5).Object(5, 0, without).Update().Object(5, 0, withImage).Build(),
+       MakeObjectKey(5, 0)},
+      // A second definition that no section lists is no newer version.
+      {"orphan after the listed one",
+       page(orphan, 5).Object(5, 0, without).Raw("5 0 obj\n" + withImage + "endobj\n").Build(),
+       kNoObject},
+      // An update gives the page new contents and frees the old ones.
+      {"freed old contents",
+       page(freed, 5)
+           .Object(5, 0, withImage)
+           .Update()
+           .Object(3, 0, "<</Type/Page/Parent 2 0 R/Contents 6 0 R>>\n")
+           .Object(6, 0, withImage)
+           .Free(5, 1)
+           .Build(),
+       MakeObjectKey(6, 0)},
   };
   for (const auto& c : cases) {
     const WalkResult result = Walk(c.file);
-    if (std::string(c.content).empty()) {
+    if (c.rewritten == kNoObject) {
       EXPECT_TRUE(result.objects.empty()) << c.what;
       continue;
     }
     ASSERT_EQ(result.objects.size(), 1u) << c.what;
-    std::string expected = c.content;
-    expected.insert(2, kPlaceholder);
-    EXPECT_EQ(Split(result.objects[0]).content, expected) << c.what;
+    EXPECT_EQ(result.objects[0].Key, c.rewritten) << c.what;
+    EXPECT_EQ(Split(result.objects[0]).content, "q " + kPlaceholder + " Q") << c.what;
   }
 }
 
-TEST(InlineImageWalk, StreamDataIsPassedOverNotSearched) {
+TEST(InlineImageWalk, StreamDataIsBoundedByItsLength) {
   // Object 5's data holds "endstream" and an object header; its /Length
-  // (direct, or a reference resolved after the pass) bounds it, so the
-  // header inside is no newer version of object 6.
+  // (direct, or a reference) bounds it.
   const std::string data = "BT (endstream\n6 0 obj) Tj ET " + kImage;
-  const std::string object6 = Stream("", kImage);
   for (const bool reference : {false, true}) {
-    PdfBuilder builder;
-    builder.Object(6, 0, object6);
-    if (reference) {
-      builder.Object(5, 0, "<</Length 7 0 R>>\nstream\n" + data + "\nendstream\n")
-          .Object(7, 0, std::to_string(data.size()) + "\n");
-    } else {
-      builder.Object(5, 0, Stream("", data));
-    }
-    const WalkResult result = Walk(builder.Build());
-    ASSERT_EQ(result.objects.size(), 2u) << reference;
-    EXPECT_EQ(result.objects[0].Key, MakeObjectKey(6, 0));
-    EXPECT_EQ(Split(result.objects[1]).content, "BT (endstream\n6 0 obj) Tj ET " + kPlaceholder);
+    const WalkResult result =
+        Walk(reference ? PdfBuilder()
+                             .Object(1, 0, "<</Type/Catalog/Pages 2 0 R>>\n")
+                             .Object(2, 0, "<</Type/Pages/Kids[3 0 R]/Count 1>>\n")
+                             .Object(3, 0, "<</Type/Page/Parent 2 0 R/Contents 5 0 R>>\n")
+                             .Object(5, 0, "<</Length 7 0 R>>\nstream\n" + data + "\nendstream\n")
+                             .Object(7, 0, std::to_string(data.size()) + "\n")
+                             .Build()
+                       : Document(Stream("", data)));
+    ASSERT_EQ(result.objects.size(), 1u) << reference;
+    EXPECT_EQ(Split(result.objects[0]).content, "BT (endstream\n6 0 obj) Tj ET " + kPlaceholder);
   }
-  // The same in an image's data: the object 6 inside it is no newer version.
-  const std::string imageData =
-      "\x01\x02"
-      "endstream\n6 0 obj\n<<>>stream\nq Q\nendstream\n\x03";
-  const WalkResult image = Walk(
-      PdfBuilder()
-          .Object(6, 0, object6)
-          .Object(8, 0, "<</Subtype/Image/Length 9 0 R>>\nstream\n" + imageData + "\nendstream\n")
-          .Object(9, 0, std::to_string(imageData.size()) + "\n")
-          .Build());
-  ASSERT_EQ(image.objects.size(), 1u);
-  EXPECT_EQ(image.objects[0].Key, MakeObjectKey(6, 0));
   // A wrong /Length: the data ends at the first "endstream".
   const WalkResult wrong = Walk(Document("<</Length 500>>\nstream\n" + kImage + "\r\nendstream\n"));
   ASSERT_EQ(wrong.objects.size(), 1u);
@@ -242,9 +253,11 @@ TEST(InlineImageWalk, ReadsHostileFilesInWorkLinearInTheirSize) {
     unclosed += "\n1 0 obj\n<</A(";
     endless += "\n1 0 obj\n<<>>stream\n";
   }
+  // Neither has a cross-reference the object layer reads: nothing is
+  // rewritten, and the log says why.
   const WalkResult stopped = Walk(unclosed);
   EXPECT_TRUE(stopped.objects.empty());
-  EXPECT_TRUE(stopped.log.starts_with("Inline walk stopped @ ")) << stopped.log;
+  EXPECT_EQ(stopped.log, "Inline images left: no startxref at the end of the file");
   const WalkResult passed = Walk(endless);
   EXPECT_TRUE(passed.objects.empty());
   // The body budget: 8 times the size and 16 MiB, and pieces of whole pages.
