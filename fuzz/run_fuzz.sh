@@ -4,10 +4,11 @@
 #
 #   fuzz/run_fuzz.sh TARGET SECONDS [BUILD_DIR]
 #
-# TARGET is run, registry, command_line, desktop_exec, content_stream, truetype or
-# stream_filters; BUILD_DIR
+# TARGET is run, registry, command_line, desktop_exec, content_stream, truetype,
+# stream_filters or objects; BUILD_DIR
 # is the folder of the "fuzz" preset (build/fuzz by default). The working corpus
-# lives in BUILD_DIR/corpus/TARGET and is seeded on first use: the run target from
+# lives in BUILD_DIR/corpus/TARGET and is seeded on first use: the run and objects
+# targets from
 # the PDFs of ../shared/corpus (when present), samples/, tests/data/ and the saved
 # findings; content_stream from fuzz/seeds/content_stream, its saved findings and,
 # with qpdf, the corpus PDFs that hold "BI" once their streams are uncompressed;
@@ -34,7 +35,7 @@ mkdir -p "$corpus" "$artifacts" "$build/logs"
 
 if [[ -z $(ls -A "$corpus") ]]; then
   seed() { [[ -f $1 ]] && cp "$1" "$corpus/seed-$(sha1sum "$1" | cut -c1-16)"; return 0; }
-  if [[ $target == run ]]; then
+  if [[ $target == run || $target == objects ]]; then
     shopt -s globstar nullglob
     for f in "$source_dir"/../shared/corpus/**/*.pdf "$source_dir"/samples/*.pdf \
              "$source_dir"/tests/data/*; do
@@ -75,7 +76,8 @@ fi
 # -max_len keeps mutation fast; longer seeds are cut to it, which still
 # exercises the scanners on a document whose end is missing.
 max_len=65536
-[[ $target == run || $target == content_stream || $target == truetype ]] || max_len=16384
+[[ $target == run || $target == objects || $target == content_stream || $target == truetype ]] ||
+  max_len=16384
 
 log=$build/logs/$target-$(date +%Y%m%d-%H%M%S).log
 echo "fuzzing $target for $seconds CPU seconds; log: $log" >&2
@@ -91,7 +93,7 @@ while (( cpu < seconds - 5 )); do
     -dict="$here/$target.dict" -artifact_prefix="$artifacts/" -print_final_stats=1 \
     >>"$log" 2>&1 || true
   # This round's executions: its last status line; its CPU time: time's line.
-  last=$(grep -aE '^#[0-9]+' "$log" | tail -1 | sed -E 's/^#([0-9]+).*/\1/')
+  last=$({ grep -aE '^#[0-9]+' "$log" || true; } | tail -1 | sed -E 's/^#([0-9]+).*/\1/')
   executions=$(( executions + ${last:-0} ))
   cpu=$(awk '/^cpu-seconds/ { total += $2 + $3 } END { printf "%d", total }' "$log")
   echo "--- round ended $(date +%T): executions $executions, CPU seconds $cpu" >>"$log"

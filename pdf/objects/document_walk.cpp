@@ -345,6 +345,27 @@ DrawnStreams WalkDrawnStreams(const Document& document, const WalkOptions& optio
   return Walker(document, options, log).Run();
 }
 
+std::vector<DrawnStream> ContentsOfArray(const Document& document, const DrawnStream& listed,
+                                         const IndirectObject& object) {
+  std::vector<DrawnStream> streams;
+  if (listed.Kind != DrawnStreamKind::kPageContents || object.IsStream ||
+      object.Value.Kind != PdfObject::Type::kArray) {
+    return streams;
+  }
+  for (const PdfObject& item : object.Value.Items) {
+    if (item.Kind != PdfObject::Type::kReference) continue;
+    const ObjectKey key = MakeObjectKey(item.Number, item.Generation);
+    const std::optional<XrefEntry> entry = document.Xref().Find(item.Number);
+    if (!entry || entry->Type != XrefEntryType::kInUse || entry->Generation != item.Generation) {
+      continue;
+    }
+    DrawnStream stream = listed;
+    stream.Key = key;
+    streams.push_back(stream);
+  }
+  return streams;
+}
+
 std::vector<ObjectKey> ReachableObjects(const Document& document) {
   const CrossReference& xref = document.Xref();
   std::vector<bool> seen(xref.EntryCount(), false);

@@ -83,6 +83,17 @@ struct DrawnStreams {
 DrawnStreams WalkDrawnStreams(const Document& document, const WalkOptions& options,
                               const LogHook& log);
 
+// A page's /Contents given as a reference is listed unread, as a stream
+// (reading each would cost a read of the file a page). ISO 32000-1, 7.7.3.3
+// lets that object be an array of streams instead: for such a `listed`
+// entry, whose object the caller has read as `object`, the streams the
+// array names, each as a content stream of the same page with the same
+// resources, in array order, references that name no object in the file
+// left out. A stream may also be listed elsewhere: the caller keeps each
+// once. Empty for any other object.
+std::vector<DrawnStream> ContentsOfArray(const Document& document, const DrawnStream& listed,
+                                         const IndirectObject& object);
+
 // Every object reachable from the trailer's /Root and /Info through
 // references, in dictionaries, arrays and stream dictionaries at any depth,
 // in the newest revision, each once; in the order they were reached

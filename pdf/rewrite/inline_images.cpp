@@ -59,13 +59,26 @@ std::vector<RewrittenObject> RewriteInlineImageStreams(const FileAccess& source,
   rewriting.Markers = {"BI"};
   // New versions with where their old ones lie, for the order of the file.
   std::vector<std::pair<Position, RewrittenObject>> rewritten;
-  for (const DrawnStream& stream : drawn.Streams) {
+  // The drawn streams, and those of page contents given as an indirect
+  // array, each once.
+  std::vector<DrawnStream> pending(drawn.Streams.rbegin(), drawn.Streams.rend());
+  std::unordered_set<ObjectKey> seen;
+  while (!pending.empty()) {
+    const DrawnStream stream = pending.back();
+    pending.pop_back();
+    if (!seen.insert(stream.Key).second) continue;
     if (images.count(stream.Key) != 0) {
       if (log) log("Stream left: " + IntToText(stream.Key) + " replaced as an image");
       continue;
     }
     const std::shared_ptr<const IndirectObject> object = document.Object(stream.Key);
-    if (object == nullptr || !object->IsStream || object->Compressed()) continue;
+    if (object == nullptr) continue;
+    if (!object->IsStream) {
+      const std::vector<DrawnStream> items = ContentsOfArray(document, stream, *object);
+      pending.insert(pending.end(), items.rbegin(), items.rend());
+      continue;
+    }
+    if (object->Compressed()) continue;
     const std::optional<StreamExtent> extent = document.Extent(*object);
     if (!extent || !MayBeContentStream(object->Value)) continue;
     StreamInFile in;

@@ -212,6 +212,28 @@ TEST(InlineImageWalk, TheCrossReferenceSaysWhichVersionIsRead) {
   }
 }
 
+// A page's /Contents may name an array of streams; each stream it lists is
+// drawn, once however often it is named.
+TEST(InlineImageWalk, ContentsGivenAsAnIndirectArrayAreEachRewritten) {
+  const std::string withImage = Stream("", "q " + kImage + " Q");
+  const std::string file = PdfBuilder()
+                               .Object(1, 0, "<</Type/Catalog/Pages 2 0 R>>\n")
+                               .Object(2, 0, "<</Type/Pages/Kids[3 0 R 4 0 R]/Count 2>>\n")
+                               .Object(3, 0, "<</Type/Page/Parent 2 0 R/Contents 5 0 R>>\n")
+                               .Object(4, 0, "<</Type/Page/Parent 2 0 R/Contents 7 0 R>>\n")
+                               .Object(5, 0, "[6 0 R 7 0 R 6 0 R 9 0 R]\n")
+                               .Object(6, 0, withImage)
+                               .Object(7, 0, withImage)
+                               .Build();
+  const WalkResult result = Walk(file);
+  ASSERT_EQ(result.objects.size(), 2u);
+  EXPECT_EQ(result.objects[0].Key, MakeObjectKey(6, 0));
+  EXPECT_EQ(result.objects[1].Key, MakeObjectKey(7, 0));
+  for (const RewrittenObject& object : result.objects) {
+    EXPECT_EQ(Split(object).content, "q " + kPlaceholder + " Q");
+  }
+}
+
 TEST(InlineImageWalk, StreamDataIsBoundedByItsLength) {
   // Object 5's data holds "endstream" and an object header; its /Length
   // (direct, or a reference) bounds it.
