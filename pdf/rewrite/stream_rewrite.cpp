@@ -1,6 +1,7 @@
 #include "pdf/rewrite/stream_rewrite.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 
 #include "pdf/filters/byte_stream.h"
@@ -68,23 +69,30 @@ class CompressedSink final : public ByteSink {
 
 // True when one of `markers` occurs in the decoded data; `decoder` is read to
 // its end either way, so that damage anywhere in it shows.
-bool DecodedHolds(StreamDecoder& decoder, const std::vector<std::string_view>& markers) {
+// Most content streams are a line or two: the piece grows with the encoded
+// size (decoded data is mostly a few times larger), so that a page's small
+// stream costs no 64 KiB buffer.
+bool DecodedHolds(StreamDecoder& decoder, const std::vector<std::string_view>& markers,
+                  std::uint64_t encoded) {
   std::size_t longest = 0;
   for (const std::string_view marker : markers) longest = std::max(longest, marker.size());
-  constexpr std::size_t kPiece = std::size_t{64} << 10;
-  Text buffer(kPiece + longest, '\0');
+  constexpr std::uint64_t kSmallest = 4096;
+  constexpr std::uint64_t kLargest = std::uint64_t{64} << 10;
+  const auto piece = static_cast<std::size_t>(std::clamp(encoded * 4, kSmallest, kLargest));
+  const std::unique_ptr<char[]> storage = std::make_unique_for_overwrite<char[]>(piece + longest);
+  char* const buffer = storage.get();
   std::size_t kept = 0;  // bytes of the last piece kept in front, for a marker cut in two
   bool found = false;
   for (;;) {
-    const std::size_t got = decoder.Read(buffer.data() + kept, kPiece);
+    const std::size_t got = decoder.Read(buffer + kept, piece);
     if (got == 0) return found;
     if (found) continue;
-    const std::string_view view(buffer.data(), kept + got);
+    const std::string_view view(buffer, kept + got);
     for (const std::string_view marker : markers) {
       if (view.find(marker) != std::string_view::npos) found = true;
     }
     kept = std::min(longest > 0 ? longest - 1 : 0, view.size());
-    std::copy(view.end() - static_cast<std::ptrdiff_t>(kept), view.end(), buffer.begin());
+    std::copy(view.end() - static_cast<std::ptrdiff_t>(kept), view.end(), buffer);
   }
 }
 
@@ -124,7 +132,7 @@ StreamRewriteResult RewriteStream(const FileAccess& file, const StreamInFile& st
   {
     FileRangeSource raw(file, stream.DataStart, stream.DataEnd);
     StreamDecoder decoder(raw, *chain.Filters, encoded);
-    worthReading = DecodedHolds(decoder, rewriting.Markers);
+    worthReading = DecodedHolds(decoder, rewriting.Markers, encoded);
     if (decoder.Failed()) {
       left(Text(decoder.Reason()));
       return result;
