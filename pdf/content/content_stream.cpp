@@ -158,9 +158,11 @@ class ContentReader {
     std::vector<Frame> frames;
     int compatibility = 0;  // depth of BX ... EX sections
     bool operatorRead = false;
-    // Where the operation being read begins: its first token, or nothing
-    // before it has one.
-    std::optional<std::size_t> operationStart;
+    // Where the operation being read begins: its first token, or
+    // kNoOperation before it has one. A plain value: held in an optional,
+    // GCC at -O3 warns that it may be read uninitialized.
+    constexpr std::size_t kNoOperation = std::numeric_limits<std::size_t>::max();
+    std::size_t operationStart = kNoOperation;
     const auto fail = [&reading, this](std::size_t at) {
       reading.Failure = at;
       reading.InlineImages.clear();
@@ -168,9 +170,11 @@ class ContentReader {
       return reading;
     };
     for (;;) {
-      mark_ = operationStart.value_or(position_);
+      mark_ = operationStart != kNoOperation ? operationStart : position_;
       const Token token = NextToken();
-      if (!operationStart && token.Kind != TokenKind::kEnd) operationStart = token.Start;
+      if (operationStart == kNoOperation && token.Kind != TokenKind::kEnd) {
+        operationStart = token.Start;
+      }
       // A value completes a dictionary entry; a key of a dictionary must be a
       // name.
       const bool wantKey = !frames.empty() && frames.back().Dictionary && frames.back().WantKey;
@@ -233,16 +237,16 @@ class ContentReader {
                      (!IsContentOperator(word) && compatibility == 0)) {
             return fail(token.Start);
           } else if (editing_.EditOperation) {
-            const ContentOperation operation{word, window_.Bytes(*operationStart, token.End),
-                                             *operationStart};
+            const ContentOperation operation{word, window_.Bytes(operationStart, token.End),
+                                             operationStart};
             if (std::optional<Text> edited = editing_.EditOperation(operation)) {
-              Emit(*operationStart);
+              Emit(operationStart);
               Write(*edited);
               emitted_ = token.End;
               ++reading.EditedOperations;
             }
           }
-          operationStart.reset();
+          operationStart = kNoOperation;
           continue;
         }
         default:
