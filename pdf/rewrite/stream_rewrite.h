@@ -71,6 +71,18 @@ struct StreamRewriteResult {
 StreamRewriteResult RewriteStream(const FileAccess& file, const StreamInFile& stream,
                                   const StreamRewriting& rewriting, const LogHook& log);
 
+// Reads `stream` of `file` as content, `editor` asked about every operation
+// and nothing written: the reading, or nothing when the data does not decode
+// or holds none of `markers`.
+std::optional<ContentReading> ReadStreamContent(const FileAccess& file, const StreamInFile& stream,
+                                                const std::vector<std::string_view>& markers,
+                                                const OperationEditor& editor);
+
+// False when the dictionary shows a stream that is no content stream, though
+// the document draws it as one (a page's /Contents naming an image, a font
+// program, metadata): such bytes are left as they are.
+bool MayBeContentStream(const PdfObject& dictionary);
+
 // `text`, a stream dictionary read as `dictionary`, without its /Length,
 // /Filter, /DecodeParms and /DL entries and with "/Length <length>
 // /Filter/FlateDecode" before its closing ">>". Every entry's key starts with
