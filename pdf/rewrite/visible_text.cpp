@@ -27,7 +27,7 @@ namespace {
 // /ExtGState resource dictionary: Multiply for the images under the text,
 // and an opaque, unmasked fill for text a graphics state would hide.
 constexpr char kGraphicsStates[] =
-    "/QuillaneMultiply<</Type/ExtGState/BM/Multiply>>"
+    "/QuillaneMultiply<</Type/ExtGState/BM/Multiply/ca 0.4/CA 0.4>>"
     "/QuillaneOpaque<</Type/ExtGState/ca 1/CA 1/BM/Normal/SMask/None>>";
 
 // The /W of a CIDFont gives no width for a code: /DW, else this.
@@ -63,6 +63,7 @@ struct ReplacedFont {
   std::size_t DescendantsEnd = 0;
   std::map<std::uint32_t, double> OldWidths;
   double DefaultWidth = kDefaultCidWidth;
+  std::optional<TextFontReplacement::VerticalMetrics> Vertical;
   ReplacedFontWidths Widths;
   std::unique_ptr<TextFontReplacement> Replacement;
   std::set<std::uint32_t> Shown;
@@ -236,6 +237,11 @@ std::unique_ptr<ReplacedFont> Pass::ReadGlyphlessFont(
   replaced->DescendantsStart = descendantsEntry->Start;
   replaced->DescendantsEnd = descendantsEntry->End;
   replaced->Widths.Codes = ToUnicodeMap::Read(*cmap);
+  const Resolved ascent = document_.Get(descriptor.Value, "Ascent");
+  const Resolved descent = document_.Get(descriptor.Value, "Descent");
+  if (ascent && descent && ascent->NumberValue() && descent->NumberValue()) {
+    replaced->Vertical = {*ascent->NumberValue(), *descent->NumberValue()};
+  }
   if (const Resolved dw = document_.Get(cidFont.Value, "DW"); dw && dw->NumberValue()) {
     replaced->DefaultWidth = *dw->NumberValue();
   }
@@ -434,7 +440,17 @@ DrawnStreamRewrite Pass::Run(std::int64_t trailerSize) {
       editor = std::make_unique<ShowTextEditor>(std::move(editing));
       rewriting.EditOperation = editor->Editor();
       states = GraphicsStatesEdit(item.Stream.ResourcesHolder);
-      // Resources in the stream's own dictionary go into its new version.
+      // Resources in the stream's own dictionary go into its new version,
+      // when its edits use the graphics states: a first reading tells.
+      if (states && states->Target->Key == item.Stream.Key) {
+        ShowTextEditing trial;
+        trial.WrapImages = true;
+        trial.Resources = ResourcesFor(resources);
+        ShowTextEditor reader(std::move(trial));
+        const std::optional<ContentReading> reading =
+            ReadStreamContent(document_.Source(), item.In, {"Tr", "Do"}, reader.Editor());
+        if (!reading || (reader.WrappedImages() == 0 && !reader.UsesOpaqueState())) states.reset();
+      }
       if (states && states->Target->Key == item.Stream.Key) {
         item.In.DictionaryText = ApplyEdits(item.In.DictionaryText, {states->Edit});
         Lexer lexer(item.In.DictionaryText);
@@ -502,7 +518,7 @@ DrawnStreamRewrite Pass::Run(std::int64_t trailerSize) {
     next += 4;
     const TextFontReplacement::Objects objects = font->Replacement->Build(
         font->Shown, SubsetName(index++, TextFont().PostScriptName()), Reference(cidFont + 1),
-        Reference(cidFont + 2), Reference(cidFont + 3));
+        Reference(cidFont + 2), Reference(cidFont + 3), font->Vertical);
     missing += objects.MissingGlyphs;
     const Text dictionary = ApplyEdits(
         *value, {{font->DescendantsStart, font->DescendantsEnd, "[" + Reference(cidFont) + "]"}});
