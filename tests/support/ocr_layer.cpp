@@ -49,7 +49,7 @@ std::string OcrTextDrawing(const OcrLayer& layer) {
 std::string OcrPageContents(const OcrLayer& layer) {
   const std::string picture = "q 200 0 0 100 0 0 cm /Im1 Do Q\n";
   const std::string text = layer.InForm ? "q /Tx Do Q\n" : OcrTextDrawing(layer);
-  return layer.TextUnderPicture ? text + picture : picture + text;
+  return (layer.TextUnderPicture ? text + picture : picture + text) + layer.ExtraContents;
 }
 
 std::string OcrLayerDocument(const OcrLayer& layer) {
@@ -62,7 +62,8 @@ std::string OcrLayerDocument(const OcrLayer& layer) {
   const std::string page = "<</Type/Page/Parent 2 0 R/MediaBox[0 0 200 100]/Contents 4 0 R"
                            "/Resources<<" +
                            std::string(layer.InForm ? "" : fonts) +
-                           "/XObject<</Im1 6 0 R/Tx 7 0 R>>>>>>";
+                           "/XObject<</Im1 6 0 R" +
+                           std::string(layer.InForm ? "/Tx 7 0 R" : "") + ">>>>>>";
   const std::vector<std::pair<std::int64_t, std::string>> dictionaries = {
       {1, "<</Type/Catalog/Pages 2 0 R>>"},
       {2, "<</Type/Pages/Kids[3 0 R]/Count 1>>"},
@@ -87,28 +88,21 @@ std::string OcrLayerDocument(const OcrLayer& layer) {
   PdfBuilder builder;
   builder.Form(layer.Xref);
   if (layer.ObjectStreams) {
-    std::vector<std::pair<std::int64_t, std::string>> packed;
-    for (const auto& [number, body] : dictionaries) {
-      if (number != 5 || layer.TextFont == OcrLayer::Font::kGlyphless || true) {
-        packed.emplace_back(number, body);
-      }
-    }
-    builder.ObjectStream(13, packed);
+    builder.ObjectStream(13, dictionaries);
   } else {
-    for (const auto& [number, body] : dictionaries) {
-      if (number == 4) continue;
-      builder.Object(number, 0, body + "\n");
-    }
+    for (const auto& [number, body] : dictionaries) builder.Object(number, 0, body + "\n");
   }
   builder.Object(4, 0, StreamBody("", OcrPageContents(layer)));
   builder.Object(6, 0,
                  StreamBody("/Type/XObject/Subtype/Image/Width 2/Height 2/ColorSpace/DeviceGray"
                             "/BitsPerComponent 8",
                             "\x80\x80\x80\x80"));
-  builder.Object(7, 0,
-                 StreamBody("/Type/XObject/Subtype/Form/BBox[0 0 200 100]/Resources<<" + fonts +
+  if (layer.InForm) {
+    builder.Object(7, 0,
+                   StreamBody("/Type/XObject/Subtype/Form/BBox[0 0 200 100]/Resources<<" + fonts +
                                 ">>",
-                            OcrTextDrawing(layer)));
+                              OcrTextDrawing(layer)));
+  }
   builder.Object(9, 0, StreamBody("", toUnicode));
   builder.Object(11, 0, StreamBody("", map));
   builder.Object(12, 0, StreamBody("/Length1 " + std::to_string(program.size()), program));

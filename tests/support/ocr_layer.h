@@ -6,8 +6,8 @@
 // the same box glyph, /DW 500) or with a non-embedded Helvetica.
 //
 // Objects: 1 catalog, 2 pages, 3 page (/Resources direct: /Font /F1 unless
-// the layer is in a form, /XObject /Im1 and /Tx), 4 page contents, 5 font,
-// 6 picture, 7 the form holding the layer (with its own /Resources), 8
+// the layer is in a form, /XObject /Im1, and /Tx when the layer is in a form), 4 page
+// contents, 5 font, 6 picture, 7 the form holding the layer (with its own /Resources), 8
 // CIDFont, 9 /ToUnicode, 10 descriptor, 11 CIDToGIDMap, 12 font program (the
 // test font glyphless-rectangle.ttf); with object streams, 1, 2, 3, 5, 8 and
 // 10 are in object stream 13.
@@ -34,6 +34,8 @@ struct OcrLayer {
   bool TextUnderPicture = false;
   // The layer in a form XObject that the page contents draw.
   bool InForm = false;
+  // Bytes the page contents end with (an inline image, say).
+  std::string ExtraContents;
   XrefForm Xref = XrefForm::kTable;
   bool ObjectStreams = false;
 };
@@ -46,7 +48,8 @@ struct OcrLayer {
 std::string OcrTextDrawing(const OcrLayer& layer);
 
 // The page contents: "q 200 0 0 100 0 0 cm /Im1 Do Q\n" and the text
-// drawing (or "q /Tx Do Q\n"), in the order the layer says.
+// drawing (or "q /Tx Do Q\n"), in the order the layer says, then the extra
+// contents.
 std::string OcrPageContents(const OcrLayer& layer);
 
 std::string OcrLayerDocument(const OcrLayer& layer);
