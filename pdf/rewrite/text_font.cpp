@@ -50,11 +50,9 @@ double TextFontReplacement::Width(std::uint32_t code) const {
   return PerMille(font_.AdvanceWidth(glyph), font_.Metrics().UnitsPerEm);
 }
 
-TextFontReplacement::Objects TextFontReplacement::Build(const std::set<std::uint32_t>& shown,
-                                                        const Text& baseFont,
-                                                        const Text& descriptor, const Text& map,
-                                                        const Text& program,
-                                                        std::optional<VerticalMetrics> vertical) const {
+TextFontReplacement::Objects TextFontReplacement::Build(
+    const std::set<std::uint32_t>& shown, const Text& baseFont, const Text& descriptor,
+    const Text& map, const Text& program, std::optional<VerticalMetrics> vertical) const {
   Objects objects;
   std::vector<fonts::GlyphId> glyphs{blank_};
   const std::uint32_t last = shown.empty() ? 0 : *shown.rbegin();

@@ -61,6 +61,8 @@ struct ReplacedFont {
   // Where /DescendantFonts's value lies in the font dictionary.
   std::size_t DescendantsStart = 0;
   std::size_t DescendantsEnd = 0;
+  // And /BaseFont's, which names the descendant's font.
+  const PdfObject* BaseFont = nullptr;
   std::map<std::uint32_t, double> OldWidths;
   double DefaultWidth = kDefaultCidWidth;
   std::optional<TextFontReplacement::VerticalMetrics> Vertical;
@@ -236,6 +238,7 @@ std::unique_ptr<ReplacedFont> Pass::ReadGlyphlessFont(
   replaced->Object = object;
   replaced->DescendantsStart = descendantsEntry->Start;
   replaced->DescendantsEnd = descendantsEntry->End;
+  replaced->BaseFont = font.Find("BaseFont");
   replaced->Widths.Codes = ToUnicodeMap::Read(*cmap);
   const Resolved ascent = document_.Get(descriptor.Value, "Ascent");
   const Resolved descent = document_.Get(descriptor.Value, "Descent");
@@ -516,12 +519,17 @@ DrawnStreamRewrite Pass::Run(std::int64_t trailerSize) {
     }
     const std::int64_t cidFont = next;
     next += 4;
-    const TextFontReplacement::Objects objects = font->Replacement->Build(
-        font->Shown, SubsetName(index++, TextFont().PostScriptName()), Reference(cidFont + 1),
-        Reference(cidFont + 2), Reference(cidFont + 3), font->Vertical);
+    const Text name = SubsetName(index++, TextFont().PostScriptName());
+    const TextFontReplacement::Objects objects =
+        font->Replacement->Build(font->Shown, name, Reference(cidFont + 1), Reference(cidFont + 2),
+                                 Reference(cidFont + 3), font->Vertical);
     missing += objects.MissingGlyphs;
-    const Text dictionary = ApplyEdits(
-        *value, {{font->DescendantsStart, font->DescendantsEnd, "[" + Reference(cidFont) + "]"}});
+    std::vector<ValueEdit> edits{
+        {font->DescendantsStart, font->DescendantsEnd, "[" + Reference(cidFont) + "]"}};
+    if (font->BaseFont != nullptr) {
+      edits.push_back({font->BaseFont->Start, font->BaseFont->End, "/" + name});
+    }
+    const Text dictionary = ApplyEdits(*value, edits);
     result.Objects.push_back({key, ObjectText(key, dictionary), nullptr, {}});
     result.Objects.push_back({MakeObjectKey(cidFont, 0),
                               ObjectText(MakeObjectKey(cidFont, 0), objects.CidFont),

@@ -59,21 +59,23 @@ std::string OcrLayerDocument(const OcrLayer& layer) {
             "/DescendantFonts[8 0 R]/ToUnicode 9 0 R>>"
           : "<</Type/Font/Subtype/Type1/BaseFont/Helvetica/Encoding/WinAnsiEncoding>>";
   const std::string fonts = "/Font<</F1 5 0 R>>";
-  const std::string page = "<</Type/Page/Parent 2 0 R/MediaBox[0 0 200 100]/Contents 4 0 R"
-                           "/Resources<<" +
-                           std::string(layer.InForm ? "" : fonts) +
-                           "/XObject<</Im1 6 0 R" +
-                           std::string(layer.InForm ? "/Tx 7 0 R" : "") + ">>>>>>";
+  const std::string page =
+      "<</Type/Page/Parent 2 0 R/MediaBox[0 0 200 100]/Contents 4 0 R"
+      "/Resources<<" +
+      std::string(layer.InForm ? "" : fonts) + "/XObject<</Im1 6 0 R" +
+      std::string(layer.InForm ? "/Tx 7 0 R" : "") + ">>>>>>";
   const std::vector<std::pair<std::int64_t, std::string>> dictionaries = {
       {1, "<</Type/Catalog/Pages 2 0 R>>"},
       {2, "<</Type/Pages/Kids[3 0 R]/Count 1>>"},
       {3, page},
       {5, font},
-      {8, "<</Type/Font/Subtype/CIDFontType2/BaseFont/GlyphLessFont/CIDSystemInfo<</Registry"
-          "(Adobe)/Ordering(Identity)/Supplement 0>>/FontDescriptor 10 0 R/DW 500"
-          "/CIDToGIDMap 11 0 R>>"},
-      {10, "<</Type/FontDescriptor/FontName/GlyphLessFont/Flags 5/FontBBox[0 0 500 1000]"
-           "/ItalicAngle 0/Ascent 1000/Descent -1/CapHeight 1000/StemV 80/FontFile2 12 0 R>>"},
+      {8,
+       "<</Type/Font/Subtype/CIDFontType2/BaseFont/GlyphLessFont/CIDSystemInfo<</Registry"
+       "(Adobe)/Ordering(Identity)/Supplement 0>>/FontDescriptor 10 0 R/DW 500"
+       "/CIDToGIDMap 11 0 R>>"},
+      {10,
+       "<</Type/FontDescriptor/FontName/GlyphLessFont/Flags 5/FontBBox[0 0 500 1000]"
+       "/ItalicAngle 0/Ascent 1000/Descent -1/CapHeight 1000/StemV 80/FontFile2 12 0 R>>"},
   };
   const std::string toUnicode =
       "/CIDInit /ProcSet findresource begin 12 dict begin begincmap\n"
@@ -82,8 +84,8 @@ std::string OcrLayerDocument(const OcrLayer& layer) {
   // Every code of the first 1280 drawn as glyph 1, the box.
   std::string map;
   for (int code = 0; code < 0x500; ++code) map += std::string("\x00\x01", 2);
-  const std::string program = ReadFileBytes(std::string(QUILLANE_SOURCE_DIR) +
-                                            "/tests/fonts/data/glyphless-rectangle.ttf");
+  const std::string program =
+      ReadFileBytes(std::string(QUILLANE_SOURCE_DIR) + "/tests/fonts/data/glyphless-rectangle.ttf");
 
   PdfBuilder builder;
   builder.Form(layer.Xref);
@@ -98,10 +100,10 @@ std::string OcrLayerDocument(const OcrLayer& layer) {
                             "/BitsPerComponent 8",
                             "\x80\x80\x80\x80"));
   if (layer.InForm) {
-    builder.Object(7, 0,
-                   StreamBody("/Type/XObject/Subtype/Form/BBox[0 0 200 100]/Resources<<" + fonts +
-                                ">>",
-                              OcrTextDrawing(layer)));
+    builder.Object(
+        7, 0,
+        StreamBody("/Type/XObject/Subtype/Form/BBox[0 0 200 100]/Resources<<" + fonts + ">>",
+                   OcrTextDrawing(layer)));
   }
   builder.Object(9, 0, StreamBody("", toUnicode));
   builder.Object(11, 0, StreamBody("", map));

@@ -46,8 +46,8 @@ Rewrite ShowText(const std::string& file, std::int64_t trailerSize, bool inlineI
     ++result.fontLoads;
     return TextFont();
   };
-  const DrawnStreamRewrite rewrite = RewriteDrawnStreams(pdf.source, trailerSize, {}, rewriting,
-                                                         pdf.log);
+  const DrawnStreamRewrite rewrite =
+      RewriteDrawnStreams(pdf.source, trailerSize, {}, rewriting, pdf.log);
   for (const RewrittenObject& object : rewrite.Objects) {
     result.order.push_back(object.Key);
     result.bytes.push_back(object.Bytes);
@@ -98,22 +98,22 @@ TEST(RewriteDrawnStreams, TesseractLayerOverThePicture) {
 
     // The contents, the page with the graphics states, the font and its four
     // new objects numbered from /Size on.
-    EXPECT_EQ(rewrite.order,
-              (std::vector<ObjectKey>{Key(4), Key(3), Key(5), Key(size), Key(size + 1),
-                                      Key(size + 2), Key(size + 3)}));
+    EXPECT_EQ(rewrite.order, (std::vector<ObjectKey>{Key(4), Key(3), Key(5), Key(size),
+                                                     Key(size + 1), Key(size + 2), Key(size + 3)}));
     EXPECT_EQ(rewrite.next, size + 4);
     EXPECT_EQ(rewrite.log, "Text shown: 400000 | Font replaced: 500000");
     EXPECT_EQ(rewrite.fontLoads, 1);
     EXPECT_EQ(rewrite.data.at(Key(4)),
-              "q 200 0 0 100 0 0 cm " + kMultiply + " Q\nBT\n0 Tr 1 0 0 1 10 50 Tm /F1 20 Tf 100 Tz " +
-                  Scaling(U"Hi") + " Tz [ <004800690020> ] TJ 100 Tz\n40 0 Td " +
-                  Scaling(U"World") + " Tz [ <0057006F0072006C0064> ] TJ 100 Tz\nET\n");
+              "q 200 0 0 100 0 0 cm " + kMultiply +
+                  " Q\nBT\n0 Tr 1 0 0 1 10 50 Tm /F1 20 Tf 100 Tz " + Scaling(U"Hi") +
+                  " Tz [ <004800690020> ] TJ 100 Tz\n40 0 Td " + Scaling(U"World") +
+                  " Tz [ <0057006F0072006C0064> ] TJ 100 Tz\nET\n");
     EXPECT_EQ(rewrite.heads.at(Key(3)),
               "3 0 obj\n<</Type/Page/Parent 2 0 R/MediaBox[0 0 200 100]/Contents 4 0 R/Resources<<"
               "/Font<</F1 5 0 R>>/XObject<</Im1 6 0 R>>" +
                   kStates + ">>>>\nendobj\n");
     EXPECT_EQ(rewrite.heads.at(Key(5)),
-              "5 0 obj\n<</Type/Font/Subtype/Type0/BaseFont/GlyphLessFont/Encoding/Identity-H"
+              "5 0 obj\n<</Type/Font/Subtype/Type0/BaseFont/QLTXAA+DejaVuSans/Encoding/Identity-H"
               "/DescendantFonts[" +
                   IntToText(size) + " 0 R]/ToUnicode 9 0 R>>\nendobj\n");
 
@@ -123,11 +123,11 @@ TEST(RewriteDrawnStreams, TesseractLayerOverThePicture) {
     const auto width = [](char32_t c) {
       return ContentNumber(TextFont().AdvanceWidth(TextFont().GlyphFor(c)) * 1000.0 / 2048);
     };
-    EXPECT_NE(cidFont.find("/W[32 [" + width(U' ') + "] 72 [" + width(U'H') + "] 87 [" +
-                           width(U'W') + "] 100 [" + width(U'd') + "] 105 [" + width(U'i') +
-                           "] 108 [" + width(U'l') + "] 111 [" + width(U'o') + "] 114 [" +
-                           width(U'r') + "]]"),
-              std::string::npos)
+    EXPECT_NE(
+        cidFont.find("/W[32 [" + width(U' ') + "] 72 [" + width(U'H') + "] 87 [" + width(U'W') +
+                     "] 100 [" + width(U'd') + "] 105 [" + width(U'i') + "] 108 [" + width(U'l') +
+                     "] 111 [" + width(U'o') + "] 114 [" + width(U'r') + "]]"),
+        std::string::npos)
         << cidFont;
     EXPECT_NE(cidFont.find("/FontDescriptor " + IntToText(size + 1) + " 0 R"), std::string::npos);
     EXPECT_NE(cidFont.find("/CIDToGIDMap " + IntToText(size + 2) + " 0 R>>"), std::string::npos);
@@ -192,9 +192,9 @@ TEST(RewriteDrawnStreams, FormWithItsOwnResourcesGetsTheStatesInItsDictionary) {
              .Object(6, 0,
                      "<</Type/XObject/Subtype/Image/Width 1/Height 1/ColorSpace/DeviceGray"
                      "/BitsPerComponent 8/Length 1>>\nstream\n\x80\nendstream\n")
-             .Object(7, 0,
-                     form + std::to_string(content.size()) + ">>\nstream\n" + content +
-                         "\nendstream\n")
+             .Object(
+                 7, 0,
+                 form + std::to_string(content.size()) + ">>\nstream\n" + content + "\nendstream\n")
              .Build();
   const Rewrite rewrite = ShowText(file, 8);
   EXPECT_EQ(rewrite.order, (std::vector<ObjectKey>{Key(7)}));
