@@ -508,6 +508,9 @@ DrawnStreamRewrite Pass::Run(std::int64_t trailerSize) {
   std::int64_t next = trailerSize;
   document_.Xref().ForEachLiveEntry(
       [&next](const XrefEntry& entry) { next = std::max(next, entry.Number + 1); });
+  // Images the byte walk found outside the cross-reference get new versions
+  // under their numbers too.
+  for (const ObjectKey image : images_) next = std::max(next, ObjectNumber(image) + 1);
   std::size_t missing = 0;
   std::size_t index = 0;
   for (const auto& [key, font] : fonts_) {

@@ -56,8 +56,8 @@ struct DrawnStreamRewrite {
 // Rewrites the drawn streams of `source` as `rewriting` says. Streams whose
 // key is in `imageKeys` are replaced as images and left here.
 // `trailerSize` is the trailer's /Size: new objects are numbered from it, or
-// from one past the highest number in the cross-reference when that is
-// higher. A file whose cross-reference the object layer cannot read gets
+// from one past the highest number in the cross-reference or in `imageKeys`
+// when that is higher. A file whose cross-reference the object layer cannot read gets
 // nothing, with the line "Inline images left: <reason>" or "Text left:
 // <reason>".
 // Log lines, through `log`, besides those of the inline-image pass:

@@ -4,7 +4,9 @@
 // it. A checker that is not installed skips its checks.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -111,6 +113,63 @@ TEST_F(ShowTextEndToEnd, WithoutInvisibleTextTheOutputIsTheSame) {
     EXPECT_TRUE(
         BytesEqual(ReadFileBytes(dir_.File("plain.pdf")), ReadFileBytes(dir_.File("shown.pdf"))));
   }
+}
+
+TEST_F(ShowTextEndToEnd, MissingGlyphsAreCountedAndTheLightModeAppendsNothing) {
+  OcrLayer layer;
+  layer.Words = {U"Hi", U"中文"};  // DejaVu Sans has no CJK glyphs
+  const std::string input = dir_.Write("cjk.pdf", OcrLayerDocument(layer));
+  ASSERT_EQ(Quillane({"/showtext", "/in", input, "/out", dir_.File("cjk-shown.pdf")}).exit_status,
+            0);
+  EXPECT_NE(Log().find("Glyphs missing: 2\n"), std::string::npos) << Log();
+
+  ASSERT_EQ(Quillane({"/noother", "/showtext", "/in", input, "/out", dir_.File("light-shown.pdf")})
+                .exit_status,
+            0);
+  EXPECT_NE(Log().find("Text left: the light mode appends nothing\n"), std::string::npos);
+  ASSERT_EQ(Quillane({"/noother", "/in", input, "/out", dir_.File("light.pdf")}).exit_status, 0);
+  EXPECT_TRUE(BytesEqual(ReadFileBytes(dir_.File("light.pdf")),
+                         ReadFileBytes(dir_.File("light-shown.pdf"))));
+}
+
+// The corpus through the real executable with and without the option: where
+// the log shows no text drawn, the outputs are the same bytes; where it does,
+// qpdf accepts the output when it accepts the input, and pdftotext gives the
+// same text. Without the corpus the test skips.
+TEST_F(ShowTextEndToEnd, CorpusFilesWithoutInvisibleTextAreTheSame) {
+  const fs::path corpus = QUILLANE_CORPUS_DIR;
+  if (!fs::exists(corpus / "MANIFEST.tsv")) GTEST_SKIP() << "corpus not found at " << corpus;
+  const bool checkers = ProgramAvailable("qpdf") && ProgramAvailable("pdftotext");
+  std::ifstream manifest(corpus / "MANIFEST.tsv");
+  std::string line;
+  std::getline(manifest, line);  // the column names
+  int files = 0;
+  int shown = 0;
+  const std::string plain = dir_.File("plain.pdf");
+  const std::string withText = dir_.File("shown.pdf");
+  while (std::getline(manifest, line)) {
+    const std::string input = (corpus / line.substr(0, line.find('\t'))).string();
+    SCOPED_TRACE(input);
+    fs::remove(plain);
+    fs::remove(withText);
+    const ProcessResult before = Quillane({"/in", input, "/out", plain});
+    const ProcessResult after = Quillane({"/showtext", "/in", input, "/out", withText});
+    EXPECT_EQ(after.exit_status, before.exit_status);
+    EXPECT_EQ(after.err, before.err);
+    ++files;
+    if (!fs::exists(plain)) continue;
+    if (Log().find("Text shown: ") == std::string::npos) {
+      EXPECT_TRUE(BytesEqual(ReadFileBytes(plain), ReadFileBytes(withText)));
+      continue;
+    }
+    ++shown;
+    if (!checkers) continue;
+    if (RunProcess({"qpdf", "--check", input}).exit_status == 0) {
+      EXPECT_EQ(RunProcess({"qpdf", "--check", withText}).exit_status, 0);
+    }
+    EXPECT_EQ(PdfText(withText), PdfText(input));
+  }
+  std::fprintf(stderr, "%d files, %d with text shown\n", files, shown);
 }
 
 TEST_F(ShowTextEndToEnd, TheTextFontIsReadOnlyWhenAGlyphlessFontIsReplaced) {
