@@ -49,7 +49,8 @@ struct ShowTextResources {
   // The font a /Font resource name selects, when it is a glyphless font the
   // text font replaces; null otherwise.
   std::function<const ReplacedFontWidths*(std::string_view name)> ReplacedFont;
-  // The /XObject resource name names an image (its placeholder).
+  // The /XObject resource name names an image the update replaces (its
+  // placeholder).
   std::function<bool(std::string_view name)> IsImage;
   // The /ExtGState resource name makes filling transparent (a /ca below
   // 0.5) or is unknown.

@@ -308,19 +308,15 @@ ShowTextResources Pass::ResourcesFor(const Resolved& resources) {
     ReplacedFont* font = FontFor(resources, name);
     return font != nullptr ? &font->Widths : nullptr;
   };
+  // Only an image the update replaces is painted under the text: a picture
+  // it leaves keeps its look.
   result.IsImage = [this, resources](std::string_view name) {
     if (!resources) return false;
     const Resolved xobjects = document_.Get(resources.Value, "XObject");
     if (!IsDictionary(xobjects.Value)) return false;
     const PdfObject* entry = xobjects->Find(name);
-    if (entry != nullptr && entry->Kind == PdfObject::Type::kReference &&
-        images_.count(MakeObjectKey(entry->Number, entry->Generation)) != 0) {
-      return true;
-    }
-    const Resolved xobject = document_.Resolve(entry);
-    if (!IsDictionary(xobject.Value)) return false;
-    const Resolved subtype = document_.Get(xobject.Value, "Subtype");
-    return subtype && subtype->IsName("Image");
+    return entry != nullptr && entry->Kind == PdfObject::Type::kReference &&
+           images_.count(MakeObjectKey(entry->Number, entry->Generation)) != 0;
   };
   result.HidesFill = [this, resources](std::string_view name) {
     if (!resources) return true;

@@ -24,6 +24,8 @@ const fonts::TrueTypeFont& TextFont() {
   return font;
 }
 
+ObjectKey Key(std::int64_t number) { return MakeObjectKey(number, 0); }
+
 // The new versions by key, each as "<header>" and its data inflated.
 struct Rewrite {
   std::map<ObjectKey, std::string> heads;
@@ -35,6 +37,7 @@ struct Rewrite {
   int fontLoads = 0;
 };
 
+// The pass over `file`, object 6 (the picture) replaced as an image.
 Rewrite ShowText(const std::string& file, std::int64_t trailerSize, bool inlineImages = false) {
   MemoryPdf pdf(file);
   Rewrite result;
@@ -47,7 +50,7 @@ Rewrite ShowText(const std::string& file, std::int64_t trailerSize, bool inlineI
     return TextFont();
   };
   const DrawnStreamRewrite rewrite =
-      RewriteDrawnStreams(pdf.source, trailerSize, {}, rewriting, pdf.log);
+      RewriteDrawnStreams(pdf.source, trailerSize, {Key(6)}, rewriting, pdf.log);
   for (const RewrittenObject& object : rewrite.Objects) {
     result.order.push_back(object.Key);
     result.bytes.push_back(object.Bytes);
@@ -67,8 +70,6 @@ Rewrite ShowText(const std::string& file, std::int64_t trailerSize, bool inlineI
   result.log = pdf.Lines();
   return result;
 }
-
-ObjectKey Key(std::int64_t number) { return MakeObjectKey(number, 0); }
 
 // The scaling that makes `word` (its trailing space left out) span the
 // glyphless font's 500 units a code with the text font's widths.
@@ -219,7 +220,7 @@ TEST(RewriteDrawnStreams, DocumentWithoutInvisibleTextGetsWhatTheInlinePassGives
     const Rewrite withText = ShowText(file, 13, true);
     MemoryPdf pdf(file);
     const std::vector<RewrittenObject> inlineOnly =
-        RewriteInlineImageStreams(pdf.source, 0x7F, {}, pdf.log);
+        RewriteInlineImageStreams(pdf.source, 0x7F, {Key(6)}, pdf.log);
     ASSERT_EQ(inlineOnly.size(), 1u);
     ASSERT_EQ(withText.order, std::vector<ObjectKey>{Key(4)});
     EXPECT_EQ(withText.bytes.front(), inlineOnly.front().Bytes);
