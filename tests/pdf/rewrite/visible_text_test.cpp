@@ -231,5 +231,19 @@ TEST(RewriteDrawnStreams, DocumentWithoutInvisibleTextGetsWhatTheInlinePassGives
   }
 }
 
+TEST(RewriteDrawnStreams, InlineImagesAndShownTextInOneVersion) {
+  OcrLayer layer;
+  layer.TextFont = OcrLayer::Font::kHelvetica;
+  layer.ExtraContents = "q BI /W 2 /H 1 /CS /G /BPC 8 ID \x01\x02 EI Q\n";
+  const Rewrite rewrite = ShowText(test::OcrLayerDocument(layer), 13, true);
+  EXPECT_EQ(rewrite.order, (std::vector<ObjectKey>{Key(4), Key(3)}));
+  EXPECT_EQ(rewrite.log, "Inline images: 400000#1 | Text shown: 400000");
+  EXPECT_EQ(rewrite.data.at(Key(4)),
+            "q 200 0 0 100 0 0 cm " + kMultiply +
+                " Q\nBT\n/F1 20 Tf 0 Tr 1 0 0 1 10 50 Tm 90 Tz (Hi ) Tj\n40 0 Td (World) Tj\nET\n"
+                "q " +
+                PlaceholderInlineImage(0x7F) + " Q\n");
+}
+
 }  // namespace
 }  // namespace quillane
