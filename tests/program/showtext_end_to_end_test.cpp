@@ -64,7 +64,11 @@ TEST_F(ShowTextEndToEnd, OcrLayersAreDrawnAndTheFilesStaySound) {
   helvetica.TextFont = OcrLayer::Font::kHelvetica;
   helvetica.InForm = true;
   helvetica.TextUnderPicture = true;
+  OcrLayer hebrew;
+  hebrew.RightToLeft = true;
+  hebrew.Words = {U"שלום", U"עולם"};
   for (const Case& c : std::vector<Case>{{"tesseract", tesseract, true},
+                                         {"right-to-left", hebrew, true},
                                          {"packed", packed, true},
                                          {"helvetica", helvetica, false}}) {
     SCOPED_TRACE(c.name);
@@ -84,7 +88,10 @@ TEST_F(ShowTextEndToEnd, OcrLayersAreDrawnAndTheFilesStaySound) {
     }
     if (ProgramAvailable("pdftotext")) {
       EXPECT_EQ(PdfText(output), PdfText(input));
-      EXPECT_NE(PdfText(output).find(c.fontReplaced ? "Мир" : "World"), std::string::npos)
+      EXPECT_NE(PdfText(output).find(c.layer.RightToLeft ? "עולם"
+                                     : c.fontReplaced    ? "Мир"
+                                                         : "World"),
+                std::string::npos)
           << PdfText(output);
     }
     if (c.fontReplaced && ProgramAvailable("pdffonts")) {

@@ -23,11 +23,12 @@ std::string StreamBody(const std::string& entries, const std::string& data) {
 
 std::string OcrTextDrawing(const OcrLayer& layer) {
   const std::string mode = std::to_string(layer.RenderMode) + " Tr";
+  const std::string matrix = layer.RightToLeft ? "-1 0 0 1 190 50 Tm" : "1 0 0 1 10 50 Tm";
   std::string text = "BT\n";
   if (layer.TextFont == OcrLayer::Font::kGlyphless) {
-    text += mode + " 1 0 0 1 10 50 Tm /F1 20 Tf 100 Tz";
+    text += mode + " " + matrix + " /F1 20 Tf 100 Tz";
   } else {
-    text += "/F1 20 Tf " + mode + " 1 0 0 1 10 50 Tm 90 Tz";
+    text += "/F1 20 Tf " + mode + " " + matrix + " 90 Tz";
   }
   for (std::size_t i = 0; i < layer.Words.size(); ++i) {
     if (i > 0) text += "\n40 0 Td";

@@ -27,6 +27,9 @@ struct OcrLayer {
   // The words, each drawn with its own show operator: ASCII for Helvetica,
   // any text of the Basic Multilingual Plane (UTF-32) for the glyphless font.
   std::vector<std::u32string> Words = {U"Hi", U"World"};
+  // The line drawn right to left as Tesseract draws one: under a mirrored
+  // matrix from the page's right side ("-1 0 0 1 190 50 Tm").
+  bool RightToLeft = false;
   // The render mode the text is drawn in.
   int RenderMode = 3;
   // The text before the picture (under it), as OCRmyPDF draws it; otherwise

@@ -231,6 +231,36 @@ TEST(RewriteDrawnStreams, DocumentWithoutInvisibleTextGetsWhatTheInlinePassGives
   }
 }
 
+TEST(RewriteDrawnStreams, RightToLeftWordsAreDrawnUnmirroredInTheirBoxes) {
+  OcrLayer layer;
+  layer.RightToLeft = true;
+  layer.Words = {U"שלום", U"עם"};
+  const Rewrite rewrite = ShowText(test::OcrLayerDocument(layer), 13);
+  const auto width = [](const std::u32string& word) {
+    double total = 0;
+    for (const char32_t c : word) {
+      total += TextFont().AdvanceWidth(TextFont().GlyphFor(c)) * 1000.0 / 2048;
+    }
+    return total;
+  };
+  // The first word, with its space, from x = 190 leftwards: drawn from its
+  // left end rightwards, its codes reversed, then the matrix set back and
+  // the text position moved past the word.
+  const double first = width(U"שלום ");
+  const Text scale = Scaling(U"שלום");
+  const double span = first / 1000 * 20 * std::stod(scale) / 100;
+  const Text expected =
+      "BT\n0 Tr -1 0 0 1 190 50 Tm /F1 20 Tf 100 Tz " + scale + " Tz 1 0 0 1 " +
+      ContentNumber(190 - span) + " 50 Tm [<002005DD05D505DC05E9>] TJ -1 0 0 1 190 50 Tm [" +
+      ContentNumber(-first) + "] TJ 100 Tz\n40 0 Td " + Scaling(U"עם") + " Tz 1 0 0 1 ";
+  const std::string content = rewrite.data.at(Key(4));
+  EXPECT_TRUE(content.find(expected) != std::string::npos) << content << "\n" << expected;
+  EXPECT_NE(content.find("50 Tm [<05DD05E2>] TJ -1 0 0 1 150 50 Tm [" +
+                         ContentNumber(-width(U"עם")) + "] TJ 100 Tz\nET\n"),
+            std::string::npos)
+      << content;
+}
+
 TEST(RewriteDrawnStreams, InlineImagesAndShownTextInOneVersion) {
   OcrLayer layer;
   layer.TextFont = OcrLayer::Font::kHelvetica;
