@@ -194,6 +194,8 @@ StreamRewriteResult RewriteStream(const FileAccess& file, const StreamInFile& st
   ContentEditing editing;
   editing.ReplaceInlineImages = rewriting.ReplaceInlineImages;
   editing.Gray = rewriting.Gray;
+  editing.PlaceholderBefore = rewriting.PlaceholderBefore;
+  editing.PlaceholderAfter = rewriting.PlaceholderAfter;
   editing.EditOperation = rewriting.EditOperation;
   editing.Output = [&encoder](std::string_view bytes) { encoder.Write(bytes); };
   const ContentReading reading = ReadContent(

@@ -40,6 +40,9 @@ struct StreamRewriting {
   // Inline images become 1x1 placeholders of this gray.
   bool ReplaceInlineImages = false;
   std::uint8_t Gray = 0xD0;
+  // Around each placeholder (ContentEditing).
+  Text PlaceholderBefore;
+  Text PlaceholderAfter;
   // Asked about every operation; may be empty.
   OperationEditor EditOperation;
   // Bytes whose presence in the decoded data makes the stream worth reading

@@ -432,6 +432,9 @@ DrawnStreamRewrite Pass::Run(std::int64_t trailerSize) {
     std::unique_ptr<ShowTextEditor> editor;
     if (showText) {
       rewriting.Markers.insert(rewriting.Markers.end(), {"Tr", "Do"});
+      // Inline placeholders go under the text as the pictures' do.
+      rewriting.PlaceholderBefore = "q /" + Text(kMultiplyState) + " gs ";
+      rewriting.PlaceholderAfter = " Q";
       const Resolved resources = Resources(item.Stream.ResourcesHolder);
       ShowTextEditing editing;
       editing.WrapImages = true;
@@ -447,8 +450,13 @@ DrawnStreamRewrite Pass::Run(std::int64_t trailerSize) {
         trial.Resources = ResourcesFor(resources);
         ShowTextEditor reader(std::move(trial));
         const std::optional<ContentReading> reading =
-            ReadStreamContent(document_.Source(), item.In, {"Tr", "Do"}, reader.Editor());
-        if (!reading || (reader.WrappedImages() == 0 && !reader.UsesOpaqueState())) states.reset();
+            ReadStreamContent(document_.Source(), item.In, rewriting.Markers, reader.Editor());
+        const bool inlineImages =
+            rewriting_.ReplaceInlineImages && reading && !reading->InlineImages.empty();
+        if (!reading ||
+            (reader.WrappedImages() == 0 && !reader.UsesOpaqueState() && !inlineImages)) {
+          states.reset();
+        }
       }
       if (states && states->Target->Key == item.Stream.Key) {
         item.In.DictionaryText = ApplyEdits(item.In.DictionaryText, {states->Edit});
@@ -465,9 +473,11 @@ DrawnStreamRewrite Pass::Run(std::int64_t trailerSize) {
       Log("Inline images: " + IntToText(item.Stream.Key) + "#" +
           IntToText(static_cast<std::int64_t>(stream.Reading->InlineImages.size())));
     }
-    if (editor != nullptr && stream.Reading->EditedOperations > 0) {
+    const bool inlineImages =
+        rewriting_.ReplaceInlineImages && !stream.Reading->InlineImages.empty();
+    if (editor != nullptr && (stream.Reading->EditedOperations > 0 || inlineImages)) {
       Log("Text shown: " + IntToText(item.Stream.Key));
-      if (editor->WrappedImages() > 0 || editor->UsesOpaqueState()) {
+      if (editor->WrappedImages() > 0 || editor->UsesOpaqueState() || inlineImages) {
         if (states && !statesInDictionary && !states->Target->IsStream) {
           AddEdit(states->Target, states->Edit);
         } else if (!statesInDictionary &&

@@ -271,8 +271,8 @@ TEST(RewriteDrawnStreams, InlineImagesAndShownTextInOneVersion) {
   EXPECT_EQ(rewrite.data.at(Key(4)),
             "q 200 0 0 100 0 0 cm " + kMultiply +
                 " Q\nBT\n/F1 20 Tf 0 Tr 1 0 0 1 10 50 Tm 90 Tz (Hi ) Tj\n40 0 Td (World) Tj\nET\n"
-                "q " +
-                PlaceholderInlineImage(0x7F) + " Q\n");
+                "q q /QuillaneMultiply gs " +
+                PlaceholderInlineImage(0x7F) + " Q Q\n");
 }
 
 }  // namespace
