@@ -1,13 +1,17 @@
 #include "app/image_remover.h"
 
+#include <algorithm>
 #include <chrono>
+#include <optional>
 #include <vector>
 
 #include "app/template_directory.h"
 #include "app/template_files.h"
+#include "fonts/truetype_font.h"
 #include "pdf/raw/image_walk.h"
 #include "pdf/raw/trailer.h"
 #include "pdf/rewrite/inline_images.h"
+#include "pdf/rewrite/visible_text.h"
 #include "pdf/update/update_writer.h"
 #include "platform/platform.h"
 #include "reader/launch.h"
@@ -19,6 +23,9 @@ namespace {
 // A copy kept for a reader that ended at once is removed by a later
 // "/tempexec" run once it is this old: by then the reader has long opened it.
 constexpr std::chrono::hours kKeptCopyLifetime{24};
+
+// The text font beside the templates, drawn in place of glyphless OCR fonts.
+constexpr char kTextFontFile[] = "othertext.ttf";
 
 }  // namespace
 
@@ -84,7 +91,27 @@ Outcome TImageRemover::Run(const Options& options, FileAccess& source) const {
     const PlaceholderTemplates templates =
         LoadPlaceholderTemplates(mode, templateDirectory, options.ReplaceInline);
     std::vector<RewrittenObject> streams;
-    if (options.ReplaceInline) {
+    if (options.ShowText) {
+      // The text font is read only when a glyphless font is replaced.
+      std::optional<fonts::TrueTypeFont> textFont;
+      DrawnStreamRewriting rewriting;
+      rewriting.ReplaceInlineImages = options.ReplaceInline;
+      rewriting.Gray = templates.InlineGray;
+      rewriting.ShowText = true;
+      rewriting.TextFont = [&textFont, &templateDirectory]() -> const fonts::TrueTypeFont& {
+        if (!textFont) {
+          textFont = fonts::TrueTypeFont::Load(
+              platform::ReadWholeFile(templateDirectory + kTextFontFile), kTextFontFile);
+        }
+        return *textFont;
+      };
+      DrawnStreamRewrite rewrite =
+          RewriteDrawnStreams(source, trailer.TrailerSize, imageKeys, rewriting, OnLog);
+      streams = std::move(rewrite.Objects);
+      // New objects were numbered from the trailer's /Size on.
+      trailer.TrailerSize = static_cast<std::int32_t>(
+          std::max<std::int64_t>(trailer.TrailerSize, rewrite.NextNumber));
+    } else if (options.ReplaceInline) {
       streams = RewriteInlineImageStreams(source, templates.InlineGray, imageKeys, OnLog);
     }
     WriteUpdate(source, imageKeys, trailer, templates, streams);

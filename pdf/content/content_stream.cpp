@@ -324,7 +324,8 @@ class ContentReader {
   std::optional<std::size_t> ReadInlineImage(std::size_t begin) {
     Emit(begin);
     if (editing_.ReplaceInlineImages) {
-      Write(PlaceholderInlineImage(editing_.Gray));
+      Write(editing_.PlaceholderBefore + PlaceholderInlineImage(editing_.Gray) +
+            editing_.PlaceholderAfter);
       skipping_ = true;
     }
     const std::optional<std::size_t> end = ReadInlineImageBody(begin);

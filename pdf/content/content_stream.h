@@ -77,6 +77,10 @@ struct ContentEditing {
   // inline images are written as they are.
   bool ReplaceInlineImages = false;
   std::uint8_t Gray = 0xD0;
+  // Written before and after each placeholder (a graphics state it is drawn
+  // in, "q /Name gs " and " Q"); empty for none.
+  Text PlaceholderBefore;
+  Text PlaceholderAfter;
   // Asked about every operation; may be empty.
   OperationEditor EditOperation;
   // The rewritten stream: every byte of the input, but the inline images

@@ -1,7 +1,6 @@
 #include "pdf/rewrite/inline_images.h"
 
 #include <algorithm>
-#include <initializer_list>
 #include <unordered_set>
 
 #include "pdf/objects/cross_reference.h"
@@ -10,34 +9,6 @@
 #include "pdf/rewrite/stream_rewrite.h"
 
 namespace quillane {
-
-namespace {
-
-bool IsNameIn(const PdfObject* value, std::initializer_list<std::string_view> names) {
-  if (value == nullptr) return false;
-  return std::any_of(names.begin(), names.end(),
-                     [value](std::string_view name) { return value->IsName(name); });
-}
-
-// False when the dictionary shows a stream that is no content stream, though
-// the document draws it as one (a page's /Contents naming an image, a font
-// program, metadata): such bytes are left as they are.
-bool MayBeContentStream(const PdfObject& dictionary) {
-  if (IsNameIn(dictionary.Find("Type"), {"XRef", "ObjStm", "Metadata", "EmbeddedFile"})) {
-    return false;
-  }
-  const PdfObject* subtype = dictionary.Find("Subtype");
-  if (subtype != nullptr && !subtype->IsName("Form")) return false;
-  // Type 1 font programs carry /Length2 and /Length3. /Length1 alone is no
-  // sign: TrueType programs have it, and so do some writers' page contents.
-  for (const std::string_view key :
-       {"Length2", "Length3", "FunctionType", "ShadingType", "N", "F", "FFilter"}) {
-    if (dictionary.Find(key) != nullptr) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 std::vector<RewrittenObject> RewriteInlineImageStreams(const FileAccess& source, std::uint8_t gray,
                                                        const std::vector<ObjectKey>& imageKeys,

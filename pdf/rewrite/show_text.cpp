@@ -151,6 +151,7 @@ std::optional<Text> ShowTextEditor::Edit(const ContentOperation& operation) {
     return std::nullopt;
   }
   if (op == "BT") {
+    SetTextMatrix({1, 0, 0, 1, 0, 0});
     inText_ = true;
     overridden_ = false;
     darkened_ = false;
@@ -168,8 +169,33 @@ std::optional<Text> ShowTextEditor::Edit(const ContentOperation& operation) {
     if (restore.empty()) return std::nullopt;
     return Text(operation.Bytes) + " " + restore;
   }
-  if (op == "Tj" || op == "TJ" || op == "'" || op == "\"") return EditShow(operation);
+  if (op == "T*") MoveLine(0, -state.Leading);
+  if (op == "'" || op == "\"") {
+    MoveLine(0, -state.Leading);
+    atLineStart_ = false;
+  }
+  if (op == "Tj" || op == "TJ" || op == "'" || op == "\"") {
+    std::optional<Text> edited = EditShow(operation);
+    atLineStart_ = false;
+    return edited;
+  }
   const std::vector<PdfObject> operands = Operands(operation);
+  if (op == "Td" || op == "TD") {
+    const std::vector<double> t = Numbers(operands);
+    if (t.size() == 2) {
+      MoveLine(t[0], t[1]);
+      if (op == "TD") state.Leading = -t[1];
+    } else {
+      atLineStart_ = false;
+    }
+    return std::nullopt;
+  }
+  if (op == "Tc" || op == "Tw" || op == "TL") {
+    const std::vector<double> value = Numbers(operands);
+    if (value.size() != 1) return std::nullopt;
+    (op == "Tc" ? state.CharSpacing : op == "Tw" ? state.WordSpacing : state.Leading) = value[0];
+    return std::nullopt;
+  }
   if (op == "Tr") {
     if (operands.empty()) return std::nullopt;
     const std::optional<std::int64_t> mode = operands.back().Integer();
@@ -185,12 +211,18 @@ std::optional<Text> ShowTextEditor::Edit(const ContentOperation& operation) {
   if (op == "Tf") {
     if (operands.size() == 2 && operands[0].Kind == PdfObject::Type::kName) {
       state.Font = operands[0].Value;
+      state.FontSize = NumberOf(operands[1], 0);
     }
     return std::nullopt;
   }
   if (op == "Tm") {
     const std::vector<double> m = Numbers(operands);
-    if (m.size() == 6) state.Mirrored = m[0] * m[3] - m[1] * m[2] < 0;
+    if (m.size() == 6) {
+      state.Mirrored = m[0] * m[3] - m[1] * m[2] < 0;
+      SetTextMatrix(m);
+    } else {
+      atLineStart_ = false;
+    }
     return std::nullopt;
   }
   if (op == "Do") {
@@ -271,10 +303,15 @@ std::optional<Text> ShowTextEditor::EditShow(const ContentOperation& operation) 
     double oldTrailing = 0;
     double newTrailing = 0;
     std::set<std::uint32_t>& shown = codesShown_[state.Font];
+    std::vector<ToUnicodeMap::Code> codes;
+    double newTotal = 0;
+    bool plain = true;  // one string, nothing else
     const auto add = [&](std::string_view token) {
       for (const ToUnicodeMap::Code& code : font->Codes.SplitCodes(StringBytes(token))) {
+        codes.push_back(code);
         const double oldWidth = font->OldWidth(code.Value);
         const double newWidth = font->NewWidth(code.Value);
+        newTotal += newWidth;
         oldAdvance += oldWidth;
         newAdvance += newWidth;
         const std::optional<std::u32string> text = font->Codes.TextOf(code.Value, code.Length);
@@ -290,29 +327,85 @@ std::optional<Text> ShowTextEditor::EditShow(const ContentOperation& operation) 
       }
     };
     const std::vector<PdfObject> operands = Operands(operation);
+    std::size_t strings = 0;
     for (const PdfObject& operand : operands) {
       if (operand.Kind == PdfObject::Type::kString) {
+        ++strings;
         add(operation.Bytes.substr(operand.Start, operand.End - operand.Start));
       } else if (operand.Kind == PdfObject::Type::kArray && operation.Operator == "TJ") {
         for (const PdfObject& item : operand.Items) {
           if (item.Kind == PdfObject::Type::kString) {
+            ++strings;
             add(operation.Bytes.substr(item.Start, item.End - item.Start));
           } else if (const std::optional<double> shift = item.NumberValue()) {
+            plain = false;
             oldAdvance -= *shift;
             newAdvance -= *shift;
           }
         }
+      } else {
+        plain = false;
       }
     }
     oldAdvance -= oldTrailing;
     newAdvance -= newTrailing;
+    double scaling = state.Scaling;
     if (oldAdvance > 0 && newAdvance > 0 && std::abs(oldAdvance - newAdvance) > 1e-9) {
-      before += ContentNumber(state.Scaling * oldAdvance / newAdvance) + " Tz ";
+      scaling = state.Scaling * oldAdvance / newAdvance;
+      before += ContentNumber(scaling) + " Tz ";
       after = " " + ContentNumber(state.Scaling) + " Tz";
+    }
+    const bool simpleShow = operation.Operator == "Tj" || operation.Operator == "TJ";
+    if (state.Mirrored && atLineStart_ && simpleShow && plain && strings == 1 && !codes.empty() &&
+        state.CharSpacing == 0 && state.WordSpacing == 0 && state.FontSize != 0) {
+      if (const std::optional<Text> drawn = ShowMirrored(state, codes, scaling, newTotal)) {
+        return before + *drawn + after;
+      }
     }
   }
   if (before.empty() && after.empty()) return std::nullopt;
   return before + Text(operation.Bytes) + after;
+}
+
+void ShowTextEditor::SetTextMatrix(const std::vector<double>& m) {
+  std::copy(m.begin(), m.end(), lineMatrix_);
+  atLineStart_ = true;
+}
+
+void ShowTextEditor::MoveLine(double tx, double ty) {
+  double* const l = lineMatrix_;
+  l[4] += tx * l[0] + ty * l[2];
+  l[5] += tx * l[1] + ty * l[3];
+  atLineStart_ = true;
+}
+
+std::optional<Text> ShowTextEditor::ShowMirrored(const State& state,
+                                                 const std::vector<ToUnicodeMap::Code>& codes,
+                                                 double scaling, double advance) {
+  if (advance <= 0) return std::nullopt;
+  // The word spans [0, width] along the mirrored x axis; drawn along the
+  // opposite axis from its far end, it covers the same box.
+  const double* const t = lineMatrix_;
+  const double width = advance / 1000 * state.FontSize * scaling / 100;
+  Text unmirrored;
+  for (const double value : {-t[0], -t[1], t[2], t[3], width * t[0] + t[4], width * t[1] + t[5]}) {
+    unmirrored += ContentNumber(value) + " ";
+  }
+  Text matrix;
+  for (int i = 0; i < 6; ++i) matrix += ContentNumber(t[i]) + " ";
+  Text reversed = "<";
+  for (auto code = codes.rbegin(); code != codes.rend(); ++code) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    for (std::size_t i = code->Length; i-- > 0;) {
+      const unsigned byte = (code->Value >> (8 * i)) & 0xFF;
+      reversed += kDigits[byte >> 4];
+      reversed += kDigits[byte & 0xF];
+    }
+  }
+  reversed += ">";
+  ++mirroredWords_;
+  return unmirrored + "Tm [" + reversed + "] TJ " + matrix + "Tm [" + ContentNumber(-advance) +
+         "] TJ";
 }
 
 }  // namespace quillane

@@ -9,6 +9,15 @@
 //  - the words of a font replaced by the text font (a glyphless OCR font)
 //    get the horizontal scaling (Tz) that makes them span their box again
 //    with the text font's widths, and the scaling in effect back after them;
+//  - such a word shown under a mirrored text matrix (a right-to-left line as
+//    Tesseract writes it: its letters in reading order, advancing leftwards)
+//    is drawn in its box under the matrix made unmirrored, its codes in
+//    reverse, so the letters read right to left as they should instead of
+//    being mirror images; the text position is then set back to where the
+//    word leaves it (the matrix as it was, and the word's advance as a TJ
+//    displacement). Only a word shown right after the text matrix or line
+//    was set (Tm, Td, TD, T*), with one string and no character or word
+//    spacing, is drawn so; any other stays mirrored;
 //  - an image drawn on a page whose text is shown is painted in the blend
 //    mode Multiply (the graphics state "QuillaneMultiply", ISO 32000-1,
 //    11.3.5): its placeholder then darkens the text drawn under it but never
@@ -49,7 +58,8 @@ struct ShowTextResources {
   // The font a /Font resource name selects, when it is a glyphless font the
   // text font replaces; null otherwise.
   std::function<const ReplacedFontWidths*(std::string_view name)> ReplacedFont;
-  // The /XObject resource name names an image (its placeholder).
+  // The /XObject resource name names an image the update replaces (its
+  // placeholder).
   std::function<bool(std::string_view name)> IsImage;
   // The /ExtGState resource name makes filling transparent (a /ca below
   // 0.5) or is unknown.
@@ -85,6 +95,8 @@ class ShowTextEditor {
   // them).
   const std::map<Text, std::set<std::uint32_t>>& CodesShown() const { return codesShown_; }
   const std::map<Text, std::set<std::uint32_t>>& CodesMirrored() const { return codesMirrored_; }
+  // Words under a mirrored matrix drawn unmirrored.
+  std::size_t MirroredWords() const { return mirroredWords_; }
 
  private:
   struct State {
@@ -102,7 +114,19 @@ class ShowTextEditor {
     Text GraphicsStates;
     bool TransparentFill = false;
     bool Mirrored = false;
+    double FontSize = 0;
+    double CharSpacing = 0;
+    double WordSpacing = 0;
+    double Leading = 0;
   };
+  // Sets the line and text matrices (ISO 32000-1, 9.4.2): `m` for Tm, the
+  // line matrix moved by (tx, ty) for Td.
+  void SetTextMatrix(const std::vector<double>& m);
+  void MoveLine(double tx, double ty);
+  // The bytes that draw a mirrored word of `codes`, whose advance is
+  // `advance` thousandths of an em, at horizontal scaling `scaling`.
+  std::optional<Text> ShowMirrored(const State& state, const std::vector<ToUnicodeMap::Code>& codes,
+                                   double scaling, double advance);
 
   std::optional<Text> Edit(const ContentOperation& operation);
   std::optional<Text> EditShow(const ContentOperation& operation);
@@ -121,6 +145,11 @@ class ShowTextEditor {
   bool usesOpaqueState_ = false;
   std::map<Text, std::set<std::uint32_t>> codesShown_;
   std::map<Text, std::set<std::uint32_t>> codesMirrored_;
+  // The text object's line matrix, and whether the text matrix is still it
+  // (nothing shown since it was set); false when an operand did not read.
+  double lineMatrix_[6] = {1, 0, 0, 1, 0, 0};
+  bool atLineStart_ = false;
+  std::size_t mirroredWords_ = 0;
 };
 
 // A number for a content stream: at most four decimals, no exponent, no

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 
 #include "pdf/filters/byte_stream.h"
@@ -96,7 +97,48 @@ bool DecodedHolds(StreamDecoder& decoder, const std::vector<std::string_view>& m
   }
 }
 
+bool IsNameIn(const PdfObject* value, std::initializer_list<std::string_view> names) {
+  if (value == nullptr) return false;
+  return std::any_of(names.begin(), names.end(),
+                     [value](std::string_view name) { return value->IsName(name); });
+}
+
 }  // namespace
+
+bool MayBeContentStream(const PdfObject& dictionary) {
+  if (IsNameIn(dictionary.Find("Type"), {"XRef", "ObjStm", "Metadata", "EmbeddedFile"})) {
+    return false;
+  }
+  const PdfObject* subtype = dictionary.Find("Subtype");
+  if (subtype != nullptr && !subtype->IsName("Form")) return false;
+  // Type 1 font programs carry /Length2 and /Length3. /Length1 alone is no
+  // sign: TrueType programs have it, and so do some writers' page contents.
+  for (const std::string_view key :
+       {"Length2", "Length3", "FunctionType", "ShadingType", "N", "F", "FFilter"}) {
+    if (dictionary.Find(key) != nullptr) return false;
+  }
+  return true;
+}
+
+std::optional<ContentReading> ReadStreamContent(const FileAccess& file, const StreamInFile& stream,
+                                                const std::vector<std::string_view>& markers,
+                                                const OperationEditor& editor) {
+  const FilterChain chain = ReadFilterChain(stream.Dictionary);
+  if (!chain.Filters) return std::nullopt;
+  const auto encoded = static_cast<std::uint64_t>(stream.DataEnd - stream.DataStart);
+  {
+    FileRangeSource raw(file, stream.DataStart, stream.DataEnd);
+    StreamDecoder decoder(raw, *chain.Filters, encoded);
+    if (!DecodedHolds(decoder, markers, encoded) || decoder.Failed()) return std::nullopt;
+  }
+  FileRangeSource raw(file, stream.DataStart, stream.DataEnd);
+  StreamDecoder decoder(raw, *chain.Filters, encoded);
+  ContentEditing editing;
+  editing.EditOperation = editor;
+  return ReadContent(
+      [&decoder](char* buffer, std::size_t capacity) { return decoder.Read(buffer, capacity); },
+      editing);
+}
 
 Text RewrittenDictionary(std::string_view text, const PdfObject& dictionary, std::size_t length) {
   Text result;
@@ -152,6 +194,8 @@ StreamRewriteResult RewriteStream(const FileAccess& file, const StreamInFile& st
   ContentEditing editing;
   editing.ReplaceInlineImages = rewriting.ReplaceInlineImages;
   editing.Gray = rewriting.Gray;
+  editing.PlaceholderBefore = rewriting.PlaceholderBefore;
+  editing.PlaceholderAfter = rewriting.PlaceholderAfter;
   editing.EditOperation = rewriting.EditOperation;
   editing.Output = [&encoder](std::string_view bytes) { encoder.Write(bytes); };
   const ContentReading reading = ReadContent(

@@ -40,6 +40,9 @@ struct StreamRewriting {
   // Inline images become 1x1 placeholders of this gray.
   bool ReplaceInlineImages = false;
   std::uint8_t Gray = 0xD0;
+  // Around each placeholder (ContentEditing).
+  Text PlaceholderBefore;
+  Text PlaceholderAfter;
   // Asked about every operation; may be empty.
   OperationEditor EditOperation;
   // Bytes whose presence in the decoded data makes the stream worth reading
@@ -70,6 +73,18 @@ struct StreamRewriteResult {
 // data, "\nendstream\nendobj\n".
 StreamRewriteResult RewriteStream(const FileAccess& file, const StreamInFile& stream,
                                   const StreamRewriting& rewriting, const LogHook& log);
+
+// Reads `stream` of `file` as content, `editor` asked about every operation
+// and nothing written: the reading, or nothing when the data does not decode
+// or holds none of `markers`.
+std::optional<ContentReading> ReadStreamContent(const FileAccess& file, const StreamInFile& stream,
+                                                const std::vector<std::string_view>& markers,
+                                                const OperationEditor& editor);
+
+// False when the dictionary shows a stream that is no content stream, though
+// the document draws it as one (a page's /Contents naming an image, a font
+// program, metadata): such bytes are left as they are.
+bool MayBeContentStream(const PdfObject& dictionary);
 
 // `text`, a stream dictionary read as `dictionary`, without its /Length,
 // /Filter, /DecodeParms and /DL entries and with "/Length <length>

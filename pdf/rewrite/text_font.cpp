@@ -50,10 +50,9 @@ double TextFontReplacement::Width(std::uint32_t code) const {
   return PerMille(font_.AdvanceWidth(glyph), font_.Metrics().UnitsPerEm);
 }
 
-TextFontReplacement::Objects TextFontReplacement::Build(const std::set<std::uint32_t>& shown,
-                                                        const Text& baseFont,
-                                                        const Text& descriptor, const Text& map,
-                                                        const Text& program) const {
+TextFontReplacement::Objects TextFontReplacement::Build(
+    const std::set<std::uint32_t>& shown, const Text& baseFont, const Text& descriptor,
+    const Text& map, const Text& program, std::optional<VerticalMetrics> vertical) const {
   Objects objects;
   std::vector<fonts::GlyphId> glyphs{blank_};
   const std::uint32_t last = shown.empty() ? 0 : *shown.rbegin();
@@ -96,8 +95,8 @@ TextFontReplacement::Objects TextFontReplacement::Build(const std::set<std::uint
       Number(PerMille(metrics.XMin, em)) + " " + Number(PerMille(metrics.YMin, em)) + " " +
       Number(PerMille(metrics.XMax, em)) + " " + Number(PerMille(metrics.YMax, em)) +
       "]/ItalicAngle " + Number(metrics.ItalicAngle) + "/Ascent " +
-      Number(PerMille(metrics.Ascender, em)) + "/Descent " +
-      Number(PerMille(metrics.Descender, em)) + "/CapHeight " +
+      Number(vertical ? vertical->Ascent : PerMille(metrics.Ascender, em)) + "/Descent " +
+      Number(vertical ? vertical->Descent : PerMille(metrics.Descender, em)) + "/CapHeight " +
       Number(PerMille(metrics.CapHeight, em)) + "/StemV 80/FontFile2 " + program + ">>";
   return objects;
 }

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "base/text.h"
@@ -50,9 +51,17 @@ class TextFontReplacement {
     // Codes shown that have no glyph.
     std::size_t MissingGlyphs = 0;
   };
+  // The vertical metrics of the descriptor, in thousandths of an em, when
+  // they are to be those of the font replaced: text extraction takes the
+  // height of a word's box from them, and the boxes stay where they were.
+  struct VerticalMetrics {
+    double Ascent = 0;
+    double Descent = 0;
+  };
   // REQUIRES: `descriptor`, `map`, `program` are references ("12 0 R").
   Objects Build(const std::set<std::uint32_t>& shown, const Text& baseFont, const Text& descriptor,
-                const Text& map, const Text& program) const;
+                const Text& map, const Text& program,
+                std::optional<VerticalMetrics> vertical = std::nullopt) const;
 
  private:
   const fonts::TrueTypeFont& font_;
