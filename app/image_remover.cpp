@@ -3,11 +3,13 @@
 #include <chrono>
 #include <vector>
 
+#include "app/damaged_file.h"
 #include "app/template_directory.h"
 #include "app/template_files.h"
 #include "pdf/raw/image_walk.h"
 #include "pdf/raw/trailer.h"
 #include "pdf/rewrite/inline_images.h"
+#include "pdf/update/repairing_update.h"
 #include "pdf/update/update_writer.h"
 #include "platform/platform.h"
 #include "reader/launch.h"
@@ -52,8 +54,20 @@ Outcome TImageRemover::Run(const Options& options, FileAccess& source) const {
   source.Load(options.InputFile);
 
   TrailerValues trailer;
+  // A file whose last cross-reference section cannot be found is repaired
+  // from the objects it holds, unless none can be recovered.
+  std::optional<RebuiltFile> rebuilt;
   if (mode != ReplaceNone) {
-    trailer = ReadTrailer(source, OnLog);
+    try {
+      trailer = ReadTrailer(source, OnLog);
+    } catch (const CrossReferenceNotFound&) {
+      rebuilt = RebuildDamagedFile(source);
+      if (!rebuilt) throw;
+      if (rebuilt->Encrypt) {
+        Log("Encrypt obj: " + IntToText(*rebuilt->Encrypt));
+        trailer.Encrypted = true;
+      }
+    }
     if (trailer.Encrypted) {
       platform::ShowMessageBox(
           "Quillane cannot handle this file, because the file is secured/encrypted.",
@@ -79,15 +93,39 @@ Outcome TImageRemover::Run(const Options& options, FileAccess& source) const {
     if (options.ReplaceInline) Log("Inline images left: the light mode appends nothing");
     if (options.ShowText) Log("Text left: the light mode appends nothing");
   } else {
-    const std::vector<ObjectKey> imageKeys = FindImageObjects(source, OnLog);
-    // The templates first: a missing one ends the run before the second walk.
-    const PlaceholderTemplates templates =
-        LoadPlaceholderTemplates(mode, templateDirectory, options.ReplaceInline);
-    std::vector<RewrittenObject> streams;
-    if (options.ReplaceInline) {
-      streams = RewriteInlineImageStreams(source, templates.InlineGray, imageKeys, OnLog);
+    // A repair is logged before the walk's lines, with the objects its
+    // section lists, known once it is written: the walk's lines wait.
+    std::vector<Text> held;
+    const LogHook log =
+        rebuilt && OnLog ? LogHook([&held](const Text& line) { held.push_back(line); }) : OnLog;
+    const auto logHeld = [this, &held] {
+      for (const Text& line : held) Log(line);
+      held.clear();
+    };
+    try {
+      const std::vector<ObjectKey> imageKeys = FindImageObjects(source, log);
+      // The templates first: a missing one ends the run before the second walk.
+      const PlaceholderTemplates templates =
+          LoadPlaceholderTemplates(mode, templateDirectory, options.ReplaceInline);
+      std::vector<RewrittenObject> streams;
+      if (options.ReplaceInline && rebuilt) {
+        streams =
+            RewriteInlineImageStreams(source, templates.InlineGray, imageKeys, log, rebuilt->Xref);
+      } else if (options.ReplaceInline) {
+        streams = RewriteInlineImageStreams(source, templates.InlineGray, imageKeys, log);
+      }
+      if (rebuilt) {
+        const std::int64_t listed =
+            WriteRepairingUpdate(source, rebuilt->Found, imageKeys, templates, streams);
+        Log("Cross-reference rebuilt: " + IntToText(listed) + " objects");
+      } else {
+        WriteUpdate(source, imageKeys, trailer, templates, streams);
+      }
+    } catch (...) {
+      logHeld();
+      throw;
     }
-    WriteUpdate(source, imageKeys, trailer, templates, streams);
+    logHeld();
   }
 
   Log("output: " + output.Path);

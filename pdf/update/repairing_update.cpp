@@ -1,0 +1,104 @@
+#include "pdf/update/repairing_update.h"
+
+#include <algorithm>
+#include <map>
+
+namespace quillane {
+
+namespace {
+
+constexpr std::int64_t kUsualExtraObjectNumber = 9999;
+
+}  // namespace
+
+std::int64_t WriteRepairingUpdate(FileAccess& source, const FoundObjects& found,
+                                  const std::vector<ObjectKey>& imageKeys,
+                                  const PlaceholderTemplates& templates,
+                                  const std::vector<RewrittenObject>& rewrittenObjects) {
+  // The rows by number, offsets as written; a replacement takes the place
+  // of the version found.
+  std::map<std::int64_t, XrefRow> rows;
+  for (XrefRow row : found.Rows) {
+    if (!row.InObjectStream) row.Offset -= found.OffsetBase;
+    rows.emplace(row.Number, row);
+  }
+  std::int64_t highest = rows.empty() ? 0 : rows.rbegin()->first;
+  for (const ObjectKey key : imageKeys) highest = std::max(highest, ObjectNumber(key));
+  for (const RewrittenObject& object : rewrittenObjects) {
+    highest = std::max(highest, ObjectNumber(object.Key));
+  }
+  std::optional<ObjectKey> extraKey;
+  if (templates.extra) {
+    extraKey = MakeObjectKey(std::max(highest + 1, kUsualExtraObjectNumber), 1);
+  }
+
+  // Built whole before anything is appended, as WriteUpdate does: texts,
+  // and the spills of large streams between them. Every position is the
+  // length of what precedes it in the output.
+  struct Piece {
+    Text Bytes;
+    std::shared_ptr<Spill> Data;
+  };
+  std::vector<Piece> pieces(1);
+  Position end = source.Size();
+  const auto add = [&pieces, &end](const Text& text) {
+    pieces.back().Bytes += text;
+    end += static_cast<Position>(text.size());
+  };
+  const auto list = [&rows, &end, &found](ObjectKey key) {
+    XrefRow row;
+    row.Number = ObjectNumber(key);
+    row.Generation = ObjectGeneration(key);
+    row.Offset = end - found.OffsetBase;
+    rows[row.Number] = row;
+  };
+  const ObjectKey bodyExtraKey = extraKey.value_or(ExtraObjectKey);
+  for (const ObjectKey key : imageKeys) {
+    list(key);
+    add(ReplacementObjectText(key, templates, bodyExtraKey));
+  }
+  for (const RewrittenObject& object : rewrittenObjects) {
+    list(object.Key);
+    add(object.Bytes);
+    if (object.Data != nullptr) {
+      pieces.push_back({{}, object.Data});
+      end += object.Data->Size();
+      pieces.emplace_back();
+      add(object.After);
+    }
+  }
+  if (extraKey) {
+    list(*extraKey);
+    add(ExtraObjectText(templates, *extraKey));
+  }
+
+  std::vector<XrefRow> section;
+  section.reserve(rows.size());
+  bool compressed = false;
+  for (const auto& [number, row] : rows) {
+    compressed = compressed || row.InObjectStream;
+    section.push_back(row);
+  }
+  // A table has no entry for an object in an object stream (ISO 32000-1,
+  // 7.5.8.3): those need the stream form.
+  const bool stream = found.StreamForm || compressed;
+  const Position position = end - found.OffsetBase;
+  auto listed = static_cast<std::int64_t>(section.size());
+  if (stream) {
+    const std::int64_t number = (section.empty() ? 0 : section.back().Number) + 1;
+    add(CompleteStream(section, found.Trailer, number, position));
+    ++listed;
+  } else {
+    add(CompleteTable(section, found.Trailer, position));
+  }
+  for (Piece& piece : pieces) {
+    if (piece.Data != nullptr) {
+      source.AppendSpill(std::move(piece.Data));
+    } else if (!piece.Bytes.empty()) {
+      source.Append(piece.Bytes);
+    }
+  }
+  return listed;
+}
+
+}  // namespace quillane
