@@ -649,35 +649,99 @@ TEST_F(EndToEndTest, CommentAtTheSectionOffsetIsSkipped) {
 
 // Where startxref does not lead to a table or a cross-reference stream, the
 // run fails and writes nothing.
-TEST_F(EndToEndTest, MissingSectionIsAnError) {
+// A file whose last section cannot be found is repaired in the update: its
+// objects found by scanning, a complete section after the placeholders, the
+// rebuilt line logged before the walk's lines; readers follow it without
+// reconstructing.
+TEST_F(EndToEndTest, MissingSectionIsRepairedInTheUpdate) {
   const std::string table = TwoImages(XrefForm::kTable).Build();
+  const std::string stream = TwoImages(XrefForm::kStream).Build();
   const std::size_t xref = table.find("xref\n");
+  PdfBuilder packed = TwoImages(XrefForm::kStream);
+  packed.ObjectStream(8, {{9, "<</Producer(packed)>>"}}, "", true);
   struct Case {
     std::string name;
     std::string pdf;
-    std::size_t offset;  // what startxref says
-    std::string token;   // what stands there
+    std::string header;  // the "xref header" line logged
+    int listed;          // objects the new section lists
   };
   for (const Case& c : std::vector<Case>{
            // Offsets counted from the header, eight bytes of junk before it.
-           {"junk-before-header", TwoImages(XrefForm::kTable).Prefix("JUNKJUNK").Build(), xref,
-            "endobj"},
-           {"object-not-a-stream", WithStartxref(table, table.find("4 0 obj")),
-            table.find("4 0 obj"), "4"},
-           {"beyond-the-end", WithStartxref(table, 99999), 99999, ""},
-           {"middle-of-a-word", WithStartxref(table, xref + 1), xref + 1, "ref"},
+           {"junk-before-header", TwoImages(XrefForm::kTable).Prefix("JUNKJUNK").Build(), "endobj",
+            7},
+           {"object-not-a-stream", WithStartxref(table, table.find("4 0 obj")), "4", 7},
+           {"beyond-the-end", WithStartxref(table, 99999), "", 7},
+           {"middle-of-a-word", WithStartxref(table, xref + 1), "ref", 7},
+           {"cut-in-the-trailer", table.substr(0, table.find("/Root", xref)), "4", 7},
+           // The stream's own object is found too, and the new stream lists
+           // itself.
+           {"stream-off-by-two", WithStartxref(stream, stream.rfind("8 0 obj") - 2), "j", 9},
+           {"object-stream", WithStartxref(packed.Build(), 3), "F-1.4", 11},
+       }) {
+    SCOPED_TRACE(c.name);
+    const std::string out = RunOn(c.name, c.pdf);
+    const std::string output = ReadFileBytes(out);
+    EXPECT_EQ(output.substr(0, c.pdf.size()), c.pdf);
+    const std::vector<std::string> log = LogLines();
+    ASSERT_GE(log.size(), 4u);
+    EXPECT_EQ(log[1], "xref header: '" + c.header + "'");
+    EXPECT_EQ(log[2], "Cross-reference rebuilt: " + std::to_string(c.listed) + " objects");
+    EXPECT_EQ(log[3].rfind("Found image @ ", 0), 0u) << log[3];
+    EXPECT_EQ(output.find("/Prev", c.pdf.size()), std::string::npos);
+    ExpectQpdfClean(out);
+  }
+}
+
+// The new section byte for byte: every object found at its place, the two
+// placeholders after the input, the trailer's /Root and /Info kept.
+TEST_F(EndToEndTest, RepairedTableListsEveryObjectFound) {
+  const std::string built = TwoImages(XrefForm::kTable).Build();
+  const std::string input = WithStartxref(built, built.find("xref\n") + 1);
+  const std::string out = RunOn("repaired", input);
+  const auto entry = [](std::size_t position) {
+    const std::string offset = std::to_string(position);
+    return std::string(10 - offset.size(), '0') + offset + " 00000 n\r\n";
+  };
+  const auto at = [&input, &entry](const char* header) { return entry(input.find(header)); };
+  const std::size_t first = input.size();
+  const std::size_t second = first + Objects({"4 0"}, kGrayBox).size();
+  const std::size_t section = second + Objects({"5 0"}, kGrayBox).size();
+  const std::string expected =
+      input + Objects({"4 0", "5 0"}, kGrayBox) + "xref\r\n0 8\r\n0000000000 65535 f\r\n" +
+      at("1 0 obj") + at("2 0 obj") + at("3 0 obj") + entry(first) + entry(second) + at("6 0 obj") +
+      at("7 0 obj") + "trailer\r\n<<\r\n/Size 8\r\n/Root 1 0 R\r\n/Info 7 0 R\r\n>>\r\n" +
+      "startxref\r\n" + std::to_string(section) + "\r\n%%EOF\r\n";
+  EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(out)));
+}
+
+// Nothing to repair from: the error of the reading stands and nothing is
+// written; an encrypted file found by the repair is refused as ever.
+TEST_F(EndToEndTest, UnrecoverableOrEncryptedDamagedFilesAreNotWritten) {
+  const std::string noCatalog = PdfBuilder().Object(5, 0, "<</Producer(x)>>\n").Root("").Build();
+  struct Case {
+    std::string name;
+    std::string pdf;
+    int status;
+    std::string err;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"no-objects", "%PDF-x\n%no object, no number\n", 1,
+            "Quillane: No startxref offset found at the end of the file; it is not a PDF file or "
+            "it is damaged.\n"},
+           {"no-catalog", WithStartxref(noCatalog, 3), 1,
+            "Quillane: No cross-reference section found at offset 3; the file may be damaged.\n"},
+           {"encrypted",
+            WithStartxref(
+                TwoImages(XrefForm::kTable).TrailerEntries("/Encrypt 9 0 R/ID[<01><01>]").Build(),
+                3),
+            3, kEncryptedMessage},
        }) {
     SCOPED_TRACE(c.name);
     const std::string in = Input(c.name + ".pdf", c.pdf);
-
     const ProcessResult result = Quillane({"/in", in});
-    EXPECT_EQ(result.exit_status, 1);
-    EXPECT_EQ(result.err, "Quillane: No cross-reference section found at offset " +
-                              std::to_string(c.offset) + "; the file may be damaged.\n");
+    EXPECT_EQ(result.exit_status, c.status);
+    EXPECT_EQ(result.err, c.err);
     EXPECT_FALSE(fs::exists(dir_.File(c.name + "_Vexlo.pdf")));
-    const std::vector<std::string> log = LogLines();
-    ASSERT_EQ(log.size(), 2u);
-    EXPECT_EQ(log[1], "xref header: '" + c.token + "'");
   }
 }
 
