@@ -22,6 +22,26 @@ namespace {
 // "/tempexec" run once it is this old: by then the reader has long opened it.
 constexpr std::chrono::hours kKeptCopyLifetime{24};
 
+// The log of a run, or with `hold` its lines kept back and logged, in their
+// order, when this ends (an error's end included).
+class HeldLog {
+ public:
+  HeldLog(const TImageRemover& remover, bool hold) : remover_(remover), hook_(remover.OnLog) {
+    if (hold && hook_) hook_ = [this](const Text& line) { lines_.push_back(line); };
+  }
+  HeldLog(const HeldLog&) = delete;
+  HeldLog& operator=(const HeldLog&) = delete;
+  ~HeldLog() {
+    for (const Text& line : lines_) remover_.Log(line);
+  }
+  const LogHook& Hook() const { return hook_; }
+
+ private:
+  const TImageRemover& remover_;
+  LogHook hook_;
+  std::vector<Text> lines_;
+};
+
 }  // namespace
 
 void TImageRemover::Log(const Text& line) const {
@@ -93,39 +113,27 @@ Outcome TImageRemover::Run(const Options& options, FileAccess& source) const {
     if (options.ReplaceInline) Log("Inline images left: the light mode appends nothing");
     if (options.ShowText) Log("Text left: the light mode appends nothing");
   } else {
-    // A repair is logged before the walk's lines, with the objects its
-    // section lists, known once it is written: the walk's lines wait.
-    std::vector<Text> held;
-    const LogHook log =
-        rebuilt && OnLog ? LogHook([&held](const Text& line) { held.push_back(line); }) : OnLog;
-    const auto logHeld = [this, &held] {
-      for (const Text& line : held) Log(line);
-      held.clear();
-    };
-    try {
-      const std::vector<ObjectKey> imageKeys = FindImageObjects(source, log);
-      // The templates first: a missing one ends the run before the second walk.
-      const PlaceholderTemplates templates =
-          LoadPlaceholderTemplates(mode, templateDirectory, options.ReplaceInline);
-      std::vector<RewrittenObject> streams;
-      if (options.ReplaceInline && rebuilt) {
-        streams =
-            RewriteInlineImageStreams(source, templates.InlineGray, imageKeys, log, rebuilt->Xref);
-      } else if (options.ReplaceInline) {
-        streams = RewriteInlineImageStreams(source, templates.InlineGray, imageKeys, log);
-      }
-      if (rebuilt) {
-        const std::int64_t listed =
-            WriteRepairingUpdate(source, rebuilt->Found, imageKeys, templates, streams);
-        Log("Cross-reference rebuilt: " + IntToText(listed) + " objects");
-      } else {
-        WriteUpdate(source, imageKeys, trailer, templates, streams);
-      }
-    } catch (...) {
-      logHeld();
-      throw;
+    // A repair's line comes before the walk's lines, but the objects its
+    // section lists are known only once it is written: the lines wait.
+    HeldLog held(*this, rebuilt.has_value());
+    const std::vector<ObjectKey> imageKeys = FindImageObjects(source, held.Hook());
+    // The templates first: a missing one ends the run before the second walk.
+    const PlaceholderTemplates templates =
+        LoadPlaceholderTemplates(mode, templateDirectory, options.ReplaceInline);
+    std::vector<RewrittenObject> streams;
+    if (options.ReplaceInline && rebuilt) {
+      streams = RewriteInlineImageStreams(source, templates.InlineGray, imageKeys, held.Hook(),
+                                          rebuilt->Xref);
+    } else if (options.ReplaceInline) {
+      streams = RewriteInlineImageStreams(source, templates.InlineGray, imageKeys, OnLog);
     }
-    logHeld();
+    if (rebuilt) {
+      const std::int64_t listed =
+          WriteRepairingUpdate(source, rebuilt->Found, imageKeys, templates, streams);
+      Log("Cross-reference rebuilt: " + IntToText(listed) + " objects");
+    } else {
+      WriteUpdate(source, imageKeys, trailer, templates, streams);
+    }
   }
 
   Log("output: " + output.Path);
