@@ -1,6 +1,7 @@
 #include "pdf/update/repairing_update.h"
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 
 namespace quillane {
@@ -22,8 +23,16 @@ std::int64_t WriteRepairingUpdate(FileAccess& source, const FoundObjects& found,
     if (!row.InObjectStream) row.Offset -= found.OffsetBase;
     rows.emplace(row.Number, row);
   }
+  // Object 0 heads the free list and a generation stops at 65535 (ISO
+  // 32000-1, 7.5.4): a header that says otherwise names no object a section
+  // can list, and its hit gets no new version.
+  std::vector<ObjectKey> images;
+  images.reserve(imageKeys.size());
+  std::copy_if(imageKeys.begin(), imageKeys.end(), std::back_inserter(images), [](ObjectKey key) {
+    return ObjectNumber(key) > 0 && ObjectGeneration(key) >= 0 && ObjectGeneration(key) <= 65535;
+  });
   std::int64_t highest = rows.empty() ? 0 : rows.rbegin()->first;
-  for (const ObjectKey key : imageKeys) highest = std::max(highest, ObjectNumber(key));
+  for (const ObjectKey key : images) highest = std::max(highest, ObjectNumber(key));
   for (const RewrittenObject& object : rewrittenObjects) {
     highest = std::max(highest, ObjectNumber(object.Key));
   }
@@ -53,7 +62,7 @@ std::int64_t WriteRepairingUpdate(FileAccess& source, const FoundObjects& found,
     rows[row.Number] = row;
   };
   const ObjectKey bodyExtraKey = extraKey.value_or(ExtraObjectKey);
-  for (const ObjectKey key : imageKeys) {
+  for (const ObjectKey key : images) {
     list(key);
     add(ReplacementObjectText(key, templates, bodyExtraKey));
   }

@@ -33,7 +33,8 @@ struct FoundObjects {
 };
 
 // Appends to `source` a replacement object built from `templates` for each of
-// `imageKeys`, in order, then `rewrittenObjects`, then the extra object when
+// `imageKeys`, in order (those of object 0 or of a generation above 65535,
+// which no section can list, passed over), then `rewrittenObjects`, then the extra object when
 // the templates have one (number 9999, generation 1, or the first number no
 // object uses when the file's numbers reach that far), then the complete
 // section: a cross-reference stream numbered one past every other object
