@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <iterator>
-#include <map>
 
 namespace quillane {
 
@@ -16,13 +15,6 @@ std::int64_t WriteRepairingUpdate(FileAccess& source, const FoundObjects& found,
                                   const std::vector<ObjectKey>& imageKeys,
                                   const PlaceholderTemplates& templates,
                                   const std::vector<RewrittenObject>& rewrittenObjects) {
-  // The rows by number, offsets as written; a replacement takes the place
-  // of the version found.
-  std::map<std::int64_t, XrefRow> rows;
-  for (XrefRow row : found.Rows) {
-    if (!row.InObjectStream) row.Offset -= found.OffsetBase;
-    rows.emplace(row.Number, row);
-  }
   // Object 0 heads the free list and a generation stops at 65535 (ISO
   // 32000-1, 7.5.4): a header that says otherwise names no object a section
   // can list, and its hit gets no new version.
@@ -31,7 +23,7 @@ std::int64_t WriteRepairingUpdate(FileAccess& source, const FoundObjects& found,
   std::copy_if(imageKeys.begin(), imageKeys.end(), std::back_inserter(images), [](ObjectKey key) {
     return ObjectNumber(key) > 0 && ObjectGeneration(key) >= 0 && ObjectGeneration(key) <= 65535;
   });
-  std::int64_t highest = rows.empty() ? 0 : rows.rbegin()->first;
+  std::int64_t highest = found.Rows.empty() ? 0 : found.Rows.back().Number;
   for (const ObjectKey key : images) highest = std::max(highest, ObjectNumber(key));
   for (const RewrittenObject& object : rewrittenObjects) {
     highest = std::max(highest, ObjectNumber(object.Key));
@@ -54,12 +46,15 @@ std::int64_t WriteRepairingUpdate(FileAccess& source, const FoundObjects& found,
     pieces.back().Bytes += text;
     end += static_cast<Position>(text.size());
   };
-  const auto list = [&rows, &end, &found](ObjectKey key) {
+  // The new versions, in the order written, offsets as the section gives
+  // them.
+  std::vector<XrefRow> added;
+  const auto list = [&added, &end, &found](ObjectKey key) {
     XrefRow row;
     row.Number = ObjectNumber(key);
     row.Generation = ObjectGeneration(key);
     row.Offset = end - found.OffsetBase;
-    rows[row.Number] = row;
+    added.push_back(row);
   };
   const ObjectKey bodyExtraKey = extraKey.value_or(ExtraObjectKey);
   for (const ObjectKey key : images) {
@@ -81,12 +76,29 @@ std::int64_t WriteRepairingUpdate(FileAccess& source, const FoundObjects& found,
     add(ExtraObjectText(templates, *extraKey));
   }
 
+  // The rows found and the new versions merged by number: a new version
+  // takes the place of the one found, and of a number written twice the
+  // later one is listed.
+  std::stable_sort(added.begin(), added.end(),
+                   [](const XrefRow& a, const XrefRow& b) { return a.Number < b.Number; });
   std::vector<XrefRow> section;
-  section.reserve(rows.size());
+  section.reserve(found.Rows.size() + added.size());
   bool compressed = false;
-  for (const auto& [number, row] : rows) {
-    compressed = compressed || row.InObjectStream;
+  auto next = added.begin();
+  for (const XrefRow& row : found.Rows) {
+    for (; next != added.end() && next->Number <= row.Number; ++next) {
+      if (next + 1 == added.end() || (next + 1)->Number != next->Number) section.push_back(*next);
+    }
+    if (!section.empty() && section.back().Number == row.Number) continue;
     section.push_back(row);
+    if (row.InObjectStream) {
+      compressed = true;
+    } else {
+      section.back().Offset -= found.OffsetBase;
+    }
+  }
+  for (; next != added.end(); ++next) {
+    if (next + 1 == added.end() || (next + 1)->Number != next->Number) section.push_back(*next);
   }
   // A table has no entry for an object in an object stream (ISO 32000-1,
   // 7.5.8.3): those need the stream form.
