@@ -6,9 +6,11 @@
 #include "app/damaged_file.h"
 #include "app/template_directory.h"
 #include "app/template_files.h"
+#include "pdf/objects/document.h"
 #include "pdf/raw/image_walk.h"
 #include "pdf/raw/trailer.h"
 #include "pdf/rewrite/inline_images.h"
+#include "pdf/update/compact_writer.h"
 #include "pdf/update/repairing_update.h"
 #include "pdf/update/update_writer.h"
 #include "platform/platform.h"
@@ -51,6 +53,31 @@ void TImageRemover::Log(const Text& line) const {
 Outcome TImageRemover::WriteDiagnostics() const {
   LogDiagnostics(OnLog);
   return Outcome::kDiagnosticsWritten;
+}
+
+void TImageRemover::WriteCompact(const Options& options, const FileAccess& source,
+                                 const Text& templateDirectory, const CrossReference* rebuilt,
+                                 FileAccess& output) const {
+  // The images are found through the cross-reference, as the image
+  // XObjects the document reaches, so that no picture's data is read.
+  Document document(source,
+                    rebuilt != nullptr ? *rebuilt : CrossReference::ReadOrReconstruct(source, OnLog),
+                    OnLog);
+  const PlaceholderTemplates templates =
+      LoadPlaceholderTemplates(options.ReplaceMode, templateDirectory, options.ReplaceInline);
+  KeptObjects kept = FindKeptObjects(document);
+  std::vector<RewrittenObject> streams;
+  if (options.ReplaceInline) {
+    streams = RewriteInlineImageStreams(source, templates.InlineGray, kept.Images, OnLog,
+                                        document.Xref());
+    // A new version may name objects its old one did not.
+    if (!streams.empty()) kept = FindKeptObjects(document, streams);
+  }
+  const CompactFile written =
+      WriteCompactFile(document, kept, kept.Images, templates, streams, output);
+  Log("Compact: " + IntToText(written.Copied) + " objects copied, " +
+      IntToText(written.Placeholders) + " images replaced");
+  if (kept.Signatures > 0) Log("Signatures no longer valid: " + IntToText(kept.Signatures));
 }
 
 Outcome TImageRemover::Run(const Options& options, FileAccess& source) const {
@@ -106,9 +133,16 @@ Outcome TImageRemover::Run(const Options& options, FileAccess& source) const {
   const bool replaceExisting = options.OverwriteOutput || output.Temporary;
   const bool refused = !replaceExisting && platform::FileExists(output.Path);
   if (output.Temporary) platform::CreateViewCopyDirectory();
-  if (!refused) source.BeginSave(output.Path);
+  // A compact file starts anew: none of the input is copied whole. The
+  // light mode keeps every byte and makes none.
+  const bool compact = options.Compact && mode != ReplaceNone;
+  if (!refused && !compact) source.BeginSave(output.Path);
+  WindowedFileAccess compactOutput;
 
-  if (mode == ReplaceNone) {
+  if (compact) {
+    WriteCompact(options, source, templateDirectory, rebuilt ? &rebuilt->Xref : nullptr,
+                 compactOutput);
+  } else if (mode == ReplaceNone) {
     RenameImageSubtypes(source, OnLog);
     if (options.ReplaceInline) Log("Inline images left: the light mode appends nothing");
     if (options.ShowText) Log("Text left: the light mode appends nothing");
@@ -140,10 +174,11 @@ Outcome TImageRemover::Run(const Options& options, FileAccess& source) const {
   // Without "/overwrite" the output goes into place only while no file is
   // there: one that appeared during the run is refused like one before it.
   bool saved = !refused;
+  FileAccess& result = compact ? static_cast<FileAccess&>(compactOutput) : source;
   if (saved && replaceExisting) {
-    source.Save(output.Path);
+    result.Save(output.Path);
   } else if (saved) {
-    saved = source.SaveAsNew(output.Path);
+    saved = result.SaveAsNew(output.Path);
   }
   if (!saved) {
     platform::ShowMessageBox("Target output file already exists", platform::MessageIcon::kError,

@@ -13,6 +13,7 @@
 #include "base/log_hook.h"
 #include "base/text.h"
 #include "fileaccess/fileaccess.h"
+#include "pdf/objects/cross_reference.h"
 
 namespace quillane {
 
@@ -45,6 +46,15 @@ class TImageRemover {
   // The folder of the placeholder templates, ending with a path separator;
   // empty for the one TemplateDirectory finds beside the running program.
   Text TemplateFolder;
+
+ private:
+  // "/compact": the new file of the objects `source` still uses, with the
+  // images replaced (and with "/inline" the streams rewritten), appended to
+  // the empty `output`; `rebuilt` is a damaged file's rebuilt table, null to
+  // read the cross-reference.
+  void WriteCompact(const Options& options, const FileAccess& source,
+                    const Text& templateDirectory, const CrossReference* rebuilt,
+                    FileAccess& output) const;
 };
 
 }  // namespace quillane
