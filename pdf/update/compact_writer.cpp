@@ -114,10 +114,14 @@ Text NewId(const Document& document, const std::vector<XrefRow>& rows) {
   Text first;
   const TrailerValue* id = document.Xref().Trailer("ID");
   if (id != nullptr && id->Value.Kind == PdfObject::Type::kArray && !id->Value.Items.empty()) {
+    // The parts' positions count from where the array's do: Bytes starts at
+    // the array.
     const PdfObject& part = id->Value.Items.front();
-    if (part.Kind == PdfObject::Type::kString &&
-        part.End <= id->Bytes.size() && part.Start < part.End) {
-      first = id->Bytes.substr(part.Start, part.End - part.Start);
+    const std::size_t start = part.Start - id->Value.Start;
+    const std::size_t end = part.End - id->Value.Start;
+    if (part.Kind == PdfObject::Type::kString && part.Start >= id->Value.Start &&
+        start < end && end <= id->Bytes.size()) {
+      first = id->Bytes.substr(start, end - start);
     }
   }
   std::uint64_t hash = 0xcbf29ce484222325ULL;
