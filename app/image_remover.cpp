@@ -1,6 +1,7 @@
 #include "app/image_remover.h"
 
 #include <chrono>
+#include <memory>
 #include <vector>
 
 #include "app/damaged_file.h"
@@ -60,21 +61,27 @@ void TImageRemover::WriteCompact(const Options& options, const FileAccess& sourc
                                  FileAccess& output) const {
   // The images are found through the cross-reference, as the image
   // XObjects the document reaches, so that no picture's data is read.
-  Document document(source,
-                    rebuilt != nullptr ? *rebuilt : CrossReference::ReadOrReconstruct(source, OnLog),
-                    OnLog);
+  auto document = std::make_unique<Document>(
+      source, rebuilt != nullptr ? *rebuilt : CrossReference::ReadOrReconstruct(source, OnLog),
+      OnLog);
+  // A file whose sections read but whose catalog does not (offsets off) is
+  // read as readers repair it: the new file holds only what is found.
+  if (!document->Root() && !document->Xref().Reconstructed()) {
+    Log("Catalog not readable through the cross-reference; reconstructed");
+    document = std::make_unique<Document>(source, CrossReference::Reconstruct(source), OnLog);
+  }
   const PlaceholderTemplates templates =
       LoadPlaceholderTemplates(options.ReplaceMode, templateDirectory, options.ReplaceInline);
-  KeptObjects kept = FindKeptObjects(document);
+  KeptObjects kept = FindKeptObjects(*document);
   std::vector<RewrittenObject> streams;
   if (options.ReplaceInline) {
     streams = RewriteInlineImageStreams(source, templates.InlineGray, kept.Images, OnLog,
-                                        document.Xref());
+                                        document->Xref());
     // A new version may name objects its old one did not.
-    if (!streams.empty()) kept = FindKeptObjects(document, streams);
+    if (!streams.empty()) kept = FindKeptObjects(*document, streams);
   }
   const CompactFile written =
-      WriteCompactFile(document, kept, kept.Images, templates, streams, output);
+      WriteCompactFile(*document, kept, kept.Images, templates, streams, output);
   Log("Compact: " + IntToText(written.Copied) + " objects copied, " +
       IntToText(written.Placeholders) + " images replaced");
   if (kept.Signatures > 0) Log("Signatures no longer valid: " + IntToText(kept.Signatures));

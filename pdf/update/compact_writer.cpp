@@ -222,6 +222,28 @@ CompactFile WriteCompactFile(const Document& document, const KeptObjects& kept,
       inFile.push_back({key, *where});
     }
   }
+  // The other objects a kept object stream holds are listed too: a reader
+  // that decodes the stream meets them and expects the section to place
+  // them there (qpdf warns of each one it does not). Those that a newer
+  // revision replaced or freed stay unlisted, as in the input.
+  std::unordered_set<std::int64_t> streams;
+  for (const XrefRow& row : rows) streams.insert(row.Stream);
+  std::unordered_set<std::int64_t> listed;
+  for (const XrefRow& row : rows) listed.insert(row.Number);
+  if (!streams.empty()) {
+    document.Xref().ForEachLiveEntry([&](const XrefEntry& entry) {
+      if (entry.Type != XrefEntryType::kCompressed || streams.count(entry.StreamNumber) == 0 ||
+          listed.count(entry.Number) != 0 || rewritten.count(entry.Number) != 0) {
+        return;
+      }
+      XrefRow row;
+      row.Number = entry.Number;
+      row.InObjectStream = true;
+      row.Stream = entry.StreamNumber;
+      row.Index = entry.StreamIndex;
+      rows.push_back(row);
+    });
+  }
   std::sort(inFile.begin(), inFile.end(),
             [](const Copy& a, const Copy& b) { return a.Where.Start < b.Where.Start; });
 

@@ -110,9 +110,9 @@ def check(exe, corpus, name, mode):
         if run(["qpdf", "--check", source])[0] not in (0, 3):
             return name, mode, "not accepted", ""
         problems = []
-        qstatus, qout, _ = run(["qpdf", "--check", compact])
+        qstatus, _, qerr = run(["qpdf", "--check", compact])
         if qstatus != 0:
-            problems.append("qpdf %s: %s" % (qstatus, qout.decode("latin-1").strip()[-160:]))
+            problems.append("qpdf %s: %s" % (qstatus, qerr.decode("latin-1").strip()[:200]))
         if pages(compact) != pages(source):
             problems.append("pages %s, input %s" % (pages(compact), pages(source)))
         if text(compact) != text(source):

@@ -113,8 +113,8 @@ TEST_F(CompactWriterTest, KeptObjectsAreTheInputsBytesObjectByObject) {
 }
 
 // An object stream that holds a kept object is kept whole, byte for byte,
-// with an unused object in it that the section does not list; the section
-// is then a stream. A new object may name an object nothing else uses; the
+// with an unused object in it, which the section lists too (a reader that
+// decodes the stream meets it); the section is then a stream. A new object may name an object nothing else uses; the
 // extra object takes its usual number.
 TEST_F(CompactWriterTest, ObjectStreamsAreKeptWholeAndNewObjectsAreFollowed) {
   const std::string pdf =
@@ -135,7 +135,7 @@ TEST_F(CompactWriterTest, ObjectStreamsAreKeptWholeAndNewObjectsAreFollowed) {
   EXPECT_EQ(Output(20), Input(20));
   EXPECT_EQ(Output(1), "in 20");
   EXPECT_EQ(Output(2), "in 20");
-  EXPECT_EQ(Output(12), "-");
+  EXPECT_EQ(Output(12), "in 20");
   EXPECT_EQ(Output(9), Input(9));
   EXPECT_EQ(Output(13), "-");
   EXPECT_EQ(Output(30), "30 0 obj\n<</A 9 0 R/B 5 0 R>>\nendobj");
