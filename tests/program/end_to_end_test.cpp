@@ -626,6 +626,81 @@ TEST_F(EndToEndTest, EncryptedInputIsRefused) {
   }
 }
 
+// ---------------------------------------------------------------------------
+// "/compact": a new, complete file
+
+// Every object the document uses, byte for byte from the input, the images
+// as placeholders, one section in the input's form; in each mode, and with
+// the repair of a file whose section is lost.
+TEST_F(EndToEndTest, CompactFileKeepsEveryUsedObjectByteForByte) {
+  struct Case {
+    std::string name;
+    std::string pdf;
+    std::vector<std::string> flags;
+    std::string mode;  // the stored "ReplaceObject"
+    const char* sectionStart;
+  };
+  const std::string table = TwoImages(XrefForm::kTable).Build();
+  for (const Case& c : std::vector<Case>{
+           {"table", table, {}, "", "xref\r\n0 8\r\n"},
+           {"stream", TwoImages(XrefForm::kStream).Build(), {}, "", "/Type/XRef"},
+           {"outline", table, {"/outline"}, "", "xref\r\n0 8\r\n"},
+           {"translucent", table, {}, "tgraybox", "xref\r\n0 8\r\n"},
+           {"inline", table, {"/inline"}, "", "xref\r\n0 8\r\n"},
+           {"repaired", TwoImages(XrefForm::kTable).Prefix("JUNKJUNK").Build(), {}, "",
+            "xref\r\n0 8\r\n"},
+       }) {
+    SCOPED_TRACE(c.name);
+    SetReplaceObject(c.mode);
+    std::vector<std::string> flags = c.flags;
+    flags.push_back("/compact");
+    const std::string out = RunOn(c.name, c.pdf, flags);
+    const std::string output = ReadFileBytes(out);
+    EXPECT_EQ(output.substr(0, 10), "%PDF-1.4\n%");
+    for (const char* header : {"1 0 obj", "2 0 obj", "3 0 obj", "6 0 obj", "7 0 obj"}) {
+      const std::size_t start = c.pdf.find(header);
+      const std::size_t end = c.pdf.find("endobj", start) + 6;
+      EXPECT_NE(output.find(c.pdf.substr(start, end - start)), std::string::npos) << header;
+    }
+    EXPECT_EQ(output.find(kRgbImage), std::string::npos);
+    EXPECT_EQ(output.find(kGreyImage), std::string::npos);
+    EXPECT_NE(output.find(c.sectionStart), std::string::npos);
+    EXPECT_NE(output.find("/Info 7 0 R"), std::string::npos);
+    EXPECT_EQ(output.find("/Prev"), std::string::npos);
+    EXPECT_EQ(output.find("JUNK"), std::string::npos);
+    const std::vector<std::string> log = LogLines();
+    EXPECT_NE(std::find(log.begin(), log.end(), "Compact: 5 objects copied, 2 images replaced"),
+              log.end());
+    ExpectQpdfClean(out);
+  }
+}
+
+// A signature no longer covers the file, and the log says so; an encrypted
+// file is refused as without the option.
+TEST_F(EndToEndTest, CompactFileOfSignedOrEncryptedDocuments) {
+  const std::string signedPdf =
+      PdfBuilder()
+          .Object(1, 0, "<</Type/Catalog/Pages 2 0 R/AcroForm<</Fields[8 0 R]/SigFlags 3>>>>\n")
+          .Object(2, 0, kPages)
+          .Object(3, 0, Page("/Im1 4 0 R"))
+          .Object(4, 0, kRgbImage)
+          .Object(6, 0, ContentStream("q 10 0 0 10 0 0 cm /Im1 Do Q"))
+          .Object(8, 0, "<</FT/Sig/T(s)/V 9 0 R/Rect[0 0 0 0]/Subtype/Widget/P 3 0 R>>\n")
+          .Object(9, 0, "<</Type/Sig/Filter/Adobe.PPKLite/ByteRange[0 1 2 3]/Contents<00>>>\n")
+          .Build();
+  const std::string out = RunOn("signed", signedPdf, {"/compact"});
+  const std::vector<std::string> log = LogLines();
+  EXPECT_NE(std::find(log.begin(), log.end(), "Signatures no longer valid: 1"), log.end());
+  EXPECT_NE(ReadFileBytes(out).find("/ByteRange[0 1 2 3]"), std::string::npos);
+
+  const std::string in = Input(
+      "encrypted.pdf", TwoImages(XrefForm::kTable).TrailerEntries("/Encrypt 9 0 R/ID[<01><01>]").Build());
+  const ProcessResult result = Quillane({"/compact", "/in", in});
+  EXPECT_EQ(result.exit_status, 3);
+  EXPECT_EQ(result.err, kEncryptedMessage);
+  EXPECT_FALSE(fs::exists(dir_.File("encrypted_Vexlo.pdf")));
+}
+
 // Replaces the number after the last "startxref" line.
 std::string WithStartxref(std::string pdf, std::size_t offset) {
   const std::size_t number = pdf.rfind("startxref\n") + 10;
@@ -1194,6 +1269,12 @@ TEST_F(EndToEndTest, CommandLineFormsAndExitStatuses) {
       {"bare input", {a}, 0, "", "", {"a_Vexlo.pdf"}},
       {"two inputs", {a, "/in", b}, 0, "", "", {"a_Vexlo.pdf", "b_Vexlo.pdf"}},
       {"a name that begins with a dash", {"/in", dash}, 0, "", "", {"-dash_Vexlo.pdf"}},
+      {"/compact in the light mode",
+       {"/noother", "/compact", a},
+       2,
+       "",
+       "Quillane: \"/compact\" cannot be used with the light mode\nusage",
+       {}},
       {"/out with two inputs",
        {a, b, "/out", dir_.File("one.pdf")},
        2,
