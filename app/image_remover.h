@@ -52,9 +52,8 @@ class TImageRemover {
   // images replaced (and with "/inline" the streams rewritten), appended to
   // the empty `output`; `rebuilt` is a damaged file's rebuilt table, null to
   // read the cross-reference.
-  void WriteCompact(const Options& options, const FileAccess& source,
-                    const Text& templateDirectory, const CrossReference* rebuilt,
-                    FileAccess& output) const;
+  void WriteCompact(const Options& options, const FileAccess& source, const Text& templateDirectory,
+                    const CrossReference* rebuilt, FileAccess& output) const;
 };
 
 }  // namespace quillane

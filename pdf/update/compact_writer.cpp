@@ -119,16 +119,16 @@ Text NewId(const Document& document, const std::vector<XrefRow>& rows) {
     const PdfObject& part = id->Value.Items.front();
     const std::size_t start = part.Start - id->Value.Start;
     const std::size_t end = part.End - id->Value.Start;
-    if (part.Kind == PdfObject::Type::kString && part.Start >= id->Value.Start &&
-        start < end && end <= id->Bytes.size()) {
+    if (part.Kind == PdfObject::Type::kString && part.Start >= id->Value.Start && start < end &&
+        end <= id->Bytes.size()) {
       first = id->Bytes.substr(start, end - start);
     }
   }
   std::uint64_t hash = 0xcbf29ce484222325ULL;
   hash = Fingerprint(hash, first);
   for (const XrefRow& row : rows) {
-    hash = Fingerprint(hash, IntToText(row.Number) + " " + IntToText(row.Offset) + " " +
-                                 IntToText(row.Index));
+    hash = Fingerprint(
+        hash, IntToText(row.Number) + " " + IntToText(row.Offset) + " " + IntToText(row.Index));
   }
   const Text second = "<" + HexOf(hash) + HexOf(Fingerprint(hash, "compact")) + ">";
   if (first.empty()) first = second;

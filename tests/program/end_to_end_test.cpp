@@ -647,7 +647,10 @@ TEST_F(EndToEndTest, CompactFileKeepsEveryUsedObjectByteForByte) {
            {"outline", table, {"/outline"}, "", "xref\r\n0 8\r\n"},
            {"translucent", table, {}, "tgraybox", "xref\r\n0 8\r\n"},
            {"inline", table, {"/inline"}, "", "xref\r\n0 8\r\n"},
-           {"repaired", TwoImages(XrefForm::kTable).Prefix("JUNKJUNK").Build(), {}, "",
+           {"repaired",
+            TwoImages(XrefForm::kTable).Prefix("JUNKJUNK").Build(),
+            {},
+            "",
             "xref\r\n0 8\r\n"},
        }) {
     SCOPED_TRACE(c.name);
@@ -693,8 +696,9 @@ TEST_F(EndToEndTest, CompactFileOfSignedOrEncryptedDocuments) {
   EXPECT_NE(std::find(log.begin(), log.end(), "Signatures no longer valid: 1"), log.end());
   EXPECT_NE(ReadFileBytes(out).find("/ByteRange[0 1 2 3]"), std::string::npos);
 
-  const std::string in = Input(
-      "encrypted.pdf", TwoImages(XrefForm::kTable).TrailerEntries("/Encrypt 9 0 R/ID[<01><01>]").Build());
+  const std::string in =
+      Input("encrypted.pdf",
+            TwoImages(XrefForm::kTable).TrailerEntries("/Encrypt 9 0 R/ID[<01><01>]").Build());
   const ProcessResult result = Quillane({"/compact", "/in", in});
   EXPECT_EQ(result.exit_status, 3);
   EXPECT_EQ(result.err, kEncryptedMessage);

@@ -114,8 +114,8 @@ TEST_F(CompactWriterTest, KeptObjectsAreTheInputsBytesObjectByObject) {
 
 // An object stream that holds a kept object is kept whole, byte for byte,
 // with an unused object in it, which the section lists too (a reader that
-// decodes the stream meets it); the section is then a stream. A new object may name an object nothing else uses; the
-// extra object takes its usual number.
+// decodes the stream meets it); the section is then a stream. A new object may name an object
+// nothing else uses; the extra object takes its usual number.
 TEST_F(CompactWriterTest, ObjectStreamsAreKeptWholeAndNewObjectsAreFollowed) {
   const std::string pdf =
       PdfBuilder()
