@@ -7,6 +7,7 @@
 #include "app/damaged_file.h"
 #include "app/template_directory.h"
 #include "app/template_files.h"
+#include "base/error.h"
 #include "pdf/objects/document.h"
 #include "pdf/raw/image_walk.h"
 #include "pdf/raw/trailer.h"
@@ -69,6 +70,10 @@ void TImageRemover::WriteCompact(const Options& options, const FileAccess& sourc
   if (!document->Root() && !document->Xref().Reconstructed()) {
     Log("Catalog not readable through the cross-reference; reconstructed");
     document = std::make_unique<Document>(source, CrossReference::Reconstruct(source), OnLog);
+  }
+  // Without a catalog the new file would hold no document at all.
+  if (!document->Root()) {
+    throw Error("The document's catalog cannot be read; no compact file can be made of it.");
   }
   const PlaceholderTemplates templates =
       LoadPlaceholderTemplates(options.ReplaceMode, templateDirectory, options.ReplaceInline);

@@ -164,8 +164,25 @@ KeptObjects FindKeptObjects(const Document& document,
     waiting.pop_front();
     const std::shared_ptr<const IndirectObject> object = document.Object(key);
     if (!object) continue;
+    ObjectLocation where;
+    const bool image = IsImage(*object);
+    if (object->Compressed()) {
+      where.Compressed = true;
+      where.StreamNumber = object->StreamNumber;
+      where.StreamIndex = object->StreamIndex;
+    } else {
+      where.Start = object->HeaderStart;
+      where.End = image ? object->HeaderStart : object->End;
+      if (object->IsStream && !image) {
+        // A stream without "endstream" has no end to copy up to.
+        const std::optional<StreamExtent> extent = document.Extent(*object);
+        if (!extent) continue;
+        where.End = extent->ObjectEnd;
+      }
+    }
     kept.Keys.push_back(key);
-    if (IsImage(*object)) {
+    kept.Locations.push_back(where);
+    if (image) {
       kept.Images.push_back(key);
       continue;
     }
@@ -206,10 +223,10 @@ CompactFile WriteCompactFile(const Document& document, const KeptObjects& kept,
   };
   std::vector<Copy> inFile;
   std::vector<XrefRow> rows;
-  for (const ObjectKey key : kept.Keys) {
+  for (std::size_t i = 0; i < kept.Keys.size(); ++i) {
+    const ObjectKey key = kept.Keys[i];
     if (rewritten.count(ObjectNumber(key)) != 0) continue;
-    const std::optional<ObjectLocation> where = document.Location(key);
-    if (!where) continue;
+    const ObjectLocation* where = &kept.Locations[i];
     if (where->Compressed) {
       XrefRow row;
       row.Number = ObjectNumber(key);

@@ -34,6 +34,10 @@ struct KeptObjects {
   // References out of an image XObject are not followed: its placeholder
   // refers to none of them (its soft mask, color space, /Length object).
   std::vector<ObjectKey> Keys;
+  // Where each of Keys lies, parallel to it (Document::Location, found
+  // while walking, so that nothing is read twice); an image's End is its
+  // Start (its data is never looked at).
+  std::vector<ObjectLocation> Locations;
   // Those of Keys that are image XObjects (streams with /Subtype /Image),
   // in the order reached.
   std::vector<ObjectKey> Images;
@@ -72,7 +76,8 @@ struct CompactFile {
 // from `output`'s first byte. Copies go through spills of `output`, so
 // memory does not grow with the file. Throws as CompleteTable does, and the
 // file errors of `document`'s source and of the spills.
-// REQUIRES: `output` is empty; `imageKeys` holds every key of kept.Images;
+// REQUIRES: `output` is empty; `kept` as FindKeptObjects gave it for
+// `document`; `imageKeys` holds every key of kept.Images;
 // the spills of `rewrittenObjects` were made by a FileAccess of `output`'s
 // kind.
 CompactFile WriteCompactFile(const Document& document, const KeptObjects& kept,
