@@ -32,7 +32,9 @@ class TImageRemover {
   // output, no reader) end in a message box and are the outcome; errors
   // propagate and nothing is saved then. An output file that appears while
   // the run works is refused like one that was there before: without
-  // "/overwrite" the run never replaces a file.
+  // "/overwrite" the run never replaces a file. With "/compact" the new
+  // file is made and saved through a WindowedFileAccess of its own, into
+  // which the spills of `source` are appended: `source` is then one too.
   // REQUIRES: `source` is new (nothing loaded).
   Outcome Run(const Options& options, FileAccess& source) const;
 

@@ -19,6 +19,11 @@ constexpr Position kCopyPiece = Position{1} << 20;
 // "%PDF-" may stand this far into the file (junk before the header).
 constexpr Position kHeaderSearch = 1024;
 constexpr std::string_view kEndObj = "endobj";
+// Objects up to this size are held from the walk to the writing, up to the
+// second bound in all: the walk has just read them, and their bytes are
+// then not read a second time.
+constexpr Position kHeldObject = Position{16} << 10;
+constexpr std::size_t kHeldBytes = std::size_t{16} << 20;
 
 template <typename Visit>
 void EachReference(const PdfObject& value, Visit& visit) {
@@ -159,6 +164,7 @@ KeptObjects FindKeptObjects(const Document& document,
     if (value) EachReference(*value, enqueue);
   }
   KeptObjects kept;
+  std::size_t held = 0;
   while (!waiting.empty()) {
     const ObjectKey key = waiting.front();
     waiting.pop_front();
@@ -182,6 +188,12 @@ KeptObjects FindKeptObjects(const Document& document,
     }
     kept.Keys.push_back(key);
     kept.Locations.push_back(where);
+    kept.Bytes.emplace_back();
+    if (!where.Compressed && !image && where.End - where.Start <= kHeldObject &&
+        held < kHeldBytes) {
+      kept.Bytes.back() = document.Source().Substring(where.Start, where.End);
+      held += kept.Bytes.back().size();
+    }
     if (image) {
       kept.Images.push_back(key);
       continue;
@@ -220,6 +232,7 @@ CompactFile WriteCompactFile(const Document& document, const KeptObjects& kept,
   struct Copy {
     ObjectKey Key;
     ObjectLocation Where;
+    const Text* Bytes;
   };
   std::vector<Copy> inFile;
   std::vector<XrefRow> rows;
@@ -236,7 +249,7 @@ CompactFile WriteCompactFile(const Document& document, const KeptObjects& kept,
       row.Index = where->StreamIndex;
       rows.push_back(row);
     } else {
-      inFile.push_back({key, *where});
+      inFile.push_back({key, *where, &kept.Bytes[i]});
     }
   }
   // The other objects a kept object stream holds are listed too: a reader
@@ -283,11 +296,18 @@ CompactFile WriteCompactFile(const Document& document, const KeptObjects& kept,
       ++result.Placeholders;
       continue;
     }
-    for (Position at = copy.Where.Start; at < copy.Where.End; at += kCopyPiece) {
-      out.Write(source.Substring(at, std::min(copy.Where.End, at + kCopyPiece)));
+    bool ends = false;
+    if (!copy.Bytes->empty()) {
+      out.Write(*copy.Bytes);
+      ends = copy.Bytes->ends_with(kEndObj);
+    } else {
+      for (Position at = copy.Where.Start; at < copy.Where.End; at += kCopyPiece) {
+        out.Write(source.Substring(at, std::min(copy.Where.End, at + kCopyPiece)));
+      }
+      const Position tail = std::max(copy.Where.Start, copy.Where.End - Position{6});
+      ends = source.Substring(tail, copy.Where.End) == kEndObj;
     }
-    const Position tail = std::max(copy.Where.Start, copy.Where.End - Position{6});
-    if (source.Substring(tail, copy.Where.End) != kEndObj) out.Write("\nendobj");
+    if (!ends) out.Write("\nendobj");
     // The next header must not run on from "endobj".
     out.Write("\n");
     ++result.Copied;

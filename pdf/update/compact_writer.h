@@ -38,6 +38,10 @@ struct KeptObjects {
   // while walking, so that nothing is read twice); an image's End is its
   // Start (its data is never looked at).
   std::vector<ObjectLocation> Locations;
+  // The bytes of small objects in the file, parallel to Keys, taken while
+  // the walk has them at hand, up to a bound on their sum; empty for the
+  // others, which are read again when written.
+  std::vector<Text> Bytes;
   // Those of Keys that are image XObjects (streams with /Subtype /Image),
   // in the order reached.
   std::vector<ObjectKey> Images;

@@ -32,6 +32,7 @@ import concurrent.futures
 import csv
 import hashlib
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -161,6 +162,11 @@ def main():
     parser.add_argument("--modes", default="default,tgraybox,outline,inline")
     parser.add_argument("--limit", type=int, default=0)
     args = parser.parse_args()
+    missing = [tool for tool in ("qpdf", "pdfinfo", "pdftotext", "pdfimages", "pdftoppm")
+               if shutil.which(tool) is None]
+    if missing or not os.path.isdir(args.corpus):
+        print("skipped: %s" % (", ".join(missing) or "no corpus at " + args.corpus))
+        return 77
     with open(os.path.join(args.corpus, "MANIFEST.tsv")) as manifest:
         names = [row["file"] for row in csv.DictReader(manifest, delimiter="\t")]
     if args.limit:
