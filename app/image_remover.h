@@ -13,6 +13,7 @@
 #include "base/log_hook.h"
 #include "base/text.h"
 #include "fileaccess/fileaccess.h"
+#include "pdf/objects/cross_reference.h"
 
 namespace quillane {
 
@@ -31,7 +32,9 @@ class TImageRemover {
   // output, no reader) end in a message box and are the outcome; errors
   // propagate and nothing is saved then. An output file that appears while
   // the run works is refused like one that was there before: without
-  // "/overwrite" the run never replaces a file.
+  // "/overwrite" the run never replaces a file. With "/compact" the new
+  // file is made and saved through a WindowedFileAccess of its own, into
+  // which the spills of `source` are appended: `source` is then one too.
   // REQUIRES: `source` is new (nothing loaded).
   Outcome Run(const Options& options, FileAccess& source) const;
 
@@ -45,6 +48,14 @@ class TImageRemover {
   // The folder of the placeholder templates, ending with a path separator;
   // empty for the one TemplateDirectory finds beside the running program.
   Text TemplateFolder;
+
+ private:
+  // "/compact": the new file of the objects `source` still uses, with the
+  // images replaced (and with "/inline" the streams rewritten), appended to
+  // the empty `output`; `rebuilt` is a damaged file's rebuilt table, null to
+  // read the cross-reference.
+  void WriteCompact(const Options& options, const FileAccess& source, const Text& templateDirectory,
+                    const CrossReference* rebuilt, FileAccess& output) const;
 };
 
 }  // namespace quillane

@@ -78,6 +78,8 @@ CommandLine ProcessCommandLine(const std::vector<Text>& arguments, platform::Com
       options.ReplaceInline = true;
     } else if (argument == "/showtext") {
       options.ShowText = true;
+    } else if (argument == "/compact") {
+      options.Compact = true;
     } else if (argument == "/diag") {
       // The diagnostics report replaces the runs; later arguments are not read.
       line.Request = Kind::kDiagnostics;
@@ -105,6 +107,10 @@ CommandLine ProcessCommandLine(const std::vector<Text>& arguments, platform::Com
   if (!options.OutputFile.empty() && line.Inputs.size() > 1) {
     line.Request = Kind::kUsageError;
     line.UsageError = "\"/out\" cannot be used with more than one input file";
+  } else if (options.Compact && options.ReplaceMode == ReplaceNone) {
+    // The light mode appends nothing and keeps every byte of the input.
+    line.Request = Kind::kUsageError;
+    line.UsageError = "\"/compact\" cannot be used with the light mode";
   } else if (line.Inputs.empty() && posix) {
     line.Request = Kind::kUsageError;
   } else if (arguments.empty()) {

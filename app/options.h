@@ -41,6 +41,10 @@ struct Options {
   // "/showtext", or the stored "ShowText" non-zero: invisible text (an OCR
   // layer) is drawn visibly (not in the light mode, which appends nothing).
   bool ShowText = false;
+  // "/compact": the output is a new, complete file of the objects the
+  // document still uses instead of the input and an update (not with the
+  // light mode, which keeps every byte: a usage error).
+  bool Compact = false;
 };
 
 // What the configuration key stores for the runs.
@@ -90,7 +94,8 @@ struct CommandLine {
 // is neither an option nor an option's value is an input file, except on
 // Windows one that begins with "/", which is ignored. On POSIX any other
 // argument that begins with "-" is a usage error, and so is the absence of
-// any input. "/out" with more than one input is a usage error on both. The
+// any input. "/out" with more than one input is a usage error on both, and
+// so is "/compact" when the light mode is in force. The
 // stored mode wins over "/noother" and "/outline", and the stored
 // "ReplaceInline" and "ShowText" turn "/inline" and "/showtext" on.
 CommandLine ProcessCommandLine(const std::vector<Text>& arguments, platform::CommandLineStyle style,

@@ -12,6 +12,7 @@ every run, outside the timing):
   tgraybox  quillane /in IN /out OUT /overwrite, with "ReplaceObject" set to
             "tgraybox" in a registry file of its own
   inline    (with --inline) quillane /in IN /out OUT /overwrite /inline
+  compact   (with --compact) quillane /in IN /out OUT /overwrite /compact
   floor     (with --floor) bench/floor.c: one read(2) into one buffer, memchr
             over it, one write(2) of N + 1 KiB
 
@@ -27,7 +28,9 @@ when a target is missed:
   * with --inline, on the documents of ../shared/bench/makepdf.py with a
     cross-reference stream, object streams, soft masks, indirect lengths and
     forms (200 MB): /inline at most 1.15 x cp with 2,000 images and 1.3 x cp
-    with 20,000.
+    with 20,000;
+  * with --compact, at 200 MB with 2,000 images (those documents too):
+    /compact at most 0.5 x cp, its output smaller than the input.
 
 Reported without failing: how the ratio to cp moves from the smallest to the
 largest size, and what 20,000 small images cost against 2,000 large ones in
@@ -48,6 +51,7 @@ build/bench unless --quillane names one. Standard library only; Linux.
     bench/run_bench.py --sizes 50,3000 --no-many # the scaling pair
     bench/run_bench.py --sizes 50 --rounds 3     # a quick look
     bench/run_bench.py --sizes 200 --inline      # /inline, with the structure-rich inputs
+    bench/run_bench.py --sizes 200 --compact --no-many   # /compact against cp
     sudo bench/run_bench.py --priority           # on a shared machine
 """
 
@@ -71,6 +75,7 @@ MANY_IMAGES = 20_000
 FEW_IMAGES = 2_000
 MODES = ("default", "light", "tgraybox")
 INLINE_LIMITS = {FEW_IMAGES: 1.15, MANY_IMAGES: 1.3}
+COMPACT_LIMIT = 0.5
 # The shared generator's structure-rich documents, for /inline: what the
 # object layer must read quickly (object streams, indirect lengths, forms).
 RICH_FLAGS = ["--xref", "stream", "--objstm", "--smask-every", "5", "--indirect-length-every",
@@ -162,7 +167,11 @@ def measure(measure_program, case, programs, rounds, work):
             actual = os.path.getsize(output)
             expected = case["size"] + (1024 if name == "floor" else 0)
             grows = name in ("default", "tgraybox", "inline")
-            if (grows and actual <= case["size"]) or (not grows and actual != expected):
+            if name == "compact":
+                if actual >= case["size"]:
+                    raise SystemExit("compact wrote %d bytes for an input of %d" %
+                                     (actual, case["size"]))
+            elif (grows and actual <= case["size"]) or (not grows and actual != expected):
                 raise SystemExit("%s wrote %d bytes for an input of %d" %
                                  (name, actual, case["size"]))
             remove(output)
@@ -218,6 +227,8 @@ def main():
     parser.add_argument("--floor", action="store_true", help="also time bench/floor.c")
     parser.add_argument("--inline", action="store_true",
                         help="also time /inline, and on the structure-rich documents")
+    parser.add_argument("--compact", action="store_true",
+                        help="also time /compact, and on the structure-rich documents")
     parser.add_argument("--priority", action="store_true",
                         help="run at the highest priority (root; for a shared machine)")
     args = parser.parse_args()
@@ -239,9 +250,11 @@ def main():
         ("light", job("/noother"), env[""]),
         ("tgraybox", job(), env["tgraybox"]),
     ]
-    modes = MODES + (("inline",) if args.inline else ())
+    modes = MODES + (("inline",) if args.inline else ()) + (("compact",) if args.compact else ())
     if args.inline:
         programs.append(("inline", job("/inline"), env[""]))
+    if args.compact:
+        programs.append(("compact", job("/compact"), env[""]))
     measure_program = build_c(args.work, "measure")
     if args.floor:
         floor = build_c(args.work, "floor")
@@ -251,7 +264,7 @@ def main():
              for mb in sizes for xref in args.xref.split(",")]
     if not args.no_many and 200 in sizes:
         cases.append({"mb": 200, "images": MANY_IMAGES, "xref": "table"})
-    if args.inline and 200 in sizes:
+    if (args.inline or args.compact) and 200 in sizes:
         cases += [{"mb": 200, "images": images, "xref": "rich"}
                   for images in ((FEW_IMAGES,) if args.no_many else (FEW_IMAGES, MANY_IMAGES))]
 
@@ -278,7 +291,12 @@ def main():
             rows.append(row)
             if name == "floor":
                 continue
-            if name == "inline" and case["xref"] == "rich":
+            if name == "compact":
+                if case["mb"] >= CP_LIMIT_FROM_MB and case["images"] == FEW_IMAGES and \
+                        row["to_cp"] > COMPACT_LIMIT:
+                    failures.append("%s %s: %.2f x cp (limit %.2f)" %
+                                    (label, name, row["to_cp"], COMPACT_LIMIT))
+            elif name == "inline" and case["xref"] == "rich":
                 limit = INLINE_LIMITS[case["images"]]
                 if row["to_cp"] > limit:
                     failures.append("%s %s: %.2f x cp (limit %.2f)" %

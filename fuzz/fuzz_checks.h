@@ -7,17 +7,23 @@
 #ifndef QUILLANE_FUZZ_FUZZ_CHECKS_H_
 #define QUILLANE_FUZZ_FUZZ_CHECKS_H_
 
+#include <algorithm>
 #include <cstdint>
 #include <exception>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include <zlib.h>
+
+#include "app/damaged_file.h"
 #include "app/template_files.h"
 #include "base/error.h"
 #include "pdf/raw/image_walk.h"
 #include "pdf/raw/trailer.h"
+#include "pdf/update/repairing_update.h"
 #include "pdf/update/update_writer.h"
 #include "platform/command_line.h"
 #include "platform/posix/desktop_entry.h"
@@ -354,6 +360,216 @@ inline std::string CheckAppendedUpdate(std::string_view input, std::string_view 
   return {};
 }
 
+// One in-use or compressed entry of a complete section, as read back.
+struct CompleteEntry {
+  std::int64_t number = 0;
+  int type = 1;             // 0 free, 1 at an offset, 2 in an object stream
+  std::int64_t second = 0;  // the offset, or the object stream's number
+  std::int64_t third = 0;   // the generation, or the index
+};
+
+// Reads a complete table ("xref", subsections, "trailer", a dictionary
+// without /Prev) at the reader's position, up to and including ">>".
+inline std::vector<CompleteEntry> ReadCompleteTable(UpdateReader& in, std::int64_t& size,
+                                                    std::size_t limit) {
+  std::vector<CompleteEntry> entries;
+  in.Expect("xref\r\n");
+  while (in.Ok() && !in.At("trailer\r\n")) {
+    const std::int64_t first = in.Number();
+    in.Expect(" ");
+    const std::int64_t count = in.Number();
+    in.Expect("\r\n");
+    if (count < 1 || static_cast<std::size_t>(count) > limit) in.Fail("a subsection count");
+    for (std::int64_t i = 0; in.Ok() && i < count; ++i) {
+      CompleteEntry entry;
+      entry.number = first + i;
+      entry.second = in.FixedNumber(10);
+      in.Expect(" ");
+      entry.third = in.FixedNumber(5);
+      entry.type = in.At(" f\r\n") ? 0 : 1;
+      in.Expect(entry.type == 0 ? " f\r\n" : " n\r\n");
+      entries.push_back(entry);
+    }
+  }
+  in.Expect("trailer\r\n<<\r\n/Size ");
+  size = in.Number();
+  in.Expect("\r\n");
+  while (in.Ok() && !in.At(">>\r\n")) {
+    if (in.At("/Prev")) in.Fail("a /Prev in a complete section");
+    in.Line();
+  }
+  in.Expect(">>\r\n");
+  return entries;
+}
+
+// Reads a complete cross-reference stream object at the reader's position,
+// up to and including "endobj", its rows inflated.
+inline std::vector<CompleteEntry> ReadCompleteStream(UpdateReader& in, std::int64_t& number,
+                                                     std::int64_t& size, std::size_t limit) {
+  std::vector<CompleteEntry> entries;
+  number = in.Number();
+  in.Expect(" 0 obj\r\n<<\r\n/Type/XRef\r\n/Size ");
+  size = in.Number();
+  in.Expect("\r\n/Index [");
+  std::vector<std::pair<std::int64_t, std::int64_t>> runs;
+  std::int64_t rows = 0;
+  while (in.Ok() && !in.At("]")) {
+    if (!runs.empty()) in.Expect(" ");
+    const std::int64_t first = in.Number();
+    in.Expect(" ");
+    const std::int64_t count = in.Number();
+    rows += count;
+    if (count < 1 || static_cast<std::size_t>(rows) > limit) in.Fail("an /Index count");
+    runs.emplace_back(first, count);
+  }
+  in.Expect("]\r\n/W[1 ");
+  const std::int64_t second = in.Number();
+  in.Expect(" ");
+  const std::int64_t third = in.Number();
+  in.Expect("]\r\n");
+  if (second < 1 || second > 8 || third < 1 || third > 8) in.Fail("field widths");
+  while (in.Ok() && !in.At("/Filter/FlateDecode\r\n")) {
+    if (in.At("/Prev")) in.Fail("a /Prev in a complete section");
+    in.Line();
+  }
+  in.Expect("/Filter/FlateDecode\r\n/Length ");
+  const std::int64_t length = in.Number();
+  in.Expect("\r\n>>\r\nstream\r\n");
+  if (!in.Ok() || length < 0) return entries;
+  const std::string_view data = in.Bytes(static_cast<std::size_t>(length));
+  in.Expect("\r\nendstream\r\nendobj\r\n");
+  if (!in.Ok()) return entries;
+  const auto width = static_cast<std::size_t>(1 + second + third);
+  std::string inflated(static_cast<std::size_t>(rows) * width + 1, '\0');
+  uLongf inflatedSize = inflated.size();
+  if (uncompress(reinterpret_cast<Bytef*>(inflated.data()), &inflatedSize,
+                 reinterpret_cast<const Bytef*>(data.data()), data.size()) != Z_OK ||
+      inflatedSize != static_cast<uLongf>(rows) * width) {
+    in.Fail("stream rows that do not inflate to " + std::to_string(rows) + " rows");
+    return entries;
+  }
+  std::size_t at = 0;
+  const auto field = [&inflated, &at](std::int64_t bytes) {
+    std::int64_t value = 0;
+    for (std::int64_t i = 0; i < bytes; ++i) {
+      value = (value << 8) | static_cast<std::uint8_t>(inflated[at++]);
+    }
+    return value;
+  };
+  for (const auto& [first, count] : runs) {
+    for (std::int64_t i = 0; i < count; ++i) {
+      CompleteEntry entry;
+      entry.number = first + i;
+      entry.type = static_cast<int>(field(1));
+      entry.second = field(second);
+      entry.third = field(third);
+      entries.push_back(entry);
+    }
+  }
+  return entries;
+}
+
+// The repairing update of a damaged input: the input unchanged, then one
+// update whose end block points at a complete section without /Prev, whose
+// offsets count from the header: object 0 free; every object the rebuilt
+// table found listed, each in-use entry at its own "N G obj" header; the
+// images and the extra object at new versions after the input; objects in
+// object streams only in a stream, naming a listed object; /Size above every
+// number; as many in use as the run reported.
+inline std::string CheckRepairingUpdate(std::string_view input, std::string_view output,
+                                        const std::vector<ObjectKey>& imageKeys,
+                                        const FoundObjects& found, ReplaceMode mode,
+                                        std::int64_t listed) {
+  if (output.size() <= input.size() || output.substr(0, input.size()) != input) {
+    return "the output does not start with the input's bytes";
+  }
+  constexpr std::string_view kEnd = "\r\n%%EOF\r\n";
+  const std::size_t startxref = output.rfind("startxref\r\n");
+  if (!HasSuffix(output, kEnd) || startxref == std::string_view::npos || startxref < input.size()) {
+    return "the repairing update does not end with startxref, a position and %%EOF";
+  }
+  const std::string_view digits =
+      output.substr(startxref + 11, output.size() - kEnd.size() - startxref - 11);
+  if (!AllDigits(digits) || digits.size() > 12) return "the last startxref value is not a number";
+  const auto base = static_cast<std::size_t>(found.OffsetBase);
+  const auto section = static_cast<std::size_t>(std::stoll(std::string(digits))) + base;
+  if (section < input.size() || section >= startxref) {
+    return "the last startxref value " + std::string(digits) + " lies outside the update";
+  }
+  UpdateReader in(output, section);
+  std::int64_t size = 0;
+  std::int64_t streamNumber = -1;
+  const bool stream = !in.At("xref\r\n");
+  const std::vector<CompleteEntry> entries =
+      stream ? ReadCompleteStream(in, streamNumber, size, output.size())
+             : ReadCompleteTable(in, size, output.size());
+  if (!in.Ok()) return "unreadable complete section: " + in.Failure();
+  if (in.Pos() != startxref) return "bytes between the complete section and startxref";
+
+  std::map<std::int64_t, CompleteEntry> byNumber;
+  std::int64_t inUse = 0;
+  for (const CompleteEntry& entry : entries) {
+    if (!byNumber.emplace(entry.number, entry).second) {
+      return "object " + std::to_string(entry.number) + " listed twice";
+    }
+    if (entry.number >= size) return "/Size " + std::to_string(size) + " below an entry";
+    if (entry.number == 0) {
+      if (entry.type != 0) return "object 0 is not free";
+      continue;
+    }
+    if (entry.type == 0) return "a free entry for object " + std::to_string(entry.number);
+    ++inUse;
+    if (entry.type == 1 &&
+        !HeaderAt(output, entry.second + found.OffsetBase, entry.number, entry.third)) {
+      return "entry " + std::to_string(entry.number) + " does not point at its object header";
+    }
+    if (entry.type == 2 && !stream) return "an object stream entry in a table";
+  }
+  if (byNumber.count(0) == 0) return "object 0 is not listed";
+  if (inUse != listed) {
+    return std::to_string(inUse) + " objects listed, " + std::to_string(listed) + " reported";
+  }
+  for (const CompleteEntry& entry : entries) {
+    if (entry.type != 2) continue;
+    const auto holder = byNumber.find(entry.second);
+    if (holder == byNumber.end() || holder->second.type != 1) {
+      return "object " + std::to_string(entry.number) + " in an object stream that is not listed";
+    }
+  }
+  for (const XrefRow& row : found.Rows) {
+    if (byNumber.count(row.Number) == 0) {
+      return "object " + std::to_string(row.Number) + " found but not listed";
+    }
+  }
+  const auto isNew = [&](std::int64_t number, std::int64_t generation) {
+    const auto entry = byNumber.find(number);
+    return entry != byNumber.end() && entry->second.type == 1 &&
+           entry->second.third == generation &&
+           static_cast<std::size_t>(entry->second.second) + base >= input.size();
+  };
+  for (const ObjectKey key : imageKeys) {
+    if (ObjectNumber(key) <= 0 || ObjectGeneration(key) > 65535) continue;
+    if (!isNew(ObjectNumber(key), ObjectGeneration(key))) {
+      return "image " + ObjectKeyToText(key) + " has no new version listed";
+    }
+  }
+  if (HasExtraObject(mode)) {
+    const auto extra = std::find_if(entries.begin(), entries.end(), [&](const CompleteEntry& e) {
+      return e.number >= 9999 && e.type == 1 && e.third == 1 &&
+             static_cast<std::size_t>(e.second) + base >= input.size();
+    });
+    if (extra == entries.end()) return "no extra object listed";
+  }
+  if (stream) {
+    const auto own = byNumber.find(streamNumber);
+    if (own == byNumber.end() || own->second.type != 1 ||
+        static_cast<std::size_t>(own->second.second) + base != section) {
+      return "the stream's own row does not point at the section";
+    }
+  }
+  return {};
+}
+
 }  // namespace detail
 
 inline const char* ModeName(ReplaceMode mode) {
@@ -388,10 +604,18 @@ inline std::string CheckRun(std::string_view input, ReplaceMode mode,
   };
   std::vector<ObjectKey> imageKeys;
   TrailerValues trailer;
+  // A file whose last section cannot be found is repaired, as the run does.
+  std::optional<RebuiltFile> rebuilt;
+  std::int64_t listed = 0;
   try {
     if (mode != ReplaceNone) {
-      trailer = ReadTrailer(source, log);
-      if (trailer.Encrypted) {
+      try {
+        trailer = ReadTrailer(source, log);
+      } catch (const CrossReferenceNotFound&) {
+        rebuilt = RebuildDamagedFile(source);
+        if (!rebuilt) throw;
+      }
+      if (trailer.Encrypted || (rebuilt && rebuilt->Encrypt)) {
         if (source.Content() != input) return where + "a refused run changed the content";
         return {};
       }
@@ -400,7 +624,12 @@ inline std::string CheckRun(std::string_view input, ReplaceMode mode,
       RenameImageSubtypes(source, log);
     } else {
       imageKeys = FindImageObjects(source, log);
-      WriteUpdate(source, imageKeys, trailer, LoadPlaceholderTemplates(mode, templateDirectory));
+      const PlaceholderTemplates templates = LoadPlaceholderTemplates(mode, templateDirectory);
+      if (rebuilt) {
+        listed = WriteRepairingUpdate(source, rebuilt->Found, imageKeys, templates);
+      } else {
+        WriteUpdate(source, imageKeys, trailer, templates);
+      }
     }
   } catch (const Error& error) {
     if (mode == ReplaceNone) return where + "the light mode failed: " + error.what();
@@ -429,7 +658,9 @@ inline std::string CheckRun(std::string_view input, ReplaceMode mode,
     return where + std::to_string(imageKeys.size()) + " keys recorded but " +
            std::to_string(objects) + " \"object: \" lines logged";
   }
-  const std::string failure = detail::CheckAppendedUpdate(input, output, imageKeys, trailer, mode);
+  const std::string failure =
+      rebuilt ? detail::CheckRepairingUpdate(input, output, imageKeys, rebuilt->Found, mode, listed)
+              : detail::CheckAppendedUpdate(input, output, imageKeys, trailer, mode);
   return failure.empty() ? failure : where + failure;
 }
 

@@ -28,7 +28,7 @@ const std::map<std::string, std::set<std::string>>& AllowedLayers() {
       {"pdf/rewrite",
        {"pdf/update", "pdf/content", "pdf/objects", "pdf/raw", "pdf/filters", "pdf/syntax", "fonts",
         "fileaccess", "base"}},
-      {"pdf/update", {"pdf/raw", "pdf/filters", "pdf/syntax", "fileaccess", "base"}},
+      {"pdf/update", {"pdf/objects", "pdf/raw", "pdf/filters", "pdf/syntax", "fileaccess", "base"}},
       {"pdf/content", {"pdf/filters", "pdf/syntax", "base"}},
       {"pdf/objects", {"pdf/filters", "pdf/syntax", "fileaccess", "base"}},
       {"pdf/raw", {"pdf/syntax", "fileaccess", "base"}},

@@ -38,7 +38,7 @@ Position ReadStartxrefOffset(const FileAccess& source, Position& p) {
   for (; end < size && IsDigit(source.ByteAt(end)); ++end) {
     if (fits) fits = AddDecimalDigit(value, source.ByteAt(end) - '0', limit);
   }
-  if (start == end || !fits) throw Error(kNoStartxrefOffset);
+  if (start == end || !fits) throw CrossReferenceNotFound(kNoStartxrefOffset);
   p = end;
   return value;
 }
@@ -130,8 +130,9 @@ TrailerValues ReadTrailer(const FileAccess& source, const LogHook& log) {
   } else if (IsAllDigits(header) && IsCrossReferenceStream(source, values.PreviousSectionOffset)) {
     values.LastSectionIsStream = true;
   } else {
-    throw Error("No cross-reference section found at offset " +
-                IntToText(values.PreviousSectionOffset) + "; the file may be damaged.");
+    throw CrossReferenceNotFound("No cross-reference section found at offset " +
+                                 IntToText(values.PreviousSectionOffset) +
+                                 "; the file may be damaged.");
   }
 
   // The trailer dictionary follows the table's entries; a stream's own

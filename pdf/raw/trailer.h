@@ -8,10 +8,19 @@
 
 #include <cstdint>
 
+#include "base/error.h"
 #include "fileaccess/fileaccess.h"
 #include "pdf/raw/scanner.h"
 
 namespace quillane {
+
+// The two errors of a file whose last cross-reference section cannot be
+// found (no "startxref" offset, or no section at it): the run repairs such a
+// file from its objects instead of refusing it.
+class CrossReferenceNotFound : public Error {
+ public:
+  using Error::Error;
+};
 
 struct TrailerValues {
   // The number after the last "startxref".
@@ -32,11 +41,13 @@ struct TrailerValues {
 // Reads the end of `source`, logging "(startxre)f @ ", "xref header: '",
 // "reached dict end @ " and, for an encrypted file, "Encrypt obj: " lines.
 // Throws, in the order of the reading (the lines logged before stay logged):
-//  - "No startxref offset found at the end of the file; it is not a PDF file
-//    or it is damaged." when no number follows the last "f" of the file (no
-//    digit, or more than fit 32 bits), and for an empty file;
-//  - "No cross-reference section found at offset <N>; the file may be
-//    damaged." when the offset names neither a table nor a stream;
+//  - CrossReferenceNotFound "No startxref offset found at the end of the
+//    file; it is not a PDF file or it is damaged." when no number follows the
+//    last "f" of the file (no digit, or more than fit 32 bits), and for an
+//    empty file;
+//  - CrossReferenceNotFound "No cross-reference section found at offset <N>;
+//    the file may be damaged." when the offset names neither a table nor a
+//    stream;
 //  - "The trailer has no /Size entry; the file may be damaged." when the
 //    dictionary has no "Size" key (before the encryption test);
 //  - "The trailer has no /Root reference; the file may be damaged." when it

@@ -18,7 +18,13 @@ std::vector<RewrittenObject> RewriteInlineImageStreams(const FileAccess& source,
     if (log) log("Inline images left: " + reading.Reason);
     return {};
   }
-  const Document document(source, std::move(*reading.Xref), log);
+  return RewriteInlineImageStreams(source, gray, imageKeys, log, std::move(*reading.Xref));
+}
+
+std::vector<RewrittenObject> RewriteInlineImageStreams(const FileAccess& source, std::uint8_t gray,
+                                                       const std::vector<ObjectKey>& imageKeys,
+                                                       const LogHook& log, CrossReference xref) {
+  const Document document(source, std::move(xref), log);
   const std::unordered_set<ObjectKey> images(imageKeys.begin(), imageKeys.end());
   WalkOptions options;
   options.IsKnownImage = [&images](ObjectKey key) { return images.count(key) != 0; };

@@ -14,6 +14,7 @@
 
 #include "base/log_hook.h"
 #include "fileaccess/fileaccess.h"
+#include "pdf/objects/cross_reference.h"
 #include "pdf/syntax/object_key.h"
 #include "pdf/update/update_writer.h"
 
@@ -41,6 +42,12 @@ namespace quillane {
 std::vector<RewrittenObject> RewriteInlineImageStreams(const FileAccess& source, std::uint8_t gray,
                                                        const std::vector<ObjectKey>& imageKeys,
                                                        const LogHook& log);
+
+// The same over the document that `xref` indexes: a damaged file's table
+// rebuilt by scanning (CrossReference::Reconstruct).
+std::vector<RewrittenObject> RewriteInlineImageStreams(const FileAccess& source, std::uint8_t gray,
+                                                       const std::vector<ObjectKey>& imageKeys,
+                                                       const LogHook& log, CrossReference xref);
 
 }  // namespace quillane
 

@@ -576,7 +576,15 @@ DrawnStreamRewrite RewriteDrawnStreams(const FileAccess& source, std::int64_t tr
     if (log && rewriting.ShowText) log("Text left: " + reading.Reason);
     return {{}, trailerSize};
   }
-  const Document document(source, std::move(*reading.Xref), log);
+  return RewriteDrawnStreams(source, trailerSize, imageKeys, rewriting, log,
+                             std::move(*reading.Xref));
+}
+
+DrawnStreamRewrite RewriteDrawnStreams(const FileAccess& source, std::int64_t trailerSize,
+                                       const std::vector<ObjectKey>& imageKeys,
+                                       const DrawnStreamRewriting& rewriting, const LogHook& log,
+                                       CrossReference xref) {
+  const Document document(source, std::move(xref), log);
   Pass pass(document, imageKeys, rewriting, log);
   return pass.Run(trailerSize);
 }

@@ -27,6 +27,7 @@
 #include "base/log_hook.h"
 #include "fileaccess/fileaccess.h"
 #include "fonts/truetype_font.h"
+#include "pdf/objects/cross_reference.h"
 #include "pdf/syntax/object_key.h"
 #include "pdf/update/update_writer.h"
 
@@ -71,6 +72,13 @@ struct DrawnStreamRewrite {
 DrawnStreamRewrite RewriteDrawnStreams(const FileAccess& source, std::int64_t trailerSize,
                                        const std::vector<ObjectKey>& imageKeys,
                                        const DrawnStreamRewriting& rewriting, const LogHook& log);
+
+// The same over the document that `xref` indexes: a damaged file's table
+// rebuilt by scanning, or the table a compact file is made from.
+DrawnStreamRewrite RewriteDrawnStreams(const FileAccess& source, std::int64_t trailerSize,
+                                       const std::vector<ObjectKey>& imageKeys,
+                                       const DrawnStreamRewriting& rewriting, const LogHook& log,
+                                       CrossReference xref);
 
 }  // namespace quillane
 

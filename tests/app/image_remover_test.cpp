@@ -58,6 +58,9 @@ class RunTest : public ::testing::Test {
 TEST_F(RunTest, OutcomesOfTheRunAndWhatIsSaved) {
   const std::string document = test::OneImagePdf();
   const std::string encrypted = test::OneImagePdf(0, "/Encrypt 9 0 R");
+  // The last "startxref" names no section: repaired, or refused as ever when
+  // the trailer found says encrypted; the light mode reads no trailer.
+  const auto damaged = [](std::string pdf) { return pdf.insert(pdf.rfind("startxref") + 10, "1"); };
   const struct {
     const char* name;
     std::string input;
@@ -72,6 +75,10 @@ TEST_F(RunTest, OutcomesOfTheRunAndWhatIsSaved) {
       {"encrypted", encrypted, ReplaceDefault, false, nullptr, Outcome::kRefusedEncrypted, false},
       {"exists", document, ReplaceDefault, false, "old", Outcome::kRefusedOutputExists, false},
       {"overwrite", document, ReplaceDefault, true, "old", Outcome::kSaved, true},
+      {"damaged", damaged(document), ReplaceOutline, false, nullptr, Outcome::kSaved, true},
+      {"damaged-light", damaged(document), ReplaceNone, false, nullptr, Outcome::kSaved, false},
+      {"damaged-encrypted", damaged(encrypted), ReplaceDefault, false, nullptr,
+       Outcome::kRefusedEncrypted, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -74,6 +74,20 @@ TEST(ProcessCommandLine, WhatAnInvocationAsksFor) {
        {"a.pdf", "b.pdf"},
        "c.pdf",
        "\"/out\" cannot be used with more than one input file"},
+      // The light mode keeps every byte: a compact file cannot be made in it.
+      {kPosix,
+       {"/compact", "/noother", "x.pdf"},
+       Kind::kUsageError,
+       {"x.pdf"},
+       "",
+       "\"/compact\" cannot be used with the light mode"},
+      {kWindows,
+       {"/noother", "/compact", "x.pdf"},
+       Kind::kUsageError,
+       {"x.pdf"},
+       "",
+       "\"/compact\" cannot be used with the light mode"},
+      {kPosix, {"/compact", "/outline", "x.pdf"}, Kind::kRuns, {"x.pdf"}, "", ""},
   };
   for (const auto& c : cases) {
     const CommandLine line = ProcessCommandLine(c.arguments, c.style, {});
@@ -219,4 +233,20 @@ TEST(DirectoryOf, KeepsTheLastSeparator) {
 }
 
 }  // namespace
+// A stored light mode wins over the options, so "/compact" is refused
+// with it too, while a stored translucent mode leaves it a run.
+TEST(ProcessCommandLine, CompactIsAUsageErrorWithTheStoredLightMode) {
+  StoredSettings light;
+  light.Mode = ReplaceNone;
+  StoredSettings translucent;
+  translucent.Mode = ReplaceTGrayBox;
+  for (const CommandLineStyle style : {kPosix, kWindows}) {
+    EXPECT_EQ(ProcessCommandLine({"/compact", "x.pdf"}, style, light).Request, Kind::kUsageError);
+    const CommandLine line = ProcessCommandLine({"/compact", "x.pdf"}, style, translucent);
+    EXPECT_EQ(line.Request, Kind::kRuns);
+    EXPECT_TRUE(line.Options.Compact);
+    EXPECT_FALSE(ProcessCommandLine({"x.pdf"}, style, light).Options.Compact);
+  }
+}
+
 }  // namespace quillane

@@ -626,6 +626,85 @@ TEST_F(EndToEndTest, EncryptedInputIsRefused) {
   }
 }
 
+// ---------------------------------------------------------------------------
+// "/compact": a new, complete file
+
+// Every object the document uses, byte for byte from the input, the images
+// as placeholders, one section in the input's form; in each mode, and with
+// the repair of a file whose section is lost.
+TEST_F(EndToEndTest, CompactFileKeepsEveryUsedObjectByteForByte) {
+  struct Case {
+    std::string name;
+    std::string pdf;
+    std::vector<std::string> flags;
+    std::string mode;  // the stored "ReplaceObject"
+    const char* sectionStart;
+  };
+  const std::string table = TwoImages(XrefForm::kTable).Build();
+  for (const Case& c : std::vector<Case>{
+           {"table", table, {}, "", "xref\r\n0 8\r\n"},
+           {"stream", TwoImages(XrefForm::kStream).Build(), {}, "", "/Type/XRef"},
+           {"outline", table, {"/outline"}, "", "xref\r\n0 8\r\n"},
+           {"translucent", table, {}, "tgraybox", "xref\r\n0 8\r\n"},
+           {"inline", table, {"/inline"}, "", "xref\r\n0 8\r\n"},
+           {"repaired",
+            TwoImages(XrefForm::kTable).Prefix("JUNKJUNK").Build(),
+            {},
+            "",
+            "xref\r\n0 8\r\n"},
+       }) {
+    SCOPED_TRACE(c.name);
+    SetReplaceObject(c.mode);
+    std::vector<std::string> flags = c.flags;
+    flags.push_back("/compact");
+    const std::string out = RunOn(c.name, c.pdf, flags);
+    const std::string output = ReadFileBytes(out);
+    EXPECT_EQ(output.substr(0, 10), "%PDF-1.4\n%");
+    for (const char* header : {"1 0 obj", "2 0 obj", "3 0 obj", "6 0 obj", "7 0 obj"}) {
+      const std::size_t start = c.pdf.find(header);
+      const std::size_t end = c.pdf.find("endobj", start) + 6;
+      EXPECT_NE(output.find(c.pdf.substr(start, end - start)), std::string::npos) << header;
+    }
+    EXPECT_EQ(output.find(kRgbImage), std::string::npos);
+    EXPECT_EQ(output.find(kGreyImage), std::string::npos);
+    EXPECT_NE(output.find(c.sectionStart), std::string::npos);
+    EXPECT_NE(output.find("/Info 7 0 R"), std::string::npos);
+    EXPECT_EQ(output.find("/Prev"), std::string::npos);
+    EXPECT_EQ(output.find("JUNK"), std::string::npos);
+    const std::vector<std::string> log = LogLines();
+    EXPECT_NE(std::find(log.begin(), log.end(), "Compact: 5 objects copied, 2 images replaced"),
+              log.end());
+    ExpectQpdfClean(out);
+  }
+}
+
+// A signature no longer covers the file, and the log says so; an encrypted
+// file is refused as without the option.
+TEST_F(EndToEndTest, CompactFileOfSignedOrEncryptedDocuments) {
+  const std::string signedPdf =
+      PdfBuilder()
+          .Object(1, 0, "<</Type/Catalog/Pages 2 0 R/AcroForm<</Fields[8 0 R]/SigFlags 3>>>>\n")
+          .Object(2, 0, kPages)
+          .Object(3, 0, Page("/Im1 4 0 R"))
+          .Object(4, 0, kRgbImage)
+          .Object(6, 0, ContentStream("q 10 0 0 10 0 0 cm /Im1 Do Q"))
+          .Object(8, 0, "<</FT/Sig/T(s)/V 9 0 R/Rect[0 0 0 0]/Subtype/Widget/P 3 0 R>>\n")
+          .Object(9, 0, "<</Type/Sig/Filter/Adobe.PPKLite/ByteRange[0 1 2 3]/Contents<00>>>\n")
+          .Build();
+  const std::string out = RunOn("signed", signedPdf, {"/compact"});
+  const std::vector<std::string> log = LogLines();
+  EXPECT_NE(std::find(log.begin(), log.end(), "Signatures no longer valid: 1"), log.end());
+  EXPECT_NE(ReadFileBytes(out).find("/ByteRange[0 1 2 3]"), std::string::npos);
+
+  const std::string in =
+      Input("encrypted.pdf",
+            TwoImages(XrefForm::kTable).TrailerEntries("/Encrypt 9 0 R/ID[<01><01>]").Build());
+  const ProcessResult result = Quillane({"/compact", "/in", in});
+  EXPECT_EQ(result.exit_status, 3);
+  EXPECT_EQ(result.err, kEncryptedMessage);
+  EXPECT_FALSE(fs::exists(dir_.File("encrypted_Vexlo.pdf")));
+}
+
 // Replaces the number after the last "startxref" line.
 std::string WithStartxref(std::string pdf, std::size_t offset) {
   const std::size_t number = pdf.rfind("startxref\n") + 10;
@@ -649,35 +728,99 @@ TEST_F(EndToEndTest, CommentAtTheSectionOffsetIsSkipped) {
 
 // Where startxref does not lead to a table or a cross-reference stream, the
 // run fails and writes nothing.
-TEST_F(EndToEndTest, MissingSectionIsAnError) {
+// A file whose last section cannot be found is repaired in the update: its
+// objects found by scanning, a complete section after the placeholders, the
+// rebuilt line logged before the walk's lines; readers follow it without
+// reconstructing.
+TEST_F(EndToEndTest, MissingSectionIsRepairedInTheUpdate) {
   const std::string table = TwoImages(XrefForm::kTable).Build();
+  const std::string stream = TwoImages(XrefForm::kStream).Build();
   const std::size_t xref = table.find("xref\n");
+  PdfBuilder packed = TwoImages(XrefForm::kStream);
+  packed.ObjectStream(8, {{9, "<</Producer(packed)>>"}}, "", true);
   struct Case {
     std::string name;
     std::string pdf;
-    std::size_t offset;  // what startxref says
-    std::string token;   // what stands there
+    std::string header;  // the "xref header" line logged
+    int listed;          // objects the new section lists
   };
   for (const Case& c : std::vector<Case>{
            // Offsets counted from the header, eight bytes of junk before it.
-           {"junk-before-header", TwoImages(XrefForm::kTable).Prefix("JUNKJUNK").Build(), xref,
-            "endobj"},
-           {"object-not-a-stream", WithStartxref(table, table.find("4 0 obj")),
-            table.find("4 0 obj"), "4"},
-           {"beyond-the-end", WithStartxref(table, 99999), 99999, ""},
-           {"middle-of-a-word", WithStartxref(table, xref + 1), xref + 1, "ref"},
+           {"junk-before-header", TwoImages(XrefForm::kTable).Prefix("JUNKJUNK").Build(), "endobj",
+            7},
+           {"object-not-a-stream", WithStartxref(table, table.find("4 0 obj")), "4", 7},
+           {"beyond-the-end", WithStartxref(table, 99999), "", 7},
+           {"middle-of-a-word", WithStartxref(table, xref + 1), "ref", 7},
+           {"cut-in-the-trailer", table.substr(0, table.find("/Root", xref)), "4", 7},
+           // The stream's own object is found too, and the new stream lists
+           // itself.
+           {"stream-off-by-two", WithStartxref(stream, stream.rfind("8 0 obj") - 2), "j", 9},
+           {"object-stream", WithStartxref(packed.Build(), 3), "F-1.4", 11},
+       }) {
+    SCOPED_TRACE(c.name);
+    const std::string out = RunOn(c.name, c.pdf);
+    const std::string output = ReadFileBytes(out);
+    EXPECT_EQ(output.substr(0, c.pdf.size()), c.pdf);
+    const std::vector<std::string> log = LogLines();
+    ASSERT_GE(log.size(), 4u);
+    EXPECT_EQ(log[1], "xref header: '" + c.header + "'");
+    EXPECT_EQ(log[2], "Cross-reference rebuilt: " + std::to_string(c.listed) + " objects");
+    EXPECT_EQ(log[3].rfind("Found image @ ", 0), 0u) << log[3];
+    EXPECT_EQ(output.find("/Prev", c.pdf.size()), std::string::npos);
+    ExpectQpdfClean(out);
+  }
+}
+
+// The new section byte for byte: every object found at its place, the two
+// placeholders after the input, the trailer's /Root and /Info kept.
+TEST_F(EndToEndTest, RepairedTableListsEveryObjectFound) {
+  const std::string built = TwoImages(XrefForm::kTable).Build();
+  const std::string input = WithStartxref(built, built.find("xref\n") + 1);
+  const std::string out = RunOn("repaired", input);
+  const auto entry = [](std::size_t position) {
+    const std::string offset = std::to_string(position);
+    return std::string(10 - offset.size(), '0') + offset + " 00000 n\r\n";
+  };
+  const auto at = [&input, &entry](const char* header) { return entry(input.find(header)); };
+  const std::size_t first = input.size();
+  const std::size_t second = first + Objects({"4 0"}, kGrayBox).size();
+  const std::size_t section = second + Objects({"5 0"}, kGrayBox).size();
+  const std::string expected =
+      input + Objects({"4 0", "5 0"}, kGrayBox) + "xref\r\n0 8\r\n0000000000 65535 f\r\n" +
+      at("1 0 obj") + at("2 0 obj") + at("3 0 obj") + entry(first) + entry(second) + at("6 0 obj") +
+      at("7 0 obj") + "trailer\r\n<<\r\n/Size 8\r\n/Root 1 0 R\r\n/Info 7 0 R\r\n>>\r\n" +
+      "startxref\r\n" + std::to_string(section) + "\r\n%%EOF\r\n";
+  EXPECT_TRUE(BytesEqual(expected, ReadFileBytes(out)));
+}
+
+// Nothing to repair from: the error of the reading stands and nothing is
+// written; an encrypted file found by the repair is refused as ever.
+TEST_F(EndToEndTest, UnrecoverableOrEncryptedDamagedFilesAreNotWritten) {
+  const std::string noCatalog = PdfBuilder().Object(5, 0, "<</Producer(x)>>\n").Root("").Build();
+  struct Case {
+    std::string name;
+    std::string pdf;
+    int status;
+    std::string err;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"no-objects", "%PDF-x\n%no object, no number\n", 1,
+            "Quillane: No startxref offset found at the end of the file; it is not a PDF file or "
+            "it is damaged.\n"},
+           {"no-catalog", WithStartxref(noCatalog, 3), 1,
+            "Quillane: No cross-reference section found at offset 3; the file may be damaged.\n"},
+           {"encrypted",
+            WithStartxref(
+                TwoImages(XrefForm::kTable).TrailerEntries("/Encrypt 9 0 R/ID[<01><01>]").Build(),
+                3),
+            3, kEncryptedMessage},
        }) {
     SCOPED_TRACE(c.name);
     const std::string in = Input(c.name + ".pdf", c.pdf);
-
     const ProcessResult result = Quillane({"/in", in});
-    EXPECT_EQ(result.exit_status, 1);
-    EXPECT_EQ(result.err, "Quillane: No cross-reference section found at offset " +
-                              std::to_string(c.offset) + "; the file may be damaged.\n");
+    EXPECT_EQ(result.exit_status, c.status);
+    EXPECT_EQ(result.err, c.err);
     EXPECT_FALSE(fs::exists(dir_.File(c.name + "_Vexlo.pdf")));
-    const std::vector<std::string> log = LogLines();
-    ASSERT_EQ(log.size(), 2u);
-    EXPECT_EQ(log[1], "xref header: '" + c.token + "'");
   }
 }
 
@@ -1130,6 +1273,12 @@ TEST_F(EndToEndTest, CommandLineFormsAndExitStatuses) {
       {"bare input", {a}, 0, "", "", {"a_Vexlo.pdf"}},
       {"two inputs", {a, "/in", b}, 0, "", "", {"a_Vexlo.pdf", "b_Vexlo.pdf"}},
       {"a name that begins with a dash", {"/in", dash}, 0, "", "", {"-dash_Vexlo.pdf"}},
+      {"/compact in the light mode",
+       {"/noother", "/compact", a},
+       2,
+       "",
+       "Quillane: \"/compact\" cannot be used with the light mode\nusage",
+       {}},
       {"/out with two inputs",
        {a, b, "/out", dir_.File("one.pdf")},
        2,

@@ -152,6 +152,63 @@ TEST(FuzzChecksTest, AppendedUpdateChecksCatchBrokenUpdates) {
             "");
 }
 
+// A damaged document, its "startxref" naming no section: a catalog at 9 and
+// an image at 42.
+const std::string kDamaged =
+    "%PDF-1.4\n"
+    "1 0 obj\n<</Type/Catalog>>\nendobj\n"
+    "4 0 obj\n<</Subtype/Image/Length 0>>stream\n\nendstream\nendobj\n"
+    "startxref\n1\n%%EOF\n";
+
+TEST(FuzzChecksTest, RepairingUpdateChecksCatchBrokenUpdates) {
+  MemoryFileAccess source(kDamaged);
+  const std::optional<RebuiltFile> rebuilt = RebuildDamagedFile(source);
+  ASSERT_TRUE(rebuilt.has_value());
+  PlaceholderTemplates templates;
+  templates.body = "BODY\n";
+  const std::vector<ObjectKey> keys{MakeObjectKey(4, 0)};
+  const std::int64_t listed = WriteRepairingUpdate(source, rebuilt->Found, keys, templates);
+  const std::string sound = source.Content();
+  ASSERT_NE(sound.find("0000000009 00000 n\r\n"), std::string::npos) << sound;
+  const auto replaced = [&sound](const std::string& from, const std::string& to) {
+    std::string output = sound;
+    return output.replace(output.find(from), from.size(), to);
+  };
+  FoundObjects more = rebuilt->Found;
+  more.Rows.push_back({7, 0, false, 9, 0, 0});
+  struct Case {
+    std::string name;
+    std::string output;
+    FoundObjects found;
+    std::int64_t listed;
+    std::string failure;  // a part of the expected failure text; empty: passes
+  };
+  for (const Case& c : std::vector<Case>{
+           {"sound", sound, rebuilt->Found, listed, ""},
+           {"entry one byte off", replaced("0000000009 00000 n", "0000000010 00000 n"),
+            rebuilt->Found, listed, "does not point at its object header"},
+           {"a /Prev", replaced(">>\r\nstartxref", "/Prev 5\r\n>>\r\nstartxref"), rebuilt->Found,
+            listed, "a /Prev in a complete section"},
+           {"object 0 in use", replaced("65535 f", "65535 n"), rebuilt->Found, listed,
+            "object 0 is not free"},
+           {"count reported", sound, rebuilt->Found, listed + 1, "reported"},
+           {"object found, not listed", sound, more, listed, "found but not listed"},
+           {"old version listed",
+            replaced(sound.substr(sound.rfind(" 00000 n") - 10, 10), "0000000042"), rebuilt->Found,
+            listed, "has no new version listed"},
+       }) {
+    SCOPED_TRACE(c.name);
+    const std::string failure = fuzz::detail::CheckRepairingUpdate(
+        kDamaged, c.output, keys, c.found, ReplaceDefault, c.listed);
+    if (c.failure.empty()) {
+      EXPECT_EQ(failure, "");
+    } else {
+      EXPECT_NE(failure.find(c.failure), std::string::npos) << failure;
+    }
+  }
+  EXPECT_EQ(CheckRunAllModes(kDamaged, kTemplates), "");
+}
+
 TEST(FuzzChecksTest, LightModeCheckAllowsOnlyImageToVexlo) {
   const std::string input = "<</Subtype/Image>> /Image";
   EXPECT_EQ(fuzz::detail::CheckRenamedInPlace(input, "<</Subtype/Vexlo>> /Image", 1), "");

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/ocr_layer.h"
@@ -99,6 +100,60 @@ TEST_F(ShowTextEndToEnd, OcrLayersAreDrawnAndTheFilesStaySound) {
       const std::string fonts = RunProcess({"pdffonts", output}).out;
       EXPECT_NE(fonts.find("+DejaVuSans"), std::string::npos) << fonts;
       EXPECT_NE(fonts.find("CID TrueType"), std::string::npos) << fonts;
+    }
+  }
+}
+
+// The text is drawn the same way in a compact file and in the update that
+// repairs a damaged file (its last section not found: the startxref offset
+// points into the middle of the file): the new font objects are numbered past
+// every object the table lists, and qpdf reads the output without warnings.
+TEST_F(ShowTextEndToEnd, CompactAndRepairedFilesShowTheText) {
+  OcrLayer layer;
+  layer.Words = {U"Hi", U"Мир"};
+  OcrLayer packed = layer;
+  packed.Xref = XrefForm::kStream;
+  packed.ObjectStreams = true;
+  for (const auto& [name, document] :
+       std::vector<std::pair<std::string, OcrLayer>>{{"table", layer}, {"packed", packed}}) {
+    const std::string sound = OcrLayerDocument(document);
+    std::string damaged = sound;
+    const std::size_t at = damaged.rfind("startxref");
+    ASSERT_NE(at, std::string::npos);
+    damaged.replace(at, std::string::npos, "startxref\n7\n%%EOF\n");
+    const std::string input = dir_.Write(name + ".pdf", sound);
+    const std::string broken = dir_.Write(name + "-damaged.pdf", damaged);
+    struct Run {
+      std::string label;
+      std::vector<std::string> args;
+      std::string logLine;
+    };
+    for (const Run& run : std::vector<Run>{
+             {"compact", {"/compact", "/showtext", "/inline", "/in", input}, "Compact: "},
+             {"repaired", {"/showtext", "/in", broken}, "Cross-reference rebuilt: "},
+             {"repaired compact", {"/compact", "/showtext", "/in", broken}, "Compact: "}}) {
+      SCOPED_TRACE(name + " " + run.label);
+      const std::string output = dir_.File("out.pdf");
+      std::vector<std::string> args = run.args;
+      args.insert(args.end(), {"/out", output, "/overwrite"});
+      const ProcessResult result = Quillane(args);
+      ASSERT_EQ(result.exit_status, 0) << result.err;
+      const std::string log = Log();
+      EXPECT_NE(log.find(run.logLine), std::string::npos) << log;
+      EXPECT_NE(log.find("Text shown: "), std::string::npos) << log;
+      EXPECT_NE(log.find("Font replaced: "), std::string::npos) << log;
+      if (ProgramAvailable("qpdf")) {
+        const ProcessResult check = RunProcess({"qpdf", "--check", output});
+        EXPECT_EQ(check.exit_status, 0) << check.out << check.err;
+        EXPECT_EQ(check.err, "");
+      }
+      if (ProgramAvailable("pdftotext")) {
+        EXPECT_EQ(PdfText(output), PdfText(input));
+      }
+      if (ProgramAvailable("pdffonts")) {
+        const std::string fonts = RunProcess({"pdffonts", output}).out;
+        EXPECT_NE(fonts.find("+DejaVuSans"), std::string::npos) << fonts;
+      }
     }
   }
 }

@@ -1,0 +1,125 @@
+#include "pdf/update/repairing_update.h"
+
+#include <algorithm>
+#include <iterator>
+
+namespace quillane {
+
+namespace {
+
+constexpr std::int64_t kUsualExtraObjectNumber = 9999;
+
+}  // namespace
+
+std::int64_t WriteRepairingUpdate(FileAccess& source, const FoundObjects& found,
+                                  const std::vector<ObjectKey>& imageKeys,
+                                  const PlaceholderTemplates& templates,
+                                  const std::vector<RewrittenObject>& rewrittenObjects) {
+  // Object 0 heads the free list and a generation stops at 65535 (ISO
+  // 32000-1, 7.5.4): a header that says otherwise names no object a section
+  // can list, and its hit gets no new version.
+  std::vector<ObjectKey> images;
+  images.reserve(imageKeys.size());
+  std::copy_if(imageKeys.begin(), imageKeys.end(), std::back_inserter(images), [](ObjectKey key) {
+    return ObjectNumber(key) > 0 && ObjectGeneration(key) >= 0 && ObjectGeneration(key) <= 65535;
+  });
+  std::int64_t highest = found.Rows.empty() ? 0 : found.Rows.back().Number;
+  for (const ObjectKey key : images) highest = std::max(highest, ObjectNumber(key));
+  for (const RewrittenObject& object : rewrittenObjects) {
+    highest = std::max(highest, ObjectNumber(object.Key));
+  }
+  std::optional<ObjectKey> extraKey;
+  if (templates.extra) {
+    extraKey = MakeObjectKey(std::max(highest + 1, kUsualExtraObjectNumber), 1);
+  }
+
+  // Built whole before anything is appended, as WriteUpdate does: texts,
+  // and the spills of large streams between them. Every position is the
+  // length of what precedes it in the output.
+  struct Piece {
+    Text Bytes;
+    std::shared_ptr<Spill> Data;
+  };
+  std::vector<Piece> pieces(1);
+  Position end = source.Size();
+  const auto add = [&pieces, &end](const Text& text) {
+    pieces.back().Bytes += text;
+    end += static_cast<Position>(text.size());
+  };
+  // The new versions, in the order written, offsets as the section gives
+  // them.
+  std::vector<XrefRow> added;
+  const auto list = [&added, &end, &found](ObjectKey key) {
+    XrefRow row;
+    row.Number = ObjectNumber(key);
+    row.Generation = ObjectGeneration(key);
+    row.Offset = end - found.OffsetBase;
+    added.push_back(row);
+  };
+  const ObjectKey bodyExtraKey = extraKey.value_or(ExtraObjectKey);
+  for (const ObjectKey key : images) {
+    list(key);
+    add(ReplacementObjectText(key, templates, bodyExtraKey));
+  }
+  for (const RewrittenObject& object : rewrittenObjects) {
+    list(object.Key);
+    add(object.Bytes);
+    if (object.Data != nullptr) {
+      pieces.push_back({{}, object.Data});
+      end += object.Data->Size();
+      pieces.emplace_back();
+      add(object.After);
+    }
+  }
+  if (extraKey) {
+    list(*extraKey);
+    add(ExtraObjectText(templates, *extraKey));
+  }
+
+  // The rows found and the new versions merged by number: a new version
+  // takes the place of the one found, and of a number written twice the
+  // later one is listed.
+  std::stable_sort(added.begin(), added.end(),
+                   [](const XrefRow& a, const XrefRow& b) { return a.Number < b.Number; });
+  std::vector<XrefRow> section;
+  section.reserve(found.Rows.size() + added.size());
+  bool compressed = false;
+  auto next = added.begin();
+  for (const XrefRow& row : found.Rows) {
+    for (; next != added.end() && next->Number <= row.Number; ++next) {
+      if (next + 1 == added.end() || (next + 1)->Number != next->Number) section.push_back(*next);
+    }
+    if (!section.empty() && section.back().Number == row.Number) continue;
+    section.push_back(row);
+    if (row.InObjectStream) {
+      compressed = true;
+    } else {
+      section.back().Offset -= found.OffsetBase;
+    }
+  }
+  for (; next != added.end(); ++next) {
+    if (next + 1 == added.end() || (next + 1)->Number != next->Number) section.push_back(*next);
+  }
+  // A table has no entry for an object in an object stream (ISO 32000-1,
+  // 7.5.8.3): those need the stream form.
+  const bool stream = found.StreamForm || compressed;
+  const Position position = end - found.OffsetBase;
+  auto listed = static_cast<std::int64_t>(section.size());
+  if (stream) {
+    const std::int64_t number = (section.empty() ? 0 : section.back().Number) + 1;
+    add(CompleteStream(section, found.Trailer, number, position));
+    ++listed;
+  } else {
+    add(CompleteTable(section, found.Trailer, position));
+  }
+  for (Piece& piece : pieces) {
+    if (piece.Data != nullptr) {
+      source.AppendSpill(std::move(piece.Data));
+    } else if (!piece.Bytes.empty()) {
+      source.Append(piece.Bytes);
+    }
+  }
+  return listed;
+}
+
+}  // namespace quillane
