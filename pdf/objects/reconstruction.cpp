@@ -31,6 +31,10 @@ constexpr Position kBodyBudgetBase = Position{4} << 20;
 // Decoded object streams, likewise.
 constexpr std::size_t kDecodeBudgetPerByte = 16;
 constexpr std::size_t kDecodeBudgetBase = std::size_t{64} << 20;
+// Of an object in an object stream only /Type is read: whether it is the
+// catalog. The rest of a large dictionary is passed over token by token.
+constexpr EntryFilter::Entry kTypeEntry[] = {{"Type"}};
+constexpr EntryFilter kTypeOnly{kTypeEntry};
 // Rounds of dropping object streams whose number a later definition took.
 constexpr std::size_t kStreamRounds = 16;
 
@@ -340,7 +344,7 @@ class Reconstruction {
       definition.At = found.At;
       definition.StreamNumber = found.Number;
       definition.StreamIndex = static_cast<std::int64_t>(i);
-      if (const std::optional<StreamedObject> object = stream.ReadAt(i)) {
+      if (const std::optional<StreamedObject> object = stream.ReadAt(i, &kTypeOnly)) {
         const PdfObject* type = object->Value.Kind == PdfObject::Type::kDictionary
                                     ? object->Value.Find("Type")
                                     : nullptr;
