@@ -504,7 +504,7 @@ inline std::vector<CompleteEntry> ReadCompleteStream(UpdateReader& in, std::int6
 // table found listed, each in-use entry at its own "N G obj" header; the
 // images and the extra object at new versions after the input; objects in
 // object streams only in a stream, naming a listed object; /Size above every
-// number; as many in use as the run reported.
+// number and within 32 bits; as many in use as the run reported.
 inline std::string CheckRepairingUpdate(std::string_view input, std::string_view output,
                                         const std::vector<ObjectKey>& imageKeys,
                                         const FoundObjects& found, ReplaceMode mode,
@@ -542,6 +542,7 @@ inline std::string CheckRepairingUpdate(std::string_view input, std::string_view
       return "object " + std::to_string(entry.number) + " listed twice";
     }
     if (entry.number >= size) return "/Size " + std::to_string(size) + " below an entry";
+    if (size > 2147483647) return "/Size " + std::to_string(size) + " beyond 32 bits";
     if (entry.number == 0) {
       if (entry.type != 0) return "object 0 is not free";
       continue;
@@ -566,7 +567,7 @@ inline std::string CheckRepairingUpdate(std::string_view input, std::string_view
     }
   }
   for (const XrefRow& row : found.Rows) {
-    if (byNumber.count(row.Number) == 0) {
+    if (row.Number <= kHighestRepairedNumber && byNumber.count(row.Number) == 0) {
       return "object " + std::to_string(row.Number) + " found but not listed";
     }
   }
@@ -577,7 +578,10 @@ inline std::string CheckRepairingUpdate(std::string_view input, std::string_view
            static_cast<std::size_t>(entry->second.second) + base >= input.size();
   };
   for (const ObjectKey key : imageKeys) {
-    if (ObjectNumber(key) <= 0 || ObjectGeneration(key) > 65535) continue;
+    if (ObjectNumber(key) <= 0 || ObjectNumber(key) > kHighestRepairedNumber ||
+        ObjectGeneration(key) > 65535) {
+      continue;
+    }
     if (!isNew(ObjectNumber(key), ObjectGeneration(key))) {
       return "image " + ObjectKeyToText(key) + " has no new version listed";
     }
