@@ -368,6 +368,35 @@ struct CompleteEntry {
   std::int64_t third = 0;   // the generation, or the index
 };
 
+// True when a header "<number> <generation> obj" starts at `offset`, with
+// any white space between its parts and leading zeros in its numbers, as
+// the rebuilt table takes them from the file.
+inline bool HeaderInFileAt(std::string_view output, std::int64_t offset, std::int64_t number,
+                           std::int64_t generation) {
+  if (offset < 0 || static_cast<std::uint64_t>(offset) >= output.size()) return false;
+  std::size_t p = static_cast<std::size_t>(offset);
+  const auto white = [&output, &p] {
+    const std::size_t start = p;
+    while (p < output.size() &&
+           std::string_view(" \t\r\n\f\0", 6).find(output[p]) != std::string_view::npos) {
+      ++p;
+    }
+    return p > start;
+  };
+  const auto value = [&output, &p](std::int64_t& result) {
+    const std::size_t start = p;
+    result = 0;
+    while (p < output.size() && p - start < 12 && output[p] >= '0' && output[p] <= '9') {
+      result = result * 10 + (output[p++] - '0');
+    }
+    return p > start;
+  };
+  std::int64_t readNumber = 0;
+  std::int64_t readGeneration = 0;
+  if (!value(readNumber) || !white() || !value(readGeneration) || !white()) return false;
+  return readNumber == number && readGeneration == generation && output.substr(p, 3) == "obj";
+}
+
 // Reads a complete table ("xref", subsections, "trailer", a dictionary
 // without /Prev) at the reader's position, up to and including ">>".
 inline std::vector<CompleteEntry> ReadCompleteTable(UpdateReader& in, std::int64_t& size,
@@ -475,7 +504,7 @@ inline std::vector<CompleteEntry> ReadCompleteStream(UpdateReader& in, std::int6
 // table found listed, each in-use entry at its own "N G obj" header; the
 // images and the extra object at new versions after the input; objects in
 // object streams only in a stream, naming a listed object; /Size above every
-// number; as many in use as the run reported.
+// number and within 32 bits; as many in use as the run reported.
 inline std::string CheckRepairingUpdate(std::string_view input, std::string_view output,
                                         const std::vector<ObjectKey>& imageKeys,
                                         const FoundObjects& found, ReplaceMode mode,
@@ -513,6 +542,7 @@ inline std::string CheckRepairingUpdate(std::string_view input, std::string_view
       return "object " + std::to_string(entry.number) + " listed twice";
     }
     if (entry.number >= size) return "/Size " + std::to_string(size) + " below an entry";
+    if (size > 2147483647) return "/Size " + std::to_string(size) + " beyond 32 bits";
     if (entry.number == 0) {
       if (entry.type != 0) return "object 0 is not free";
       continue;
@@ -520,7 +550,7 @@ inline std::string CheckRepairingUpdate(std::string_view input, std::string_view
     if (entry.type == 0) return "a free entry for object " + std::to_string(entry.number);
     ++inUse;
     if (entry.type == 1 &&
-        !HeaderAt(output, entry.second + found.OffsetBase, entry.number, entry.third)) {
+        !HeaderInFileAt(output, entry.second + found.OffsetBase, entry.number, entry.third)) {
       return "entry " + std::to_string(entry.number) + " does not point at its object header";
     }
     if (entry.type == 2 && !stream) return "an object stream entry in a table";
@@ -537,7 +567,7 @@ inline std::string CheckRepairingUpdate(std::string_view input, std::string_view
     }
   }
   for (const XrefRow& row : found.Rows) {
-    if (byNumber.count(row.Number) == 0) {
+    if (row.Number <= kHighestRepairedNumber && byNumber.count(row.Number) == 0) {
       return "object " + std::to_string(row.Number) + " found but not listed";
     }
   }
@@ -548,7 +578,10 @@ inline std::string CheckRepairingUpdate(std::string_view input, std::string_view
            static_cast<std::size_t>(entry->second.second) + base >= input.size();
   };
   for (const ObjectKey key : imageKeys) {
-    if (ObjectNumber(key) <= 0 || ObjectGeneration(key) > 65535) continue;
+    if (ObjectNumber(key) <= 0 || ObjectNumber(key) > kHighestRepairedNumber ||
+        ObjectGeneration(key) > 65535) {
+      continue;
+    }
     if (!isNew(ObjectNumber(key), ObjectGeneration(key))) {
       return "image " + ObjectKeyToText(key) + " has no new version listed";
     }

@@ -31,6 +31,12 @@ constexpr Position kBodyBudgetBase = Position{4} << 20;
 // Decoded object streams, likewise.
 constexpr std::size_t kDecodeBudgetPerByte = 16;
 constexpr std::size_t kDecodeBudgetBase = std::size_t{64} << 20;
+// Of an object in an object stream only /Type is read: whether it is the
+// catalog. The rest of a large dictionary is passed over token by token.
+constexpr EntryFilter::Entry kTypeEntry[] = {{"Type"}};
+constexpr EntryFilter kTypeOnly{kTypeEntry};
+// Rounds of dropping object streams whose number a later definition took.
+constexpr std::size_t kStreamRounds = 16;
 
 // One definition of an object: a header in the file, or a pair of an
 // object stream (at the stream's header position).
@@ -78,7 +84,31 @@ class Reconstruction {
       const Definition* winner = Winner(headers, stream.Number);
       if (winner != nullptr && winner->At == stream.At) AddStreamObjects(stream, all);
     }
-    const std::vector<Definition> winners = Winners(all);
+    // A stream's pairs count only while the stream wins its number: one
+    // whose number a later object stream redefines holds nothing a reader
+    // can reach (object streams do not nest, ISO 32000-1, 7.5.7), and the
+    // earlier definitions of its objects stand again. Each round drops at
+    // least one stream; what still names a lost stream after the last round
+    // is passed over.
+    std::vector<Definition> winners = Winners(all);
+    for (std::size_t round = 0; round < kStreamRounds; ++round) {
+      std::vector<std::pair<std::int64_t, Position>> lost;
+      for (const Definition& definition : winners) {
+        if (definition.StreamNumber >= 0 && !StreamStands(winners, definition)) {
+          lost.emplace_back(definition.StreamNumber, definition.At);
+        }
+      }
+      if (lost.empty()) break;
+      std::sort(lost.begin(), lost.end());
+      std::erase_if(all, [&lost](const Definition& d) {
+        return d.StreamNumber >= 0 &&
+               std::binary_search(lost.begin(), lost.end(), std::make_pair(d.StreamNumber, d.At));
+      });
+      winners = Winners(all);
+    }
+    std::erase_if(winners, [&winners](const Definition& d) {
+      return d.StreamNumber >= 0 && !StreamStands(winners, d);
+    });
 
     CrossReferenceBuilder builder(size_);
     builder.Reserve(std::min(static_cast<std::int64_t>(winners.size()), kMaxXrefEntries));
@@ -145,6 +175,13 @@ class Reconstruction {
         std::lower_bound(winners.begin(), winners.end(), number,
                          [](const Definition& d, std::int64_t value) { return d.Number < value; });
     return found != winners.end() && found->Number == number ? &*found : nullptr;
+  }
+
+  // True when the object stream that holds `definition` is the winning
+  // definition of its number, in the file where the pair was read.
+  static bool StreamStands(const std::vector<Definition>& winners, const Definition& definition) {
+    const Definition* stream = Winner(winners, definition.StreamNumber);
+    return stream != nullptr && stream->StreamNumber < 0 && stream->At == definition.At;
   }
 
   // True when `value` refers to a number and generation that was found.
@@ -307,7 +344,7 @@ class Reconstruction {
       definition.At = found.At;
       definition.StreamNumber = found.Number;
       definition.StreamIndex = static_cast<std::int64_t>(i);
-      if (const std::optional<StreamedObject> object = stream.ReadAt(i)) {
+      if (const std::optional<StreamedObject> object = stream.ReadAt(i, &kTypeOnly)) {
         const PdfObject* type = object->Value.Kind == PdfObject::Type::kDictionary
                                     ? object->Value.Find("Type")
                                     : nullptr;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <span>
 
 namespace quillane {
 
@@ -17,16 +18,22 @@ std::int64_t WriteRepairingUpdate(FileAccess& source, const FoundObjects& found,
                                   const std::vector<RewrittenObject>& rewrittenObjects) {
   // Object 0 heads the free list and a generation stops at 65535 (ISO
   // 32000-1, 7.5.4): a header that says otherwise names no object a section
-  // can list, and its hit gets no new version.
+  // can list, and its hit gets no new version; nor does a number too high.
+  const auto listable = [](ObjectKey key) {
+    return ObjectNumber(key) > 0 && ObjectNumber(key) <= kHighestRepairedNumber &&
+           ObjectGeneration(key) >= 0 && ObjectGeneration(key) <= 65535;
+  };
   std::vector<ObjectKey> images;
   images.reserve(imageKeys.size());
-  std::copy_if(imageKeys.begin(), imageKeys.end(), std::back_inserter(images), [](ObjectKey key) {
-    return ObjectNumber(key) > 0 && ObjectGeneration(key) >= 0 && ObjectGeneration(key) <= 65535;
-  });
-  std::int64_t highest = found.Rows.empty() ? 0 : found.Rows.back().Number;
+  std::copy_if(imageKeys.begin(), imageKeys.end(), std::back_inserter(images), listable);
+  const auto foundEnd =
+      std::upper_bound(found.Rows.begin(), found.Rows.end(), kHighestRepairedNumber,
+                       [](std::int64_t number, const XrefRow& row) { return number < row.Number; });
+  const std::span<const XrefRow> rowsFound(found.Rows.begin(), foundEnd);
+  std::int64_t highest = rowsFound.empty() ? 0 : rowsFound.back().Number;
   for (const ObjectKey key : images) highest = std::max(highest, ObjectNumber(key));
   for (const RewrittenObject& object : rewrittenObjects) {
-    highest = std::max(highest, ObjectNumber(object.Key));
+    if (listable(object.Key)) highest = std::max(highest, ObjectNumber(object.Key));
   }
   std::optional<ObjectKey> extraKey;
   if (templates.extra) {
@@ -62,6 +69,7 @@ std::int64_t WriteRepairingUpdate(FileAccess& source, const FoundObjects& found,
     add(ReplacementObjectText(key, templates, bodyExtraKey));
   }
   for (const RewrittenObject& object : rewrittenObjects) {
+    if (!listable(object.Key)) continue;
     list(object.Key);
     add(object.Bytes);
     if (object.Data != nullptr) {
@@ -82,10 +90,10 @@ std::int64_t WriteRepairingUpdate(FileAccess& source, const FoundObjects& found,
   std::stable_sort(added.begin(), added.end(),
                    [](const XrefRow& a, const XrefRow& b) { return a.Number < b.Number; });
   std::vector<XrefRow> section;
-  section.reserve(found.Rows.size() + added.size());
+  section.reserve(rowsFound.size() + added.size());
   bool compressed = false;
   auto next = added.begin();
-  for (const XrefRow& row : found.Rows) {
+  for (const XrefRow& row : rowsFound) {
     for (; next != added.end() && next->Number <= row.Number; ++next) {
       if (next + 1 == added.end() || (next + 1)->Number != next->Number) section.push_back(*next);
     }

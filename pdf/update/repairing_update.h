@@ -17,6 +17,11 @@
 
 namespace quillane {
 
+// The highest object number a repair lists: /Size, one past the highest
+// number, must stay a 32-bit signed integer for readers (qpdf refuses 2^31),
+// with room for the extra object and the cross-reference stream above it.
+inline constexpr std::int64_t kHighestRepairedNumber = (std::int64_t{1} << 31) - 4;
+
 // What the file was found to hold.
 struct FoundObjects {
   // Every object in use, sorted by number, numbers distinct and above 0;
@@ -33,8 +38,9 @@ struct FoundObjects {
 };
 
 // Appends to `source` a replacement object built from `templates` for each of
-// `imageKeys`, in order (those of object 0 or of a generation above 65535,
-// which no section can list, passed over), then `rewrittenObjects`, then the extra object when
+// `imageKeys`, in order (those of object 0, of a generation above 65535 or
+// of a number above kHighestRepairedNumber, which no section can list,
+// passed over), then `rewrittenObjects` (likewise), then the extra object when
 // the templates have one (number 9999, generation 1, or the first number no
 // object uses when the file's numbers reach that far), then the complete
 // section: a cross-reference stream numbered one past every other object
@@ -42,7 +48,8 @@ struct FoundObjects {
 // otherwise; then the end block. For a number given more than once, the last
 // object written is listed. Returns the objects the section lists in use
 // (the stream itself included). Throws as CompleteTable does, before
-// anything is appended.
+// anything is appended. Rows numbered above kHighestRepairedNumber are left
+// out.
 // REQUIRES: `found.OffsetBase` <= every offset in `found.Rows`; nothing in
 // `rewrittenObjects` under a key of `imageKeys`.
 std::int64_t WriteRepairingUpdate(FileAccess& source, const FoundObjects& found,

@@ -198,6 +198,22 @@ TEST(CrossReference, JunkBeforeTheHeaderShiftsEveryOffset) {
   EXPECT_EQ(read.live, "1 2");
 }
 
+// Object streams do not nest: stream 6, which a later stream redefines,
+// gives none of its objects, and the earlier definition of its object 2
+// stands again.
+TEST(CrossReference, ReconstructionPassesOverAStreamWhoseNumberALaterStreamTakes) {
+  const std::string file = PdfBuilder()
+                               .Object(1, 0, kCatalog)
+                               .Object(2, 0, "(first)\n")
+                               .ObjectStream(6, {{2, "(in 6)"}, {3, "(in 6 too)"}})
+                               .ObjectStream(4, {{6, "(6 redefined)"}})
+                               .Build();
+  MemoryFileAccess source(file);
+  const CrossReference xref = CrossReference::Reconstruct(source);
+  EXPECT_EQ(Live(xref, file), "1 2 4 6@4#0");
+  EXPECT_EQ(xref.Find(2)->Offset, static_cast<Position>(file.find("2 0 obj\n(first)")));
+}
+
 TEST(CrossReference, SparseNumbersAndGapsLookUp) {
   const std::string file = PdfBuilder()
                                .Object(1, 0, kCatalog)

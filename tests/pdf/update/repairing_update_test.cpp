@@ -64,6 +64,18 @@ TEST_F(RepairingUpdateTest, TableListsEveryObjectWithTheNewVersionsInPlace) {
   EXPECT_EQ(listed_, 4);
 }
 
+// /Size stays within 32 bits for readers: a number beyond the highest a
+// repair lists is left out, and the extra object takes the next number.
+TEST_F(RepairingUpdateTest, NumbersBeyondThe32BitSizeAreLeftOut) {
+  const std::string update = Update(Found({{1, 0, false, 20, 0, 0},
+                                           {kHighestRepairedNumber, 0, false, 30, 0, 0},
+                                           {kHighestRepairedNumber + 1, 0, false, 40, 0, 0}}),
+                                    {MakeObjectKey(kHighestRepairedNumber + 3, 0)}, ReplaceOutline);
+  EXPECT_EQ(update.substr(0, 19), "2147483645 1 obj\nM\n");
+  EXPECT_NE(update.find("/Size 2147483646\r\n"), std::string::npos) << update;
+  EXPECT_EQ(listed_, 3);
+}
+
 // An object in an object stream needs the stream form, whatever the input's
 // last section was; the extra object takes the first number above the
 // file's, and the stream the one after it.
