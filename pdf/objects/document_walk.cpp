@@ -328,16 +328,6 @@ class Walker {
   DrawnStreams result_;
 };
 
-// The references in `value` at any depth, each passed to `visit`.
-template <typename Visit>
-void EachReference(const PdfObject& value, Visit& visit) {
-  if (value.Kind == PdfObject::Type::kReference) {
-    visit(MakeObjectKey(value.Number, value.Generation));
-    return;
-  }
-  for (const PdfObject& item : value.Items) EachReference(item, visit);
-}
-
 }  // namespace
 
 DrawnStreams WalkDrawnStreams(const Document& document, const WalkOptions& options,

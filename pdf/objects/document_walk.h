@@ -102,6 +102,16 @@ std::vector<DrawnStream> ContentsOfArray(const Document& document, const DrawnSt
 // document's (document.h).
 std::vector<ObjectKey> ReachableObjects(const Document& document);
 
+// The references in `value` at any depth, each passed to `visit` as a key.
+template <typename Visit>
+void EachReference(const PdfObject& value, Visit& visit) {
+  if (value.Kind == PdfObject::Type::kReference) {
+    visit(MakeObjectKey(value.Number, value.Generation));
+    return;
+  }
+  for (const PdfObject& item : value.Items) EachReference(item, visit);
+}
+
 }  // namespace quillane
 
 #endif  // QUILLANE_PDF_OBJECTS_DOCUMENT_WALK_H_

@@ -238,4 +238,41 @@ StreamRewriteResult RewriteStream(const FileAccess& file, const StreamInFile& st
   return result;
 }
 
+std::vector<DrawnContentStream> ReadableContentStreams(const Document& document,
+                                                       const DrawnStreams& drawn,
+                                                       const std::unordered_set<ObjectKey>& images,
+                                                       const LogHook& log) {
+  std::vector<DrawnContentStream> readable;
+  std::vector<DrawnStream> pending(drawn.Streams.rbegin(), drawn.Streams.rend());
+  std::unordered_set<ObjectKey> seen;
+  while (!pending.empty()) {
+    const DrawnStream stream = pending.back();
+    pending.pop_back();
+    if (!seen.insert(stream.Key).second) continue;
+    if (images.count(stream.Key) != 0) {
+      if (log) log("Stream left: " + IntToText(stream.Key) + " replaced as an image");
+      continue;
+    }
+    std::shared_ptr<const IndirectObject> object = document.Object(stream.Key);
+    if (object == nullptr) continue;
+    if (!object->IsStream) {
+      const std::vector<DrawnStream> items = ContentsOfArray(document, stream, *object);
+      pending.insert(pending.end(), items.rbegin(), items.rend());
+      continue;
+    }
+    if (object->Compressed()) continue;
+    const std::optional<StreamExtent> extent = document.Extent(*object);
+    if (!extent || !MayBeContentStream(object->Value)) continue;
+    DrawnContentStream item{stream, object, {}};
+    item.In.Key = stream.Key;
+    item.In.DictionaryText = document.Source().Substring(
+        object->ValueStart, object->ValueStart + static_cast<Position>(object->Value.End));
+    item.In.Dictionary = object->Value;
+    item.In.DataStart = extent->DataStart;
+    item.In.DataEnd = extent->DataEnd;
+    readable.push_back(std::move(item));
+  }
+  return readable;
+}
+
 }  // namespace quillane

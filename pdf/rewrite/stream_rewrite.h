@@ -10,13 +10,18 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string_view>
+#include <unordered_set>
+#include <vector>
 
 #include "base/log_hook.h"
 #include "base/text.h"
 #include "fileaccess/fileaccess.h"
 #include "pdf/content/content_stream.h"
+#include "pdf/objects/document.h"
+#include "pdf/objects/document_walk.h"
 #include "pdf/syntax/lexer.h"
 #include "pdf/syntax/object_key.h"
 #include "pdf/update/update_writer.h"
@@ -91,6 +96,24 @@ bool MayBeContentStream(const PdfObject& dictionary);
 // /Filter/FlateDecode" before its closing ">>". Every entry's key starts with
 // "/", so the bytes around a removed entry still read as the tokens they were.
 Text RewrittenDictionary(std::string_view text, const PdfObject& dictionary, std::size_t length);
+
+// A content stream the document draws, found in the file.
+struct DrawnContentStream {
+  DrawnStream Drawn;
+  std::shared_ptr<const IndirectObject> Object;
+  StreamInFile In;
+};
+
+// The content streams of `drawn` that can be read from the file, in the
+// walk's order, each once: page contents given as an indirect array are
+// taken stream by stream; a stream in `images` (logged "Stream left: <key>
+// replaced as an image"), one inside an object stream, one whose data
+// cannot be found, and one whose dictionary is no content stream's are
+// passed over.
+std::vector<DrawnContentStream> ReadableContentStreams(const Document& document,
+                                                       const DrawnStreams& drawn,
+                                                       const std::unordered_set<ObjectKey>& images,
+                                                       const LogHook& log);
 
 }  // namespace quillane
 

@@ -83,11 +83,7 @@ class Pass {
   DrawnStreamRewrite Run(std::int64_t trailerSize);
 
  private:
-  struct Listed {
-    DrawnStream Stream;
-    std::shared_ptr<const IndirectObject> Object;
-    StreamInFile In;
-  };
+  using Listed = DrawnContentStream;
 
   const fonts::TrueTypeFont& TextFont() {
     if (textFont_ == nullptr) textFont_ = &rewriting_.TextFont();
@@ -132,37 +128,7 @@ std::vector<Pass::Listed> Pass::ListStreams() {
   WalkOptions options;
   options.IsKnownImage = [this](ObjectKey key) { return images_.count(key) != 0; };
   const DrawnStreams drawn = WalkDrawnStreams(document_, options, log_);
-  std::vector<Listed> listed;
-  std::vector<DrawnStream> pending(drawn.Streams.rbegin(), drawn.Streams.rend());
-  std::unordered_set<ObjectKey> seen;
-  while (!pending.empty()) {
-    const DrawnStream stream = pending.back();
-    pending.pop_back();
-    if (!seen.insert(stream.Key).second) continue;
-    if (images_.count(stream.Key) != 0) {
-      Log("Stream left: " + IntToText(stream.Key) + " replaced as an image");
-      continue;
-    }
-    std::shared_ptr<const IndirectObject> object = document_.Object(stream.Key);
-    if (object == nullptr) continue;
-    if (!object->IsStream) {
-      const std::vector<DrawnStream> items = ContentsOfArray(document_, stream, *object);
-      pending.insert(pending.end(), items.rbegin(), items.rend());
-      continue;
-    }
-    if (object->Compressed()) continue;
-    const std::optional<StreamExtent> extent = document_.Extent(*object);
-    if (!extent || !MayBeContentStream(object->Value)) continue;
-    Listed item{stream, object, {}};
-    item.In.Key = stream.Key;
-    item.In.DictionaryText = document_.Source().Substring(
-        object->ValueStart, object->ValueStart + static_cast<Position>(object->Value.End));
-    item.In.Dictionary = object->Value;
-    item.In.DataStart = extent->DataStart;
-    item.In.DataEnd = extent->DataEnd;
-    listed.push_back(std::move(item));
-  }
-  return listed;
+  return ReadableContentStreams(document_, drawn, images_, log_);
 }
 
 Resolved Pass::Resources(ObjectKey holder) const {
@@ -408,25 +374,25 @@ DrawnStreamRewrite Pass::Run(std::int64_t trailerSize) {
   std::set<std::int64_t> textPages;
   if (rewriting_.ShowText) {
     for (const Listed& item : listed) {
-      if (item.Stream.InType3Glyph || textPages.count(item.Stream.Page) != 0) continue;
+      if (item.Drawn.InType3Glyph || textPages.count(item.Drawn.Page) != 0) continue;
       ShowTextEditor editor(ShowTextEditing{});
       const std::optional<ContentReading> reading =
           ReadStreamContent(document_.Source(), item.In, {"Tr"}, editor.Editor());
       if (reading && reading->Complete && editor.DrawsInvisibleText()) {
-        textPages.insert(item.Stream.Page);
+        textPages.insert(item.Drawn.Page);
       }
     }
   }
 
   std::vector<std::pair<Position, RewrittenObject>> rewritten;
   for (Listed& item : listed) {
-    const bool showText = textPages.count(item.Stream.Page) != 0 && !item.Stream.InType3Glyph;
+    const bool showText = textPages.count(item.Drawn.Page) != 0 && !item.Drawn.InType3Glyph;
     if (!showText && !rewriting_.ReplaceInlineImages) continue;
     StreamRewriting rewriting;
     rewriting.ReplaceInlineImages = rewriting_.ReplaceInlineImages;
     rewriting.Gray = rewriting_.Gray;
     if (rewriting_.ReplaceInlineImages) rewriting.Markers = {"BI"};
-    rewriting.Glyph = item.Stream.InType3Glyph;
+    rewriting.Glyph = item.Drawn.InType3Glyph;
     std::optional<StatesEdit> states;
     bool statesInDictionary = false;
     std::unique_ptr<ShowTextEditor> editor;
@@ -435,16 +401,16 @@ DrawnStreamRewrite Pass::Run(std::int64_t trailerSize) {
       // Inline placeholders go under the text as the pictures' do.
       rewriting.PlaceholderBefore = "q /" + Text(kMultiplyState) + " gs ";
       rewriting.PlaceholderAfter = " Q";
-      const Resolved resources = Resources(item.Stream.ResourcesHolder);
+      const Resolved resources = Resources(item.Drawn.ResourcesHolder);
       ShowTextEditing editing;
       editing.WrapImages = true;
       editing.Resources = ResourcesFor(resources);
       editor = std::make_unique<ShowTextEditor>(std::move(editing));
       rewriting.EditOperation = editor->Editor();
-      states = GraphicsStatesEdit(item.Stream.ResourcesHolder);
+      states = GraphicsStatesEdit(item.Drawn.ResourcesHolder);
       // Resources in the stream's own dictionary go into its new version,
       // when its edits use the graphics states: a first reading tells.
-      if (states && states->Target->Key == item.Stream.Key) {
+      if (states && states->Target->Key == item.Drawn.Key) {
         ShowTextEditing trial;
         trial.WrapImages = true;
         trial.Resources = ResourcesFor(resources);
@@ -458,7 +424,7 @@ DrawnStreamRewrite Pass::Run(std::int64_t trailerSize) {
           states.reset();
         }
       }
-      if (states && states->Target->Key == item.Stream.Key) {
+      if (states && states->Target->Key == item.Drawn.Key) {
         item.In.DictionaryText = ApplyEdits(item.In.DictionaryText, {states->Edit});
         Lexer lexer(item.In.DictionaryText);
         std::optional<PdfObject> dictionary = ReadObject(lexer, true);
@@ -470,23 +436,23 @@ DrawnStreamRewrite Pass::Run(std::int64_t trailerSize) {
     StreamRewriteResult stream = RewriteStream(document_.Source(), item.In, rewriting, log_);
     if (!stream.Object) continue;
     if (rewriting_.ReplaceInlineImages && !stream.Reading->InlineImages.empty()) {
-      Log("Inline images: " + IntToText(item.Stream.Key) + "#" +
+      Log("Inline images: " + IntToText(item.Drawn.Key) + "#" +
           IntToText(static_cast<std::int64_t>(stream.Reading->InlineImages.size())));
     }
     const bool inlineImages =
         rewriting_.ReplaceInlineImages && !stream.Reading->InlineImages.empty();
     if (editor != nullptr && (stream.Reading->EditedOperations > 0 || inlineImages)) {
-      Log("Text shown: " + IntToText(item.Stream.Key));
+      Log("Text shown: " + IntToText(item.Drawn.Key));
       if (editor->WrappedImages() > 0 || editor->UsesOpaqueState() || inlineImages) {
         if (states && !statesInDictionary && !states->Target->IsStream) {
           AddEdit(states->Target, states->Edit);
         } else if (!statesInDictionary &&
-                   (states || Resources(item.Stream.ResourcesHolder).Value == nullptr)) {
-          Log("Text left: " + IntToText(item.Stream.Key) +
+                   (states || Resources(item.Drawn.ResourcesHolder).Value == nullptr)) {
+          Log("Text left: " + IntToText(item.Drawn.Key) +
               " no resources to add graphics states to");
         }
       }
-      const Resolved resources = Resources(item.Stream.ResourcesHolder);
+      const Resolved resources = Resources(item.Drawn.ResourcesHolder);
       for (const auto& [name, codes] : editor->CodesShown()) {
         if (ReplacedFont* font = FontFor(resources, name)) {
           font->Shown.insert(codes.begin(), codes.end());

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "pdf/objects/document_walk.h"
 #include "pdf/update/xref_section.h"
 
 namespace quillane {
@@ -24,15 +25,6 @@ constexpr std::string_view kEndObj = "endobj";
 // then not read a second time.
 constexpr Position kHeldObject = Position{16} << 10;
 constexpr std::size_t kHeldBytes = std::size_t{16} << 20;
-
-template <typename Visit>
-void EachReference(const PdfObject& value, Visit& visit) {
-  if (value.Kind == PdfObject::Type::kReference) {
-    visit(MakeObjectKey(value.Number, value.Generation));
-    return;
-  }
-  for (const PdfObject& item : value.Items) EachReference(item, visit);
-}
 
 // The value after "N G obj" in the text of a new version, with references;
 // nothing when it does not read.

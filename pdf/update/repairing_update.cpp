@@ -4,6 +4,8 @@
 #include <iterator>
 #include <span>
 
+#include "pdf/update/appended_bytes.h"
+
 namespace quillane {
 
 namespace {
@@ -40,48 +42,31 @@ std::int64_t WriteRepairingUpdate(FileAccess& source, const FoundObjects& found,
     extraKey = MakeObjectKey(std::max(highest + 1, kUsualExtraObjectNumber), 1);
   }
 
-  // Built whole before anything is appended, as WriteUpdate does: texts,
-  // and the spills of large streams between them. Every position is the
-  // length of what precedes it in the output.
-  struct Piece {
-    Text Bytes;
-    std::shared_ptr<Spill> Data;
-  };
-  std::vector<Piece> pieces(1);
-  Position end = source.Size();
-  const auto add = [&pieces, &end](const Text& text) {
-    pieces.back().Bytes += text;
-    end += static_cast<Position>(text.size());
-  };
+  // Built whole before anything is appended, as WriteUpdate does.
+  AppendedBytes update(source.Size());
   // The new versions, in the order written, offsets as the section gives
   // them.
   std::vector<XrefRow> added;
-  const auto list = [&added, &end, &found](ObjectKey key) {
+  const auto list = [&added, &update, &found](ObjectKey key) {
     XrefRow row;
     row.Number = ObjectNumber(key);
     row.Generation = ObjectGeneration(key);
-    row.Offset = end - found.OffsetBase;
+    row.Offset = update.End() - found.OffsetBase;
     added.push_back(row);
   };
   const ObjectKey bodyExtraKey = extraKey.value_or(ExtraObjectKey);
   for (const ObjectKey key : images) {
     list(key);
-    add(ReplacementObjectText(key, templates, bodyExtraKey));
+    update.Add(ReplacementObjectText(key, templates, bodyExtraKey));
   }
   for (const RewrittenObject& object : rewrittenObjects) {
     if (!listable(object.Key)) continue;
     list(object.Key);
-    add(object.Bytes);
-    if (object.Data != nullptr) {
-      pieces.push_back({{}, object.Data});
-      end += object.Data->Size();
-      pieces.emplace_back();
-      add(object.After);
-    }
+    update.Add(object);
   }
   if (extraKey) {
     list(*extraKey);
-    add(ExtraObjectText(templates, *extraKey));
+    update.Add(ExtraObjectText(templates, *extraKey));
   }
 
   // The rows found and the new versions merged by number: a new version
@@ -111,22 +96,16 @@ std::int64_t WriteRepairingUpdate(FileAccess& source, const FoundObjects& found,
   // A table has no entry for an object in an object stream (ISO 32000-1,
   // 7.5.8.3): those need the stream form.
   const bool stream = found.StreamForm || compressed;
-  const Position position = end - found.OffsetBase;
+  const Position position = update.End() - found.OffsetBase;
   auto listed = static_cast<std::int64_t>(section.size());
   if (stream) {
     const std::int64_t number = (section.empty() ? 0 : section.back().Number) + 1;
-    add(CompleteStream(section, found.Trailer, number, position));
+    update.Add(CompleteStream(section, found.Trailer, number, position));
     ++listed;
   } else {
-    add(CompleteTable(section, found.Trailer, position));
+    update.Add(CompleteTable(section, found.Trailer, position));
   }
-  for (Piece& piece : pieces) {
-    if (piece.Data != nullptr) {
-      source.AppendSpill(std::move(piece.Data));
-    } else if (!piece.Bytes.empty()) {
-      source.Append(piece.Bytes);
-    }
-  }
+  update.AppendTo(source);
   return listed;
 }
 

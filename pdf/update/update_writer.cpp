@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/error.h"
+#include "pdf/update/appended_bytes.h"
 
 namespace quillane {
 
@@ -124,55 +125,32 @@ void WriteUpdate(FileAccess& source, const std::vector<ObjectKey>& imageKeys,
   std::optional<ObjectKey> extraKey;
   if (templates.extra) extraKey = ExtraObjectKeyFor(trailer);
 
-  // The update is built whole before it is appended, so that a table that
-  // cannot hold its offsets is refused with nothing appended: texts, and the
-  // spills of large streams between them. Every position is the length of
-  // what precedes it in the output.
-  struct Piece {
-    Text Bytes;
-    std::shared_ptr<Spill> Data;
-  };
-  std::vector<Piece> pieces(1);
-  Position end = source.Size();
-  const auto add = [&pieces, &end](const Text& text) {
-    pieces.back().Bytes += text;
-    end += static_cast<Position>(text.size());
-  };
+  // Built whole before it is appended: a table that cannot hold its
+  // offsets is refused with nothing appended.
+  AppendedBytes update(source.Size());
   std::vector<Entry> entries;
   entries.reserve(imageKeys.size() + rewrittenObjects.size() + 1);
   const ObjectKey bodyExtraKey = extraKey.value_or(ExtraObjectKey);
   for (const ObjectKey key : imageKeys) {
-    entries.push_back({key, end});
-    add(ReplacementObjectText(key, templates, bodyExtraKey));
+    entries.push_back({key, update.End()});
+    update.Add(ReplacementObjectText(key, templates, bodyExtraKey));
   }
   for (const RewrittenObject& object : rewrittenObjects) {
-    entries.push_back({object.Key, end});
-    add(object.Bytes);
-    if (object.Data != nullptr) {
-      pieces.push_back({{}, object.Data});
-      end += object.Data->Size();
-      pieces.emplace_back();
-      add(object.After);
-    }
+    entries.push_back({object.Key, update.End()});
+    update.Add(object);
   }
   if (extraKey) {
-    entries.push_back({*extraKey, end});
-    add(ExtraObjectText(templates, *extraKey));
+    entries.push_back({*extraKey, update.End()});
+    update.Add(ExtraObjectText(templates, *extraKey));
   }
-  const Position sectionPosition = end;
+  const Position sectionPosition = update.End();
   if (trailer.LastSectionIsStream) {
-    add(XrefStream(entries, trailer, extraKey, sectionPosition));
+    update.Add(XrefStream(entries, trailer, extraKey, sectionPosition));
   } else {
-    add(XrefTable(entries, trailer, extraKey));
+    update.Add(XrefTable(entries, trailer, extraKey));
   }
-  add(EndBlock(sectionPosition));
-  for (Piece& piece : pieces) {
-    if (piece.Data != nullptr) {
-      source.AppendSpill(std::move(piece.Data));
-    } else if (!piece.Bytes.empty()) {
-      source.Append(piece.Bytes);
-    }
-  }
+  update.Add(EndBlock(sectionPosition));
+  update.AppendTo(source);
 }
 
 }  // namespace quillane
