@@ -95,9 +95,10 @@ TEST_F(RepairingUpdateTest, ObjectStreamRowsMakeAStreamAndTheExtraObjectStaysAbo
   const std::size_t data = update.find("stream\r\n", extra.size()) + 8;
   const std::size_t end = update.find("\r\nendstream", data);
   std::string rows(6 * 5, '\0');
-  uLongf size = rows.size();
+  auto size = static_cast<uLongf>(rows.size());
   ASSERT_EQ(uncompress(reinterpret_cast<Bytef*>(rows.data()), &size,
-                       reinterpret_cast<const Bytef*>(update.data() + data), end - data),
+                       reinterpret_cast<const Bytef*>(update.data() + data),
+                       static_cast<uLong>(end - data)),
             Z_OK);
   rows.resize(size);
   // Free head; 1 at 20; 2 in stream 12000 (0x2EE0), index 0; 12000 at 40;
