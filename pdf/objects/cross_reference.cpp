@@ -599,6 +599,14 @@ std::optional<std::size_t> CrossReference::SlotOf(std::int64_t number) const {
   return static_cast<std::size_t>(found - entries_.begin());
 }
 
+std::optional<std::size_t> CrossReference::LiveSlotOf(ObjectKey key) const {
+  const std::optional<std::size_t> slot = SlotOf(ObjectNumber(key));
+  if (!slot) return std::nullopt;
+  const std::optional<XrefEntry> entry = EntryAt(*slot);
+  if (!entry || !entry->Live() || entry->Generation != ObjectGeneration(key)) return std::nullopt;
+  return slot;
+}
+
 std::optional<XrefEntry> CrossReference::EntryAt(std::size_t slot) const {
   const PackedEntry& packed = entries_[slot];
   if ((packed.Word >> kTypeShift) == kGapType) return std::nullopt;

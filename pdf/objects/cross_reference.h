@@ -116,6 +116,10 @@ class CrossReference {
   std::size_t EntryCount() const { return entries_.size(); }
   std::optional<XrefEntry> EntryAt(std::size_t slot) const;
   std::optional<std::size_t> SlotOf(std::int64_t number) const;
+  // The slot of the entry that lists `key` in use or compressed, with the
+  // key's generation: the object a reference to `key` names; nothing for a
+  // free or unlisted number, or another generation.
+  std::optional<std::size_t> LiveSlotOf(ObjectKey key) const;
 
   // Calls `visit` for every entry in use or compressed, in number order.
   void ForEachLiveEntry(const std::function<void(const XrefEntry&)>& visit) const;

@@ -364,13 +364,12 @@ std::vector<ObjectKey> ReachableObjects(const Document& document) {
   // are read together, while it is decoded.
   std::map<std::int64_t, std::vector<ObjectKey>> inStreams;
   const auto enqueue = [&](ObjectKey key) {
-    const std::optional<std::size_t> slot = xref.SlotOf(ObjectNumber(key));
+    const std::optional<std::size_t> slot = xref.LiveSlotOf(key);
     if (!slot || seen[*slot]) return;
-    const std::optional<XrefEntry> entry = xref.EntryAt(*slot);
-    if (!entry || !entry->Live() || entry->Generation != ObjectGeneration(key)) return;
     seen[*slot] = true;
-    if (entry->Type == XrefEntryType::kCompressed) {
-      inStreams[entry->StreamNumber].push_back(key);
+    const XrefEntry entry = *xref.EntryAt(*slot);
+    if (entry.Type == XrefEntryType::kCompressed) {
+      inStreams[entry.StreamNumber].push_back(key);
     } else {
       inFile.push_back(key);
     }

@@ -140,10 +140,8 @@ KeptObjects FindKeptObjects(const Document& document,
   std::vector<bool> seen(xref.EntryCount(), false);
   std::deque<ObjectKey> waiting;
   const auto enqueue = [&](ObjectKey key) {
-    const std::optional<std::size_t> slot = xref.SlotOf(ObjectNumber(key));
+    const std::optional<std::size_t> slot = xref.LiveSlotOf(key);
     if (!slot || seen[*slot]) return;
-    const std::optional<XrefEntry> entry = xref.EntryAt(*slot);
-    if (!entry || !entry->Live() || entry->Generation != ObjectGeneration(key)) return;
     seen[*slot] = true;
     waiting.push_back(key);
   };
