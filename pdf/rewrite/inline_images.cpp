@@ -1,11 +1,11 @@
 #include "pdf/rewrite/inline_images.h"
 
 #include <algorithm>
-#include <unordered_set>
 
 #include "pdf/objects/cross_reference.h"
 #include "pdf/objects/document.h"
 #include "pdf/objects/document_walk.h"
+#include "pdf/objects/key_marks.h"
 #include "pdf/rewrite/stream_rewrite.h"
 
 namespace quillane {
@@ -25,9 +25,9 @@ std::vector<RewrittenObject> RewriteInlineImageStreams(const FileAccess& source,
                                                        const std::vector<ObjectKey>& imageKeys,
                                                        const LogHook& log, CrossReference xref) {
   const Document document(source, std::move(xref), log);
-  const std::unordered_set<ObjectKey> images(imageKeys.begin(), imageKeys.end());
+  const KeyMarks images(document.Xref(), imageKeys);
   WalkOptions options;
-  options.IsKnownImage = [&images](ObjectKey key) { return images.count(key) != 0; };
+  options.IsKnownImage = [&images](ObjectKey key) { return images.Contains(key); };
   const DrawnStreams drawn = WalkDrawnStreams(document, options, log);
 
   StreamRewriting rewriting;
@@ -36,19 +36,21 @@ std::vector<RewrittenObject> RewriteInlineImageStreams(const FileAccess& source,
   rewriting.Markers = {"BI"};
   // New versions with where their old ones lie, for the order of the file.
   std::vector<std::pair<Position, RewrittenObject>> rewritten;
-  for (const DrawnContentStream& item : ReadableContentStreams(document, drawn, images, log)) {
+  // Each stream is rewritten as soon as it is found, while its bytes are
+  // still in the file access's block.
+  EachReadableContentStream(document, drawn, images, log, [&](const DrawnContentStream& item) {
     const DrawnStream& stream = item.Drawn;
     // A glyph draws a letter, often through an image mask; a form drawn from
     // a Type 3 font's resources is part of one.
     rewriting.Glyph = stream.InType3Glyph;
     StreamRewriteResult result = RewriteStream(source, item.In, rewriting, log);
-    if (!result.Object) continue;
+    if (!result.Object) return;
     if (log) {
       log("Inline images: " + IntToText(stream.Key) + "#" +
           IntToText(static_cast<std::int64_t>(result.Reading->InlineImages.size())));
     }
     rewritten.emplace_back(item.Object->HeaderStart, std::move(*result.Object));
-  }
+  });
   std::stable_sort(rewritten.begin(), rewritten.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
   std::vector<RewrittenObject> objects;

@@ -238,18 +238,16 @@ StreamRewriteResult RewriteStream(const FileAccess& file, const StreamInFile& st
   return result;
 }
 
-std::vector<DrawnContentStream> ReadableContentStreams(const Document& document,
-                                                       const DrawnStreams& drawn,
-                                                       const std::unordered_set<ObjectKey>& images,
-                                                       const LogHook& log) {
-  std::vector<DrawnContentStream> readable;
+void EachReadableContentStream(const Document& document, const DrawnStreams& drawn,
+                               const KeyMarks& images, const LogHook& log,
+                               const std::function<void(DrawnContentStream&)>& visit) {
   std::vector<DrawnStream> pending(drawn.Streams.rbegin(), drawn.Streams.rend());
-  std::unordered_set<ObjectKey> seen;
+  KeyMarks seen(document.Xref());
   while (!pending.empty()) {
     const DrawnStream stream = pending.back();
     pending.pop_back();
-    if (!seen.insert(stream.Key).second) continue;
-    if (images.count(stream.Key) != 0) {
+    if (!seen.Mark(stream.Key)) continue;
+    if (images.Contains(stream.Key)) {
       if (log) log("Stream left: " + IntToText(stream.Key) + " replaced as an image");
       continue;
     }
@@ -270,8 +268,17 @@ std::vector<DrawnContentStream> ReadableContentStreams(const Document& document,
     item.In.Dictionary = object->Value;
     item.In.DataStart = extent->DataStart;
     item.In.DataEnd = extent->DataEnd;
-    readable.push_back(std::move(item));
+    visit(item);
   }
+}
+
+std::vector<DrawnContentStream> ReadableContentStreams(const Document& document,
+                                                       const DrawnStreams& drawn,
+                                                       const KeyMarks& images, const LogHook& log) {
+  std::vector<DrawnContentStream> readable;
+  EachReadableContentStream(document, drawn, images, log, [&readable](DrawnContentStream& item) {
+    readable.push_back(std::move(item));
+  });
   return readable;
 }
 

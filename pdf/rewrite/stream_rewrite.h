@@ -10,10 +10,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include "base/log_hook.h"
@@ -22,6 +22,7 @@
 #include "pdf/content/content_stream.h"
 #include "pdf/objects/document.h"
 #include "pdf/objects/document_walk.h"
+#include "pdf/objects/key_marks.h"
 #include "pdf/syntax/lexer.h"
 #include "pdf/syntax/object_key.h"
 #include "pdf/update/update_writer.h"
@@ -109,11 +110,17 @@ struct DrawnContentStream {
 // taken stream by stream; a stream in `images` (logged "Stream left: <key>
 // replaced as an image"), one inside an object stream, one whose data
 // cannot be found, and one whose dictionary is no content stream's are
-// passed over.
+// passed over. Each is handed to `visit` as soon as it is found, while the
+// bytes around it are still at hand in the file access: a pass that reads
+// each stream once needs no list of them all.
+void EachReadableContentStream(const Document& document, const DrawnStreams& drawn,
+                               const KeyMarks& images, const LogHook& log,
+                               const std::function<void(DrawnContentStream&)>& visit);
+
+// The same streams as a list, for passes that go over them more than once.
 std::vector<DrawnContentStream> ReadableContentStreams(const Document& document,
                                                        const DrawnStreams& drawn,
-                                                       const std::unordered_set<ObjectKey>& images,
-                                                       const LogHook& log);
+                                                       const KeyMarks& images, const LogHook& log);
 
 }  // namespace quillane
 

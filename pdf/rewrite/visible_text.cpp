@@ -126,9 +126,10 @@ class Pass {
 
 std::vector<Pass::Listed> Pass::ListStreams() {
   WalkOptions options;
-  options.IsKnownImage = [this](ObjectKey key) { return images_.count(key) != 0; };
+  const KeyMarks images(document_.Xref(), {images_.begin(), images_.end()});
+  options.IsKnownImage = [&images](ObjectKey key) { return images.Contains(key); };
   const DrawnStreams drawn = WalkDrawnStreams(document_, options, log_);
-  return ReadableContentStreams(document_, drawn, images_, log_);
+  return ReadableContentStreams(document_, drawn, images, log_);
 }
 
 Resolved Pass::Resources(ObjectKey holder) const {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "pdf/objects/key_marks.h"
 #include "support/memory_file_access.h"
 #include "support/pdf_builder.h"
 #include "support/test_util.h"
@@ -331,6 +332,42 @@ TEST(CrossReference, HostileCountsCostNoMemoryBeforeTheData) {
   EXPECT_FALSE(reading.Xref);
   EXPECT_EQ(reading.Reason, "cross-reference stream at offset 42: data for 2 of 8388600 entries");
   EXPECT_LT(source.BytesRead(), 4 * static_cast<Position>(file.size()) + 4096);
+}
+
+TEST(KeyMarks, LiveKeysAndOthersAreMarkedApart) {
+  // 3 is live in generation 0, 4 is freed, 5 lives in generation 1 and 9 is
+  // not listed: a key the table does not name live must never share the
+  // mark of the live key with its number.
+  const std::string file = PdfBuilder()
+                               .Object(1, 0, kCatalog)
+                               .Object(3, 0, "(three)\n")
+                               .Object(4, 0, "(four)\n")
+                               .Update()
+                               .Free(4, 1)
+                               .Object(5, 1, "(five)\n")
+                               .Build();
+  const Read read = ReadXref(file);
+  ASSERT_TRUE(read.xref) << read.live;
+  const CrossReference& xref = *read.xref;
+  KeyMarks marks(xref, {MakeObjectKey(3, 0), MakeObjectKey(5, 0), MakeObjectKey(9, 0)});
+  const struct {
+    ObjectKey key;
+    bool contained;
+  } cases[] = {
+      {MakeObjectKey(3, 0), true},  {MakeObjectKey(3, 1), false}, {MakeObjectKey(4, 0), false},
+      {MakeObjectKey(5, 0), true},  {MakeObjectKey(5, 1), false}, {MakeObjectKey(9, 0), true},
+      {MakeObjectKey(1, 0), false}, {kNoObject, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(marks.Contains(c.key), c.contained) << ObjectKeyToText(c.key);
+  }
+  // Marking answers whether the key was new, each key on its own.
+  EXPECT_FALSE(marks.Mark(MakeObjectKey(3, 0)));
+  EXPECT_TRUE(marks.Mark(MakeObjectKey(5, 1)));
+  EXPECT_FALSE(marks.Mark(MakeObjectKey(5, 1)));
+  EXPECT_TRUE(marks.Mark(MakeObjectKey(4, 0)));
+  EXPECT_TRUE(marks.Mark(kNoObject));
+  EXPECT_FALSE(marks.Contains(MakeObjectKey(4, 1)));
 }
 
 }  // namespace
