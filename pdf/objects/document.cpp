@@ -278,6 +278,20 @@ std::optional<ObjectLocation> Document::Location(ObjectKey key) const {
   return location;
 }
 
+std::optional<Text> Document::ValueBytes(const IndirectObject& object,
+                                         const PdfObject& part) const {
+  if (part.End < part.Start || part.End > object.Value.End) return std::nullopt;
+  const auto start = static_cast<std::size_t>(object.ValueStart) + part.Start;
+  const std::size_t length = part.End - part.Start;
+  if (!object.Compressed()) {
+    const auto from = static_cast<Position>(start);
+    return source_.Substring(from, from + static_cast<Position>(length));
+  }
+  const StreamLookup loaded = LoadObjectStream(object.StreamNumber);
+  if (!loaded.Stream || start + length > loaded.Stream->Data().size()) return std::nullopt;
+  return loaded.Stream->Data().substr(start, length);
+}
+
 std::optional<Text> Document::RawData(const IndirectObject& stream) const {
   const std::optional<StreamExtent> extent = Extent(stream);
   if (!extent) return std::nullopt;

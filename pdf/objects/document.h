@@ -157,6 +157,11 @@ class Document {
   // Where the bytes of object `key` lie; nothing when it is not readable.
   std::optional<ObjectLocation> Location(ObjectKey key) const;
 
+  // The bytes of `part`, a value inside `object`'s value (its positions
+  // counting as that value's do), as the file or the object's object stream
+  // holds them; nothing when they cannot be read again.
+  std::optional<Text> ValueBytes(const IndirectObject& object, const PdfObject& part) const;
+
   // The raw data of `stream`, as Extent bounds it; nothing without an
   // extent.
   // REQUIRES: stream.IsStream.

@@ -119,6 +119,20 @@ class Walker {
     if (!kids || kids->Kind != PdfObject::Type::kArray)
       return Skip(key, "page tree node without /Kids");
     if (depth >= kMaxDepth) return Skip(key, "nesting deeper than 64");
+    // A /Kids written in the node was read unbuilt: its references are taken
+    // from its bytes one by one.
+    if (kids->Items.empty() && node.Object != nullptr && kids.Value == node->Find("Kids")) {
+      const std::optional<Text> bytes = document_.ValueBytes(*node.Object, *kids);
+      if (!bytes) return Skip(key, "page tree node /Kids unreadable");
+      EachArrayReference(*bytes, [&](std::int64_t number, std::int64_t generation) {
+        PdfObject kid;
+        kid.Kind = PdfObject::Type::kReference;
+        kid.Number = number;
+        kid.Generation = generation;
+        WalkTree(kid, resources, depth + 1);
+      });
+      return;
+    }
     for (const PdfObject& kid : kids->Items) WalkTree(kid, resources, depth + 1);
   }
 

@@ -8,6 +8,7 @@
 #define QUILLANE_PDF_OBJECTS_DOCUMENT_WALK_H_
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <vector>
 
@@ -62,7 +63,8 @@ struct DrawnStreams {
   // draw (XObjects, patterns, Type 3 fonts' glyphs, in dictionary order,
   // each form followed by what its own resources draw), then its
   // annotations' appearances.
-  std::vector<DrawnStream> Streams;
+  // (A deque: a list of a million streams grows without being copied.)
+  std::deque<DrawnStream> Streams;
   // Leaves of the page tree visited.
   std::int64_t Pages = 0;
   // Things passed over because they do not read as what they must be

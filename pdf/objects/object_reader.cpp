@@ -123,54 +123,14 @@ bool SkipAfter(Lexer& lexer, const Token& token, int depth) {
   }
 }
 
-// An array whose "[" has been read, keeping its references only (see
-// EntryFilter::Entry::ReferencesOnly); nothing where ReadObject gives
-// nothing. Two passes: the first counts, so the second builds in place.
-std::optional<PdfObject> ReadReferences(Lexer& lexer, const Token& open, int depth) {
-  if (depth >= kMaxNesting) return std::nullopt;
-  const std::size_t start = lexer.Position();
-  if (!SkipArray(lexer, depth)) return std::nullopt;
-  const std::size_t end = lexer.Position();
+// An array whose "[" has been read, checked and passed over but not built
+// (see EntryFilter::Entry::Unbuilt); nothing where ReadObject gives nothing.
+std::optional<PdfObject> ReadUnbuilt(Lexer& lexer, const Token& open, int depth) {
+  if (depth >= kMaxNesting || !SkipArray(lexer, depth)) return std::nullopt;
   PdfObject array;
   array.Kind = PdfObject::Type::kArray;
   array.Start = open.Start;
-  array.End = end;
-  lexer.SetPosition(start);
-  // Up to three tokens a reference: at most a third of the bytes.
-  std::size_t references = 0;
-  Token last[2] = {};
-  int integers = 0;
-  for (Token token = lexer.Next(); token.Kind != TokenKind::kArrayClose; token = lexer.Next()) {
-    if (IsKeyword(lexer, token, "R")) {
-      ++references;
-      integers = 0;
-    } else if (token.Kind == TokenKind::kNumber) {
-      integers = IsNonNegativeInteger(lexer, token) ? integers + 1 : 0;
-    } else {
-      SkipAfter(lexer, token, depth + 1);
-    }
-  }
-  array.Items.reserve(references);
-  lexer.SetPosition(start);
-  integers = 0;
-  for (Token token = lexer.Next(); token.Kind != TokenKind::kArrayClose; token = lexer.Next()) {
-    if (IsKeyword(lexer, token, "R")) {
-      PdfObject reference;
-      reference.Kind = PdfObject::Type::kReference;
-      reference.Start = last[0].Start;
-      reference.End = token.End;
-      reference.Number = *IntegerToken(lexer.Bytes(last[0]));
-      reference.Generation = *IntegerToken(lexer.Bytes(last[1]));
-      array.Items.push_back(std::move(reference));
-      integers = 0;
-    } else if (token.Kind == TokenKind::kNumber) {
-      integers = IsNonNegativeInteger(lexer, token) ? integers + 1 : 0;
-      last[0] = last[1];
-      last[1] = token;
-    } else {
-      SkipAfter(lexer, token, depth + 1);
-    }
-  }
+  array.End = lexer.Position();
   return array;
 }
 
@@ -211,11 +171,11 @@ std::optional<PdfObject> ReadFiltered(Lexer& lexer, const EntryFilter* filter, i
       continue;
     }
     std::optional<PdfObject> value;
-    if (entry->ReferencesOnly) {
+    if (entry->Unbuilt) {
       const std::size_t before = lexer.Position();
       const Token bracket = lexer.Next();
       if (bracket.Kind == TokenKind::kArrayOpen) {
-        value = ReadReferences(lexer, bracket, depth + 1);
+        value = ReadUnbuilt(lexer, bracket, depth + 1);
       } else {
         lexer.SetPosition(before);
         value = ReadFiltered(lexer, nullptr, depth + 1);
@@ -324,6 +284,28 @@ Position FilePieces::Find(std::string_view pattern, Position from, Position to) 
     length = std::min(length * 2, kLargestSearchPiece);
   }
   return -1;
+}
+
+void EachArrayReference(std::string_view array,
+                        const std::function<void(std::int64_t, std::int64_t)>& visit) {
+  Lexer lexer(array);
+  const Token open = lexer.Next();
+  if (open.Kind != TokenKind::kArrayOpen) return;
+  const std::size_t start = lexer.Position();
+  if (!SkipArray(lexer, 1)) return;
+  lexer.SetPosition(start);
+  Token last[2] = {};
+  for (Token token = lexer.Next(); token.Kind != TokenKind::kArrayClose; token = lexer.Next()) {
+    if (IsKeyword(lexer, token, "R")) {
+      // SkipArray has seen two non-negative integers before each "R".
+      visit(*IntegerToken(lexer.Bytes(last[0])), *IntegerToken(lexer.Bytes(last[1])));
+    } else if (token.Kind == TokenKind::kNumber) {
+      last[0] = last[1];
+      last[1] = token;
+    } else {
+      SkipAfter(lexer, token, 2);
+    }
+  }
 }
 
 std::optional<PdfObject> ReadFilteredObject(Lexer& lexer, const EntryFilter* filter) {

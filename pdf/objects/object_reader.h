@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -66,10 +67,12 @@ struct EntryFilter {
     // The filter for the entry's value when it is a dictionary; null: the
     // value is read whole.
     const EntryFilter* Nested = nullptr;
-    // The value, when it is an array, keeps only the references among its
-    // elements (a page tree's /Kids): read token by token, each kept one
-    // built directly, which a list of twenty thousand pages needs.
-    bool ReferencesOnly = false;
+    // The value, when it is an array, is checked as ReadObject checks it
+    // but not built: an array without elements, its positions kept, whose
+    // references the caller reads from its bytes (EachArrayReference). A
+    // page tree's /Kids of a million pages would take 150 bytes a page
+    // built.
+    bool Unbuilt = false;
   };
   std::span<const Entry> Entries;
 };
@@ -80,6 +83,14 @@ struct EntryFilter {
 // whole counts from that value: ReadObject's bound of 64 levels holds for
 // it, and for the dictionaries around it, not for both together.
 std::optional<PdfObject> ReadFilteredObject(Lexer& lexer, const EntryFilter* filter);
+
+// Calls `visit` with the number and generation of each reference in
+// `array`, the bytes of an array from its "[" to its "]", in order: "N G R"
+// is a reference exactly where ReadObject reads one, when the two tokens
+// before "R" are non-negative integers not taken by an earlier "R". Nothing
+// is visited for bytes that are no array as ReadObject reads it.
+void EachArrayReference(std::string_view array,
+                        const std::function<void(std::int64_t, std::int64_t)>& visit);
 
 // An indirect object as read from the file.
 struct ParsedObject {

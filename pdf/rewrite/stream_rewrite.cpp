@@ -241,11 +241,19 @@ StreamRewriteResult RewriteStream(const FileAccess& file, const StreamInFile& st
 void EachReadableContentStream(const Document& document, const DrawnStreams& drawn,
                                const KeyMarks& images, const LogHook& log,
                                const std::function<void(DrawnContentStream&)>& visit) {
-  std::vector<DrawnStream> pending(drawn.Streams.rbegin(), drawn.Streams.rend());
+  // The streams of an indirect /Contents array come next, before the rest
+  // of the list: kept here, the next one last.
+  std::vector<DrawnStream> pending;
+  std::size_t next = 0;
   KeyMarks seen(document.Xref());
-  while (!pending.empty()) {
-    const DrawnStream stream = pending.back();
-    pending.pop_back();
+  while (!pending.empty() || next < drawn.Streams.size()) {
+    DrawnStream stream;
+    if (!pending.empty()) {
+      stream = pending.back();
+      pending.pop_back();
+    } else {
+      stream = drawn.Streams[next++];
+    }
     if (!seen.Mark(stream.Key)) continue;
     if (images.Contains(stream.Key)) {
       if (log) log("Stream left: " + IntToText(stream.Key) + " replaced as an image");
@@ -270,16 +278,6 @@ void EachReadableContentStream(const Document& document, const DrawnStreams& dra
     item.In.DataEnd = extent->DataEnd;
     visit(item);
   }
-}
-
-std::vector<DrawnContentStream> ReadableContentStreams(const Document& document,
-                                                       const DrawnStreams& drawn,
-                                                       const KeyMarks& images, const LogHook& log) {
-  std::vector<DrawnContentStream> readable;
-  EachReadableContentStream(document, drawn, images, log, [&readable](DrawnContentStream& item) {
-    readable.push_back(std::move(item));
-  });
-  return readable;
 }
 
 }  // namespace quillane

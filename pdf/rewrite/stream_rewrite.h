@@ -111,16 +111,11 @@ struct DrawnContentStream {
 // replaced as an image"), one inside an object stream, one whose data
 // cannot be found, and one whose dictionary is no content stream's are
 // passed over. Each is handed to `visit` as soon as it is found, while the
-// bytes around it are still at hand in the file access: a pass that reads
-// each stream once needs no list of them all.
+// bytes around it are still at hand in the file access, and none is kept:
+// a pass needs no list of them all.
 void EachReadableContentStream(const Document& document, const DrawnStreams& drawn,
                                const KeyMarks& images, const LogHook& log,
                                const std::function<void(DrawnContentStream&)>& visit);
-
-// The same streams as a list, for passes that go over them more than once.
-std::vector<DrawnContentStream> ReadableContentStreams(const Document& document,
-                                                       const DrawnStreams& drawn,
-                                                       const KeyMarks& images, const LogHook& log);
 
 }  // namespace quillane
 

@@ -5,8 +5,6 @@
 #include <memory>
 #include <optional>
 #include <set>
-#include <unordered_map>
-#include <unordered_set>
 #include <utility>
 
 #include "pdf/filters/stream_filters.h"
@@ -75,10 +73,10 @@ class Pass {
  public:
   Pass(const Document& document, const std::vector<ObjectKey>& imageKeys,
        const DrawnStreamRewriting& rewriting, const LogHook& log)
-      : document_(document),
-        images_(imageKeys.begin(), imageKeys.end()),
-        rewriting_(rewriting),
-        log_(log) {}
+      : document_(document), images_(document.Xref(), imageKeys), rewriting_(rewriting), log_(log) {
+    for (const ObjectKey image : imageKeys)
+      highestImage_ = std::max(highestImage_, ObjectNumber(image));
+  }
 
   DrawnStreamRewrite Run(std::int64_t trailerSize);
 
@@ -92,7 +90,6 @@ class Pass {
   void Log(const Text& line) const {
     if (log_) log_(line);
   }
-  std::vector<Listed> ListStreams();
   // The resources a stream is drawn with: the dictionary, and where that
   // dictionary lies (the object holding it).
   Resolved Resources(ObjectKey holder) const;
@@ -112,7 +109,9 @@ class Pass {
   std::optional<Text> Decoded(const PdfObject* value) const;
 
   const Document& document_;
-  const std::unordered_set<ObjectKey> images_;
+  const KeyMarks images_;
+  // The highest number of an image the byte walk found, -1 without any.
+  std::int64_t highestImage_ = -1;
   const DrawnStreamRewriting& rewriting_;
   const LogHook& log_;
   // Fonts looked at, by key: null for one that stays.
@@ -120,17 +119,8 @@ class Pass {
   // Edits of objects other than the rewritten streams, by key.
   std::map<ObjectKey, std::pair<std::shared_ptr<const IndirectObject>, std::vector<ValueEdit>>>
       edits_;
-  std::unordered_map<std::int64_t, Text> objectStreams_;
   const fonts::TrueTypeFont* textFont_ = nullptr;
 };
-
-std::vector<Pass::Listed> Pass::ListStreams() {
-  WalkOptions options;
-  const KeyMarks images(document_.Xref(), {images_.begin(), images_.end()});
-  options.IsKnownImage = [&images](ObjectKey key) { return images.Contains(key); };
-  const DrawnStreams drawn = WalkDrawnStreams(document_, options, log_);
-  return ReadableContentStreams(document_, drawn, images, log_);
-}
 
 Resolved Pass::Resources(ObjectKey holder) const {
   if (holder == kNoObject) return {};
@@ -283,7 +273,7 @@ ShowTextResources Pass::ResourcesFor(const Resolved& resources) {
     if (!IsDictionary(xobjects.Value)) return false;
     const PdfObject* entry = xobjects->Find(name);
     return entry != nullptr && entry->Kind == PdfObject::Type::kReference &&
-           images_.count(MakeObjectKey(entry->Number, entry->Generation)) != 0;
+           images_.Contains(MakeObjectKey(entry->Number, entry->Generation));
   };
   result.HidesFill = [this, resources](std::string_view name) {
     if (!resources) return true;
@@ -319,23 +309,7 @@ std::optional<Pass::StatesEdit> Pass::GraphicsStatesEdit(ObjectKey holder) const
 }
 
 std::optional<Text> Pass::ValueText(const IndirectObject& object) {
-  const auto end = static_cast<std::size_t>(object.Value.End);
-  if (!object.Compressed()) {
-    return document_.Source().Substring(object.ValueStart,
-                                        object.ValueStart + static_cast<Position>(end));
-  }
-  auto known = objectStreams_.find(object.StreamNumber);
-  if (known == objectStreams_.end()) {
-    const std::shared_ptr<const IndirectObject> stream =
-        document_.Object(MakeObjectKey(object.StreamNumber, 0));
-    if (stream == nullptr || !stream->IsStream) return std::nullopt;
-    std::optional<Text> data = document_.Decode(*stream).Data;
-    if (!data) return std::nullopt;
-    known = objectStreams_.emplace(object.StreamNumber, std::move(*data)).first;
-  }
-  const auto start = static_cast<std::size_t>(object.ValueStart);
-  if (start + end > known->second.size()) return std::nullopt;
-  return known->second.substr(start, end);
+  return document_.ValueBytes(object, object.Value);
 }
 
 void Pass::AddEdit(const std::shared_ptr<const IndirectObject>& target, ValueEdit edit) {
@@ -369,26 +343,32 @@ Text StreamObjectText(std::int64_t number, const Text& data, const Text& entries
 DrawnStreamRewrite Pass::Run(std::int64_t trailerSize) {
   DrawnStreamRewrite result;
   result.NextNumber = trailerSize;
-  std::vector<Listed> listed = ListStreams();
+  // The streams are read from the walk's list twice, one at a time, so that
+  // none is held beyond its turn: a document of a million objects keeps
+  // only the list.
+  WalkOptions options;
+  options.IsKnownImage = [this](ObjectKey key) { return images_.Contains(key); };
+  const DrawnStreams drawn = WalkDrawnStreams(document_, options, log_);
 
   // The pages that show invisible text: on them images go under the text.
+  // (The second reading logs what is passed over.)
   std::set<std::int64_t> textPages;
   if (rewriting_.ShowText) {
-    for (const Listed& item : listed) {
-      if (item.Drawn.InType3Glyph || textPages.count(item.Drawn.Page) != 0) continue;
+    EachReadableContentStream(document_, drawn, images_, {}, [&](const Listed& item) {
+      if (item.Drawn.InType3Glyph || textPages.count(item.Drawn.Page) != 0) return;
       ShowTextEditor editor(ShowTextEditing{});
       const std::optional<ContentReading> reading =
           ReadStreamContent(document_.Source(), item.In, {"Tr"}, editor.Editor());
       if (reading && reading->Complete && editor.DrawsInvisibleText()) {
         textPages.insert(item.Drawn.Page);
       }
-    }
+    });
   }
 
   std::vector<std::pair<Position, RewrittenObject>> rewritten;
-  for (Listed& item : listed) {
+  EachReadableContentStream(document_, drawn, images_, log_, [&](Listed& item) {
     const bool showText = textPages.count(item.Drawn.Page) != 0 && !item.Drawn.InType3Glyph;
-    if (!showText && !rewriting_.ReplaceInlineImages) continue;
+    if (!showText && !rewriting_.ReplaceInlineImages) return;
     StreamRewriting rewriting;
     rewriting.ReplaceInlineImages = rewriting_.ReplaceInlineImages;
     rewriting.Gray = rewriting_.Gray;
@@ -429,13 +409,13 @@ DrawnStreamRewrite Pass::Run(std::int64_t trailerSize) {
         item.In.DictionaryText = ApplyEdits(item.In.DictionaryText, {states->Edit});
         Lexer lexer(item.In.DictionaryText);
         std::optional<PdfObject> dictionary = ReadObject(lexer, true);
-        if (!dictionary) continue;
+        if (!dictionary) return;
         item.In.Dictionary = std::move(*dictionary);
         statesInDictionary = true;
       }
     }
     StreamRewriteResult stream = RewriteStream(document_.Source(), item.In, rewriting, log_);
-    if (!stream.Object) continue;
+    if (!stream.Object) return;
     if (rewriting_.ReplaceInlineImages && !stream.Reading->InlineImages.empty()) {
       Log("Inline images: " + IntToText(item.Drawn.Key) + "#" +
           IntToText(static_cast<std::int64_t>(stream.Reading->InlineImages.size())));
@@ -461,7 +441,7 @@ DrawnStreamRewrite Pass::Run(std::int64_t trailerSize) {
       }
     }
     rewritten.emplace_back(item.Object->HeaderStart, std::move(*stream.Object));
-  }
+  });
   std::stable_sort(rewritten.begin(), rewritten.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
   for (auto& [at, object] : rewritten) result.Objects.push_back(std::move(object));
@@ -483,7 +463,7 @@ DrawnStreamRewrite Pass::Run(std::int64_t trailerSize) {
       [&next](const XrefEntry& entry) { next = std::max(next, entry.Number + 1); });
   // Images the byte walk found outside the cross-reference get new versions
   // under their numbers too.
-  for (const ObjectKey image : images_) next = std::max(next, ObjectNumber(image) + 1);
+  next = std::max(next, highestImage_ + 1);
   std::size_t missing = 0;
   std::size_t index = 0;
   for (const auto& [key, font] : fonts_) {

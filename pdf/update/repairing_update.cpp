@@ -43,7 +43,7 @@ std::int64_t WriteRepairingUpdate(FileAccess& source, const FoundObjects& found,
   }
 
   // Built whole before anything is appended, as WriteUpdate does.
-  AppendedBytes update(source.Size());
+  AppendedBytes update(source);
   // The new versions, in the order written, offsets as the section gives
   // them.
   std::vector<XrefRow> added;

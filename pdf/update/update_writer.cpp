@@ -127,7 +127,7 @@ void WriteUpdate(FileAccess& source, const std::vector<ObjectKey>& imageKeys,
 
   // Built whole before it is appended: a table that cannot hold its
   // offsets is refused with nothing appended.
-  AppendedBytes update(source.Size());
+  AppendedBytes update(source);
   std::vector<Entry> entries;
   entries.reserve(imageKeys.size() + rewrittenObjects.size() + 1);
   const ObjectKey bodyExtraKey = extraKey.value_or(ExtraObjectKey);

@@ -30,6 +30,10 @@ class OutputAppearsDuringRun final : public MemoryFileAccess {
     test::WriteFileBytes(path_, "someone else's file");
     MemoryFileAccess::Append(text);
   }
+  void AppendSpill(std::shared_ptr<Spill> spill) override {
+    test::WriteFileBytes(path_, "someone else's file");
+    MemoryFileAccess::AppendSpill(std::move(spill));
+  }
 
  private:
   std::string path_;

@@ -198,6 +198,12 @@ TEST_F(UpdateWriterTest, TableEntriesForGenerationsAndRepeats) {
 // A file of `size` bytes that holds none of them: the writer only asks for
 // the size and appends.
 class FarFileAccess final : public FileAccess {
+  struct TextSpill final : Spill {
+    void Write(std::string_view data) override { bytes.append(data); }
+    Position Size() const override { return static_cast<Position>(bytes.size()); }
+    Text bytes;
+  };
+
  public:
   explicit FarFileAccess(Position size) : size_(size) {}
   void Load(const Text&) override {}
@@ -209,8 +215,10 @@ class FarFileAccess final : public FileAccess {
   Position Size() const override { return size_ + static_cast<Position>(appended.size()); }
   void Overwrite(Position, const Text&) override {}
   void Append(const Text& text) override { appended += text; }
-  std::unique_ptr<Spill> NewSpill() const override { return nullptr; }
-  void AppendSpill(std::shared_ptr<Spill>) override {}
+  std::unique_ptr<Spill> NewSpill() const override { return std::make_unique<TextSpill>(); }
+  void AppendSpill(std::shared_ptr<Spill> spill) override {
+    appended += dynamic_cast<const TextSpill&>(*spill).bytes;
+  }
   std::string_view LoadedBytesFrom(Position) const override { return {}; }
   Text appended;
 
