@@ -269,10 +269,11 @@ void EachReadableContentStream(const Document& document, const DrawnStreams& dra
     if (object->Compressed()) continue;
     const std::optional<StreamExtent> extent = document.Extent(*object);
     if (!extent || !MayBeContentStream(object->Value)) continue;
+    std::optional<Text> dictionary = document.ValueBytes(*object, object->Value);
+    if (!dictionary) continue;
     DrawnContentStream item{stream, object, {}};
     item.In.Key = stream.Key;
-    item.In.DictionaryText = document.Source().Substring(
-        object->ValueStart, object->ValueStart + static_cast<Position>(object->Value.End));
+    item.In.DictionaryText = std::move(*dictionary);
     item.In.Dictionary = object->Value;
     item.In.DataStart = extent->DataStart;
     item.In.DataEnd = extent->DataEnd;
